@@ -1,0 +1,32 @@
+#include "qvFileBaseApp.h"
+
+qvFileBaseApp::qvFileBaseApp()
+    : extTable(heap),
+      folderList(heap),
+      fileList(heap),
+      recordPool(heap, kRecordPoolTag),
+      secondPool(heap, kSecondPoolTag),
+      folderResults(heap),
+      fileResults(heap),
+      dirMap(heap),
+      patternSet(heap) {
+  volumes.Clear();
+}
+
+qvFileBaseApp::~qvFileBaseApp() = default;
+
+void qvFileBaseApp::ClearIndex() {
+  folderResults.Clear();
+  fileResults.Clear();
+  folderList.Clear();
+  fileList.Clear();
+  dirMap.Clear();
+  recordPool.Reset();
+  secondPool.Reset();
+  extTable.Reset();
+}
+
+size_t qvFileBaseApp::IndexBytes() const {
+  return recordPool.BytesAllocated() + secondPool.BytesAllocated() + folderList.BytesAllocated() +
+         fileList.BytesAllocated() + dirMap.BytesAllocated() + extTable.BytesAllocated();
+}

@@ -1,0 +1,37 @@
+// The engine's private heap: every table, block, page and buffer of the
+// engine is allocated here, so the engine's whole footprint can be told and
+// released at once. Out-of-memory is reported with the engine's message.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+
+class qvHeap {
+ public:
+  qvHeap() = default;
+  qvHeap(const qvHeap&) = delete;
+  qvHeap& operator=(const qvHeap&) = delete;
+
+  // Returns zero-filled memory, or null after reporting "申请内存失败:%d".
+  void* Alloc(size_t size);
+  void Free(void* block, size_t size);
+
+  // Bytes currently allocated through this heap.
+  size_t BytesInUse() const { return inUse_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<size_t> inUse_{0};
+};
+
+// Growable arrays grow by allocating the new size, copying the old contents
+// and freeing the old block. Returns false (array unchanged) on failure.
+template <typename T>
+bool qvGrowArray(qvHeap& heap, T*& array, size_t& capacity, size_t newCapacity) {
+  T* grown = static_cast<T*>(heap.Alloc(newCapacity * sizeof(T)));
+  if (!grown) return false;
+  for (size_t i = 0; i < capacity && i < newCapacity; ++i) grown[i] = array[i];
+  if (array) heap.Free(array, capacity * sizeof(T));
+  array = grown;
+  capacity = newCapacity;
+  return true;
+}

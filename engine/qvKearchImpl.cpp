@@ -1,0 +1,247 @@
+#include "qvKearchImpl.h"
+
+#include <cstring>
+
+#include "qvCollation.h"
+#include "qvDatabase.h"
+#include "qvErrorBox.h"
+#include "qvFileBaseApp.h"
+#include "qvNameCodec.h"
+#include "qvRecordPath.h"
+#include "qvResource.h"
+#include "qvSearchDriver.h"
+#include "qvStreamScan.h"
+#include "qvUtils.h"
+
+bool qvNotNull(const void* p) { return p != nullptr; }
+
+namespace {
+
+// Copies a search text into a fixed field, cut to 1023 units (never in the
+// middle of a surrogate pair).
+void StoreText(qvChar* field, const qvChar* text) {
+  std::memset(field, 0, QV_QUERY_MAX * sizeof(qvChar));
+  if (!text) return;
+  size_t n = 0;
+  while (n < QV_QUERY_MAX - 1 && text[n]) ++n;
+  if (n == QV_QUERY_MAX - 1 && text[n]) n = qvCharBoundary(text, n);
+  std::memcpy(field, text, n * sizeof(qvChar));
+}
+
+std::string Utf8(const qvString& s) { return qvNameCodec::EncodeToString(s); }
+
+}  // namespace
+
+qvKearchImpl::qvKearchImpl() : config_(*this) {
+  std::memset(query, 0, sizeof query);
+  std::memset(extFilter, 0, sizeof extFilter);
+}
+
+qvKearchImpl::~qvKearchImpl() = default;
+
+IUnknownEx* qvKearchImpl::QueryInterface(const qvGUID* iid, uint32_t version) {
+  if (!iid || !IsAcceptedQvVersion(version)) return nullptr;
+  if (IsEqualQvGUID(*iid, IID_IQvSearch) || IsEqualQvGUID(*iid, IID_IUnknownEx)) return this;
+  if (IsEqualQvGUID(*iid, IID_IQvSearchConfig)) return &config_;
+  return nullptr;
+}
+
+int32_t qvKearchImpl::Initialize(IQvSearchNotify* notify) {
+  if (notify) sink = notify;
+  size_t size = 0;
+  const void* ranks = qvFindResource("ZISORT", QV_RESOURCE_ZISORT, &size);
+  if (ranks && size >= qvCollation::kRankCount * 2)
+    qvCollation::SetRankTable(static_cast<const uint16_t*>(ranks));
+  if (!initThread_.joinable()) initThread_ = std::thread([this] { InitThreadMain(); });
+  rootIconIndex = qvUtils::QV_GetDirectoryIconIndex(u"/", 0);
+  folderIconIndex = qvUtils::QV_GetDirectoryIconIndex(u"/", 3);
+  return folderIconIndex;
+}
+
+void qvKearchImpl::Search(const qvChar* text, const qvChar* filter, int32_t reset) {
+  if (!text) return;
+  std::lock_guard<std::mutex> guard(lock);
+  StoreText(query, text);
+  StoreText(extFilter, filter);
+  resetFlag = reset;
+  RunSearchLocked();
+}
+
+void qvKearchImpl::RunSearchLocked() { RunSearch(*this); }
+
+void qvKearchImpl::SetListWindow(IQvListWindow* list) {
+  std::lock_guard<std::mutex> guard(lock);
+  listWindow = list;
+}
+
+int32_t qvKearchImpl::GetFolderResultCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  return app ? static_cast<int32_t>(app->folderResults.Count()) : 0;
+}
+
+int32_t qvKearchImpl::GetFileResultCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  return app ? static_cast<int32_t>(app->fileResults.Count()) : 0;
+}
+
+int32_t qvKearchImpl::GetItemText(int32_t row, qvChar* folderPath, qvChar* name, qvChar* ext) {
+  if (folderPath) folderPath[0] = 0;
+  if (name) name[0] = 0;
+  if (ext) ext[0] = 0;
+  std::lock_guard<std::mutex> guard(lock);
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (!app || row < 0) return 0;
+  size_t folders = app->folderResults.Count();
+  size_t r = static_cast<size_t>(row);
+  bool isFolder = r < folders;
+  const uint8_t* record = isFolder ? app->folderResults.At(r) : app->fileResults.At(r - folders);
+  if (!record) return 0;
+  if (name) qvBuildDisplayName(*app, record, isFolder, name, QV_MAX_PATH, ext, ext ? QV_MAX_PATH : 0);
+  RecordRef parent = isFolder ? DirRecord::Parent(record) : FileRecord::Parent(record);
+  qvChar scratch[1];
+  return static_cast<int32_t>(
+      folderPath ? qvBuildFolderPath(*app, parent, folderPath, QV_MAX_PATH) : qvBuildFolderPath(*app, parent, scratch, 1));
+}
+
+void qvKearchImpl::SetVolumeSource(std::unique_ptr<qvVolumeSource> source) { source_ = std::move(source); }
+
+void qvKearchImpl::WaitUntilInitialised() {
+  std::unique_lock<std::mutex> guard(initDoneLock_);
+  initDoneCv_.wait(guard, [this] { return initDone_; });
+}
+
+void qvKearchImpl::InitThreadMain() {
+  if (sink) sink->OnStatus(-1, "初始化...");
+  DiscoverVolumes();
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  bool loaded = !stopping_ && LoadDatabase();
+  if (!loaded && !stopping_) {
+    app->ClearIndex();
+    if (!offline_) FullScan();
+  }
+  loadedFromDatabase_ = loaded;
+  if (!stopping_) {
+    ready.store(1);
+    std::lock_guard<std::mutex> guard(lock);
+    RunSearchLocked();
+  }
+  std::lock_guard<std::mutex> guard(initDoneLock_);
+  initDone_ = true;
+  initDoneCv_.notify_all();
+}
+
+void qvKearchImpl::DiscoverVolumes() {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (!source_) source_ = qvMakeDefaultVolumeSource(roots_);
+  if (!source_) return;
+  std::vector<VolumeInfo> found = source_->Discover();
+  int ordinal = 0;
+  for (size_t i = 0; i < found.size() && ordinal < QV_VOLUME_SLOTS; ++i) {
+    const VolumeInfo& v = found[i];
+    int slot = ordinal;
+    if (sink) sink->OnVolumeFound(ordinal, v.root.c_str());
+    ++ordinal;
+    app->volumes.root[slot] = v.root;
+    if (!v.opened) {
+      ShowErrorBox("创建卷%s失败 代码%d", Utf8(v.root).c_str(), v.errorCode);
+      continue;
+    }
+    app->volumes.indexed[slot] = true;
+    app->volumes.sourceIndex[slot] = static_cast<int>(i);
+    app->volumes.journalId[slot] = v.journalId;
+    app->volumes.firstUsn[slot] = v.firstUsn;
+    app->volumes.nextUsn[slot] = v.nextUsn;
+  }
+}
+
+void qvKearchImpl::FullScan() {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  qvStreamScan scan(*app, sink);
+  for (int slot = 0; slot < QV_VOLUME_SLOTS && !stopping_; ++slot) {
+    if (!app->volumes.indexed[slot]) continue;
+    if (sink) sink->OnStatus(-1, "正在扫描(%s)盘，请稍候...", Utf8(app->volumes.root[slot]).c_str());
+    if (!scan.BeginVolume(static_cast<uint32_t>(slot), app->volumes.root[slot])) continue;
+    source_->Enumerate(static_cast<size_t>(app->volumes.sourceIndex[slot]),
+                       [&](const ScanEntry* entries, size_t count) {
+                         if (!stopping_) scan.AddEntries(entries, count);
+                       });
+    scan.EndVolume();
+  }
+  if (!stopping_) scan.Finish();
+}
+
+bool qvKearchImpl::LoadDatabase() {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (!qvDatabase::LoadIndex(*app, sink)) return false;
+  return qvDatabase::ReadExtensionFile(*app);
+}
+
+void qvKearchImpl::SaveDatabase() {
+  if (noSave_) return;
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  qvDatabase::SaveIndex(*app);
+}
+
+void qvKearchImpl::Release() {
+  stopping_ = true;
+  if (source_) source_->Stop();
+  if (initThread_.joinable()) initThread_.join();
+  if (ready.load()) {
+    std::lock_guard<std::mutex> guard(lock);
+    SaveDatabase();
+  }
+  FlushErrorBox();
+  source_.reset();
+  delete qvFileBaseApp::Instance();
+  if (IsValid()) delete this;
+}
+
+// --- configuration ---------------------------------------------------------
+
+IUnknownEx* qvSearchConfigImpl::QueryInterface(const qvGUID* iid, uint32_t version) {
+  return owner_.QueryInterface(iid, version);
+}
+
+void qvSearchConfigImpl::SetDataFolder(const qvChar* folder) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (!app || !folder) return;
+  app->dataFolder = folder;
+  if (app->dataFolder.empty() || app->dataFolder.back() != u'/') app->dataFolder += u'/';
+}
+
+bool qvSearchConfigImpl::AddRoot(const qvChar* root) {
+  if (!root || !root[0] || owner_.roots_.size() >= QV_VOLUME_SLOTS) return false;
+  qvString r = root;
+  if (r.back() != u'/') r += u'/';
+  // The root's name is stored like any folder name and must fit one.
+  if (r.size() > qvStreamScan::kMaxNameBytes / 3) return false;
+  owner_.roots_.push_back(r);
+  return true;
+}
+
+void qvSearchConfigImpl::SetErrorReporter(qvErrorReporter reporter, void* context) {
+  SetErrorBoxReporter(reporter, context);
+}
+
+bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
+  if (!name) return false;
+  bool on = value && std::strcmp(value, "0") != 0 && value[0];
+  if (std::strcmp(name, "offline") == 0) owner_.offline_ = on;
+  else if (std::strcmp(name, "no_save") == 0) owner_.noSave_ = on;
+  else return false;
+  return true;
+}
+
+int64_t qvSearchConfigImpl::QueryValue(const char* name) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (!name || !app) return -1;
+  if (std::strcmp(name, "ready") == 0) return owner_.ready.load();
+  std::lock_guard<std::mutex> guard(owner_.lock);
+  if (std::strcmp(name, "loaded") == 0) return owner_.loadedFromDatabase_ ? 1 : 0;
+  if (std::strcmp(name, "folders") == 0) return static_cast<int64_t>(app->folderList.Count());
+  if (std::strcmp(name, "files") == 0) return static_cast<int64_t>(app->fileList.Count());
+  if (std::strcmp(name, "index_bytes") == 0) return static_cast<int64_t>(app->IndexBytes());
+  return -1;
+}

@@ -1,0 +1,98 @@
+// The object behind IQvSearch: the search texts, the engine lock, the
+// ready flag, the initialisation thread and the sink.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "IQvSearch.h"
+#include "qvVolumeSource.h"
+
+class qvFileBaseApp;
+class qvKearchImpl;
+
+// IsValid's test, out of line so that the compiler does not fold it.
+bool qvNotNull(const void* p);
+
+// The configuration interface, a part of the engine object that the
+// engine owns (its Release does nothing).
+class qvSearchConfigImpl final : public IQvSearchConfig {
+ public:
+  explicit qvSearchConfigImpl(qvKearchImpl& owner) : owner_(owner) {}
+  void Release() override {}
+  IUnknownEx* QueryInterface(const qvGUID* iid, uint32_t version) override;
+  void SetDataFolder(const qvChar* folder) override;
+  bool AddRoot(const qvChar* root) override;
+  void SetErrorReporter(qvErrorReporter reporter, void* context) override;
+  bool SetOption(const char* name, const char* value) override;
+  int64_t QueryValue(const char* name) override;
+  bool IsValid() override { return qvNotNull(this); }
+
+ private:
+  qvKearchImpl& owner_;
+};
+
+class qvKearchImpl final : public IQvSearch {
+ public:
+  qvKearchImpl();
+
+  // IUnknownEx
+  void Release() override;
+  IUnknownEx* QueryInterface(const qvGUID* iid, uint32_t version) override;
+  // IQvSearch
+  int32_t Initialize(IQvSearchNotify* sink) override;
+  void Search(const qvChar* query, const qvChar* extFilter, int32_t reset) override;
+  void SetListWindow(IQvListWindow* list) override;
+  int32_t GetItemDetails(ItemDetails* details, int32_t row) override;
+  int32_t GetItemText(int32_t row, qvChar* folderPath, qvChar* name, qvChar* ext) override;
+  int32_t GetFolderResultCount() override;
+  int32_t GetFileResultCount() override;
+  virtual ~qvKearchImpl();
+  bool IsValid() { return qvNotNull(this); }
+
+  // Runs the search driver with the stored texts. The caller holds lock.
+  void RunSearchLocked();
+
+  // For tests and embedders that link the engine directly: the source of
+  // volumes to index (instead of the machine's volumes or AddRoot folders).
+  void SetVolumeSource(std::unique_ptr<qvVolumeSource> source);
+  // Blocks until the initialisation thread has finished (tests, tools).
+  void WaitUntilInitialised();
+
+  // Search state; guarded by lock.
+  qvChar query[QV_QUERY_MAX];
+  qvChar extFilter[QV_QUERY_MAX];
+  int32_t resetFlag = 0;
+  std::mutex lock;
+  std::atomic<int32_t> ready{0};
+  IQvListWindow* listWindow = nullptr;
+  int32_t rootIconIndex = 7;
+  int32_t folderIconIndex = 0;
+  IQvSearchNotify* sink = nullptr;
+
+ private:
+  friend class qvSearchConfigImpl;
+  void InitThreadMain();
+  void DiscoverVolumes();
+  void FullScan();
+  bool LoadDatabase();
+  void SaveDatabase();
+
+  qvSearchConfigImpl config_;
+  std::unique_ptr<qvVolumeSource> source_;
+  std::vector<qvString> roots_;
+  qvString dataFolder_;
+  bool offline_ = false;
+  bool noSave_ = false;
+  bool loadedFromDatabase_ = false;
+  std::thread initThread_;
+  std::atomic<bool> stopping_{false};
+  std::mutex initDoneLock_;
+  bool initDone_ = false;
+  std::condition_variable initDoneCv_;
+};

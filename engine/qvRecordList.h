@@ -1,0 +1,71 @@
+// A list of record pointers in pages of 4096 slots. Taken page after page,
+// the valid slots of each page (first..end) form the whole list in order;
+// a page can be partly used at either side, so an insertion moves at most
+// one page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "qvHeap.h"
+
+struct RecordPage {
+  static constexpr uint32_t kSlots = 4096;
+  uint32_t first;  // first used slot
+  uint32_t end;    // one past the last used slot
+  uint8_t* slots[kSlots];
+
+  uint32_t Count() const { return end - first; }
+};
+
+class RecordList {
+ public:
+  explicit RecordList(qvHeap& heap);
+  ~RecordList();
+  RecordList(const RecordList&) = delete;
+  RecordList& operator=(const RecordList&) = delete;
+
+  bool Append(uint8_t* record);
+  // Inserts an empty page at index i (later pages move up by one).
+  RecordPage* InsertPage(size_t i);
+  // Frees page i (later pages move down); the list keeps at least one page.
+  void RemovePage(size_t i);
+  // Drops every record and keeps one empty page.
+  void Clear();
+
+  size_t PageCount() const { return pageCount_; }
+  RecordPage* Page(size_t i) const { return pages_[i]; }
+  size_t Count() const { return itemCount_; }
+  // Item i of the whole list (linear in the page count).
+  uint8_t* At(size_t i) const;
+
+  // Drops the records for which remove(record) is true; the rest keep
+  // their order.
+  template <typename Remove>
+  void RemoveIf(Remove&& remove) {
+    for (size_t p = 0; p < pageCount_; ++p) {
+      RecordPage* page = pages_[p];
+      uint32_t w = page->first;
+      for (uint32_t r = page->first; r < page->end; ++r) {
+        if (!remove(page->slots[r])) page->slots[w++] = page->slots[r];
+      }
+      itemCount_ -= page->end - w;
+      page->end = w;
+    }
+  }
+
+  // Bookkeeping for the paged sorted insert and removal of live changes.
+  void AdjustCount(ptrdiff_t delta) { itemCount_ = static_cast<size_t>(static_cast<ptrdiff_t>(itemCount_) + delta); }
+
+  std::mutex& Lock() { return lock_; }
+  size_t BytesAllocated() const;
+
+ private:
+  qvHeap& heap_;
+  RecordPage** pages_ = nullptr;
+  size_t capacity_ = 0;
+  size_t pageCount_ = 0;
+  size_t itemCount_ = 0;
+  std::mutex lock_;
+};

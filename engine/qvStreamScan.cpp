@@ -1,0 +1,245 @@
+#include "qvStreamScan.h"
+
+#include <algorithm>
+
+#include "IQvSearch.h"
+#include "qvCollation.h"
+#include "qvErrorBox.h"
+#include "qvFileBaseApp.h"
+#include "qvNameCodec.h"
+#include "qvPackedName.h"
+#include "qvSort.h"
+
+namespace {
+
+// Marks a record for removal from its list during resolution; no pool
+// hands out this ref (it would be the last 2 bytes of a block).
+constexpr RecordRef kDroppedRef = 0xFFFFFFFE;
+
+}  // namespace
+
+long qvFindExtensionDot(const qvChar* name, size_t length) {
+  for (size_t i = length; i-- > 0;) {
+    if (name[i] == u'.' || name[i] == u' ') return (i >= 1 && name[i] == u'.') ? static_cast<long>(i) : -1;
+  }
+  return -1;
+}
+
+qvStreamScan::qvStreamScan(qvFileBaseApp& app, IQvSearchNotify* sink) : app_(app), sink_(sink) {}
+
+bool qvStreamScan::BeginVolume(uint32_t slot, const qvString& rootText) {
+  slot_ = slot;
+  inVolume_ = true;
+  skippedInVolume_ = 0;
+  size_t units = rootText.size();
+  if (units > 0 && rootText[units - 1] == u'/') --units;
+  size_t bytes = PackedName::EncodedLength(rootText.data(), units);
+  if (bytes > kMaxNameBytes) return false;
+  RecordRef ref;
+  uint8_t* r = app_.recordPool.Alloc(DirRecord::kHeaderSize + bytes, &ref);
+  if (!r) return false;
+  uint8_t name[kMaxNameBytes];
+  PackedName::Encode(rootText.data(), units, name);
+  DirKey key = RootKey(slot);
+  DirRecord::Write(r, key, kNullRef, name, static_cast<uint16_t>(bytes), bytes > units);
+  if (!app_.folderList.Append(r)) return false;
+  folders_.push_back({key, ref});
+  return true;
+}
+
+void qvStreamScan::AddEntries(const ScanEntry* entries, size_t count) {
+  if (!inVolume_) return;
+  for (size_t i = 0; i < count; ++i) {
+    const ScanEntry& e = entries[i];
+    uint32_t number = static_cast<uint32_t>(e.fileRef);
+    uint32_t parentNumber = static_cast<uint32_t>(e.parentRef);
+    // A number that does not fit a key would alias another volume's key.
+    if (number > QV_MAX_RECORD_NUMBER || parentNumber > QV_MAX_RECORD_NUMBER || e.nameLength == 0 ||
+        e.nameLength > kMaxNameBytes) {
+      ++skippedInVolume_;
+      continue;
+    }
+    if (e.attributes & QV_ATTR_DIRECTORY) AddFolder(e);
+    else AddFile(e);
+  }
+}
+
+void qvStreamScan::AddFolder(const ScanEntry& e) {
+  size_t bytes = PackedName::EncodedLength(e.name, e.nameLength);
+  if (bytes > kMaxNameBytes) {
+    ++skippedInVolume_;
+    return;
+  }
+  RecordRef ref;
+  uint8_t* r = app_.recordPool.Alloc(DirRecord::kHeaderSize + bytes, &ref);
+  if (!r) return;
+  DirKey key = MakeDirKey(slot_, static_cast<uint32_t>(e.fileRef));
+  // Until resolution the parent field holds the parent's key.
+  StoreU32(r, key);
+  StoreU32(r + 4, MakeDirKey(slot_, static_cast<uint32_t>(e.parentRef)));
+  PackedName::Encode(e.name, e.nameLength, r + DirRecord::kHeaderSize);
+  StoreU16(r + 8, static_cast<uint16_t>(bytes | (bytes > e.nameLength ? DirRecord::kNonAscii : 0)));
+  if (app_.folderList.Append(r)) folders_.push_back({key, ref});
+}
+
+void qvStreamScan::AddFile(const ScanEntry& e) {
+  long dot = qvFindExtensionDot(e.name, e.nameLength);
+  size_t baseUnits = dot < 0 ? e.nameLength : static_cast<size_t>(dot);
+  bool hasExt = dot >= 0;
+  uint32_t extId = 0;
+  if (hasExt) {
+    qvChar ext[kMaxNameBytes];
+    size_t extUnits = e.nameLength - baseUnits - 1;
+    std::copy(e.name + baseUnits + 1, e.name + e.nameLength, ext);
+    extId = app_.extTable.FindOrAdd(ext, extUnits);
+    if (extId == UINT32_MAX) return;
+  }
+  size_t bytes = PackedName::EncodedLength(e.name, baseUnits);
+  if (bytes > kMaxNameBytes) {
+    ++skippedInVolume_;
+    return;
+  }
+  size_t size = FileRecord::SizeFor(bytes, hasExt, extId);
+  uint8_t* r = app_.recordPool.Alloc(size);
+  if (!r) return;
+  uint8_t name[kMaxNameBytes];
+  PackedName::Encode(e.name, baseUnits, name);
+  uint32_t flags = FileRecord::MakeFlags(static_cast<uint32_t>(e.fileRef), bytes, bytes > baseUnits,
+                                         hasExt, extId);
+  FileRecord::Write(r, flags, MakeDirKey(slot_, static_cast<uint32_t>(e.parentRef)), name,
+                    static_cast<uint16_t>(bytes), extId);
+  app_.fileList.Append(r);
+}
+
+void qvStreamScan::EndVolume() {
+  if (inVolume_ && skippedInVolume_ > 0) {
+    ShowErrorBox("卷%s中有%llu项无法编入索引", qvNameCodec::EncodeToString(app_.volumes.root[slot_]).c_str(),
+                 static_cast<unsigned long long>(skippedInVolume_));
+  }
+  inVolume_ = false;
+}
+
+bool qvStreamScan::Finish() {
+  if (sink_) sink_->OnStatus(-1, "正在构建目录数据库，请稍候...");
+  if (!ResolveFolders() || !ResolveFiles()) return false;
+  return SortLists();
+}
+
+// Every folder must reach its volume's root through its parents. A folder
+// whose parent is missing, or that sits in a parent cycle, is dropped, and
+// so is everything below it: no path may run through a folder that is not
+// in the index.
+bool qvStreamScan::ResolveFolders() {
+  auto byKey = [](const DirMapEntry& a, const DirMapEntry& b) { return a.key < b.key; };
+  if (!std::is_sorted(folders_.begin(), folders_.end(), byKey))
+    std::stable_sort(folders_.begin(), folders_.end(), byKey);
+
+  enum : uint8_t { kUnknown, kGood, kBad, kVisiting };
+  const size_t n = folders_.size();
+  std::vector<uint8_t> state(n, kUnknown);
+  std::vector<uint32_t> parentIndex(n, UINT32_MAX);
+  auto indexOf = [&](DirKey key) -> size_t {
+    auto it = std::lower_bound(folders_.begin(), folders_.end(), DirMapEntry{key, 0}, byKey);
+    return (it != folders_.end() && it->key == key) ? static_cast<size_t>(it - folders_.begin()) : n;
+  };
+  for (size_t i = 0; i < n; ++i) {
+    // A key seen twice keeps its first record.
+    if (i > 0 && folders_[i].key == folders_[i - 1].key) {
+      state[i] = kBad;
+      continue;
+    }
+    uint8_t* r = app_.Resolve(folders_[i].record);
+    if (DirRecord::Parent(r) == kNullRef) {
+      state[i] = kGood;
+      continue;
+    }
+    size_t p = indexOf(DirRecord::Parent(r));
+    if (p < n) parentIndex[i] = static_cast<uint32_t>(p);
+    else state[i] = kBad;
+  }
+  std::vector<uint32_t> chain;
+  for (size_t i = 0; i < n; ++i) {
+    size_t at = i;
+    while (state[at] == kUnknown) {
+      state[at] = kVisiting;
+      chain.push_back(static_cast<uint32_t>(at));
+      at = parentIndex[at];
+    }
+    // kVisiting here means the chain ran into itself: a cycle.
+    uint8_t verdict = state[at] == kGood ? kGood : kBad;
+    for (uint32_t c : chain) state[c] = verdict;
+    chain.clear();
+  }
+
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t* r = app_.Resolve(folders_[i].record);
+    if (state[i] == kGood) {
+      if (DirRecord::Parent(r) != kNullRef) DirRecord::SetParent(r, folders_[parentIndex[i]].record);
+    } else {
+      DirRecord::SetParent(r, kDroppedRef);
+    }
+  }
+  app_.folderList.RemoveIf([](const uint8_t* r) { return DirRecord::Parent(r) == kDroppedRef; });
+
+  app_.dirMap.Clear();
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && folders_[i].key == folders_[i - 1].key) continue;
+    if (state[i] != kGood) ++droppedFolders_;
+    if (!app_.dirMap.Append(folders_[i].key, state[i] == kGood ? folders_[i].record : kNullRef)) return false;
+  }
+  folders_.clear();
+  folders_.shrink_to_fit();
+  return true;
+}
+
+bool qvStreamScan::ResolveFiles() {
+  DirKey lastKey = 0;
+  RecordRef lastRef = kNullRef;
+  bool haveLast = false;
+  uint64_t dropped = 0;
+  app_.fileList.RemoveIf([&](uint8_t* r) {
+    DirKey key = FileRecord::Parent(r);
+    if (!haveLast || key != lastKey) {
+      lastKey = key;
+      lastRef = app_.dirMap.FindRecord(key);
+      haveLast = true;
+    }
+    if (lastRef == kNullRef) {
+      ++dropped;
+      return true;
+    }
+    FileRecord::SetParent(r, lastRef);
+    return false;
+  });
+  droppedFiles_ += dropped;
+  return true;
+}
+
+bool qvStreamScan::SortLists() {
+  size_t most = std::max(app_.folderList.Count(), app_.fileList.Count());
+  auto* array = static_cast<uint8_t**>(app_.heap.Alloc((most ? most : 1) * sizeof(uint8_t*)));
+  if (!array) return false;
+  auto sortList = [&](RecordList& list, auto less) {
+    size_t k = 0;
+    for (size_t p = 0; p < list.PageCount(); ++p) {
+      RecordPage* page = list.Page(p);
+      for (uint32_t s = page->first; s < page->end; ++s) array[k++] = page->slots[s];
+    }
+    qvQuickSort(array, k, less);
+    k = 0;
+    for (size_t p = 0; p < list.PageCount(); ++p) {
+      RecordPage* page = list.Page(p);
+      for (uint32_t s = page->first; s < page->end; ++s) page->slots[s] = array[k++];
+    }
+  };
+  if (sink_) sink_->OnStatus(-1, "正在排序文件夹，请稍候...");
+  sortList(app_.folderList,
+           [](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareFolders(a, b) < 0; });
+  if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
+  const ExtTable& ext = app_.extTable;
+  sortList(app_.fileList, [&ext](const uint8_t* a, const uint8_t* b) {
+    return qvCollation::CompareFiles(a, b, ext) < 0;
+  });
+  app_.heap.Free(array, (most ? most : 1) * sizeof(uint8_t*));
+  return true;
+}

@@ -1,0 +1,62 @@
+// Builds the index from streams of directory entries, one stream per
+// volume: the root record, one folder record and one file record per entry,
+// the extension split, parent resolution and both sorts. Depends on no
+// operating-system service.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "qvDirMap.h"
+#include "qvVolumeSource.h"
+
+class qvFileBaseApp;
+struct IQvSearchNotify;
+
+// Where a file name splits into base name and extension: the last '.' or
+// ' ' searching backwards; only a '.' at index 1 or more splits. Returns
+// the index of that '.', or -1 when there is no extension.
+long qvFindExtensionDot(const qvChar* name, size_t length);
+
+class qvStreamScan {
+ public:
+  // Names whose packed form is longer than this cannot be stored (the
+  // database keeps 10-bit lengths).
+  static constexpr size_t kMaxNameBytes = 1023;
+
+  qvStreamScan(qvFileBaseApp& app, IQvSearchNotify* sink);
+
+  // Starts volume `slot` with its root record, named by the root text
+  // without its final '/'. Returns false when out of memory.
+  bool BeginVolume(uint32_t slot, const qvString& rootText);
+  // Takes entries of the current volume, in any order.
+  void AddEntries(const ScanEntry* entries, size_t count);
+  // Reports what the current volume could not hold, once.
+  void EndVolume();
+  // Resolves parents (entries whose folder is not in the index are
+  // dropped, with everything below them), fills the folder map and sorts
+  // both lists. Returns false when out of memory.
+  bool Finish();
+
+  // Entries skipped since BeginVolume: record numbers that do not fit a
+  // key, names too long to store.
+  uint64_t SkippedInVolume() const { return skippedInVolume_; }
+  uint64_t DroppedFolders() const { return droppedFolders_; }
+  uint64_t DroppedFiles() const { return droppedFiles_; }
+
+ private:
+  void AddFolder(const ScanEntry& e);
+  void AddFile(const ScanEntry& e);
+  bool ResolveFolders();
+  bool ResolveFiles();
+  bool SortLists();
+
+  qvFileBaseApp& app_;
+  IQvSearchNotify* sink_;
+  uint32_t slot_ = 0;
+  bool inVolume_ = false;
+  std::vector<DirMapEntry> folders_;  // (key, ref) of every folder record made
+  uint64_t skippedInVolume_ = 0;
+  uint64_t droppedFolders_ = 0;
+  uint64_t droppedFiles_ = 0;
+};

@@ -1,0 +1,136 @@
+// The engine's interface, the application's callback interface and their
+// common base, shared by the engine library and every program that loads it.
+//
+// Each interface is one table of virtual operations; the slot order below is
+// part of the contract between separately built binaries, so never reorder.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "qvTypes.h"
+
+// A 16-byte interface identifier in the usual little-endian GUID layout.
+struct qvGUID {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+};
+static_assert(sizeof(qvGUID) == 16, "identifiers are 16 bytes");
+
+inline bool IsEqualQvGUID(const qvGUID& a, const qvGUID& b) {
+  return std::memcmp(&a, &b, sizeof(qvGUID)) == 0;
+}
+
+// {344D6AD2-DC0E-4FB3-A21A-8EA186CF0D7E}
+inline constexpr qvGUID IID_IQvSearch = {
+    0x344D6AD2, 0xDC0E, 0x4FB3, {0xA2, 0x1A, 0x8E, 0xA1, 0x86, 0xCF, 0x0D, 0x7E}};
+// {5FEEC21E-DBF3-46F0-9F57-D1CD711C46DE}
+inline constexpr qvGUID IID_IUnknownEx = {
+    0x5FEEC21E, 0xDBF3, 0x46F0, {0x9F, 0x57, 0xD1, 0xCD, 0x71, 0x1C, 0x46, 0xDE}};
+// {794BADEB-8D92-4EEE-9645-F6B800033548}
+inline constexpr qvGUID IID_IQvSearchNotify = {
+    0x794BADEB, 0x8D92, 0x4EEE, {0x96, 0x45, 0xF6, 0xB8, 0x00, 0x03, 0x35, 0x48}};
+// The Linux-only configuration interface of the engine (roots, data folder,
+// error reporter, options): {B7C1E2A4-5D3F-4E8A-9C61-2F0A7D4B9E13}
+inline constexpr qvGUID IID_IQvSearchConfig = {
+    0xB7C1E2A4, 0x5D3F, 0x4E8A, {0x9C, 0x61, 0x2F, 0x0A, 0x7D, 0x4B, 0x9E, 0x13}};
+
+// Version asked for by the application: major 1, minor 1, revision 1.
+constexpr uint32_t QV_SEARCH_VERSION = 0x01010100;
+
+// A version is accepted when the major and minor bytes are 1, the revision
+// is 0 or 1, and the lowest byte is 0.
+inline bool IsAcceptedQvVersion(uint32_t version) {
+  return (version >> 24) == 1 && ((version >> 16) & 0xFF) == 1 && ((version >> 8) & 0xFF) <= 1 &&
+         (version & 0xFF) == 0;
+}
+
+struct IUnknownEx {
+  virtual void Release() = 0;                                                 // slot 0
+  virtual IUnknownEx* QueryInterface(const qvGUID* iid, uint32_t version) = 0;  // slot 1
+ protected:
+  ~IUnknownEx() = default;
+};
+
+// Everything GetItemDetails tells about one result row. Times are FILETIME
+// values: 100 ns units since 1601-01-01 UTC.
+struct ItemDetails {
+  qvChar name[QV_MAX_PATH];
+  qvChar extension[QV_MAX_PATH];
+  qvChar folderPath[QV_MAX_PATH];
+  int32_t nameLength;
+  uint64_t creationTime;
+  uint64_t modificationTime;
+  uint64_t accessTime;
+  uint32_t attributes;
+  int32_t iconIndex;
+  uint64_t size;
+  int32_t isFolder;
+};
+
+// The engine's window on the application's result list (a virtual list).
+// Calls may come from any engine thread, possibly while the engine holds its
+// lock: an implementation must hand them to its UI thread and never block.
+struct IQvListWindow {
+  virtual void SetItemCount(int32_t count) = 0;  // the list now has this many rows
+  virtual void RedrawItems() = 0;                // repaint every row
+ protected:
+  ~IQvListWindow() = default;
+};
+
+struct IQvSearchNotify : IUnknownEx {
+  // count -1: fmt and the arguments after it are a progress or status line;
+  // count >= 0: the number of results, fmt is null. Texts are UTF-8.
+  virtual void OnStatus(int32_t count, const char* fmt, ...) = 0;        // slot 2
+  virtual void OnVolumeFound(int32_t ordinal, const qvChar* root) = 0;  // slot 3
+  virtual bool IsValid() = 0;                                           // slot 4
+ protected:
+  ~IQvSearchNotify() = default;
+};
+
+struct IQvSearch : IUnknownEx {
+  // Returns the folder icon index.
+  virtual int32_t Initialize(IQvSearchNotify* sink) = 0;  // slot 2
+  virtual void Search(const qvChar* query, const qvChar* extFilter, int32_t reset) = 0;  // slot 3
+  virtual void SetListWindow(IQvListWindow* list) = 0;  // slot 4
+  virtual int32_t GetItemDetails(ItemDetails* details, int32_t row) = 0;  // slot 5
+  // Buffers hold QV_MAX_PATH units; ext may be null. Returns the length of
+  // the folder path written.
+  virtual int32_t GetItemText(int32_t row, qvChar* folderPath, qvChar* name, qvChar* ext) = 0;  // slot 6
+  virtual int32_t GetFolderResultCount() = 0;  // slot 7
+  virtual int32_t GetFileResultCount() = 0;    // slot 8
+ protected:
+  ~IQvSearch() = default;
+};
+
+// Receives every error text the engine would show (UTF-8, one line).
+using qvErrorReporter = void (*)(void* context, const char* text);
+
+// Set-up the engine takes before Initialize. Obtained from the engine with
+// QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION); it lives as long
+// as the engine and its Release does nothing.
+struct IQvSearchConfig : IUnknownEx {
+  // The folder that holds the database files; ends in '/'.
+  virtual void SetDataFolder(const qvChar* folder) = 0;
+  // Index this folder instead of the machine's volumes. Call once per
+  // folder; up to 26 folders.
+  virtual bool AddRoot(const qvChar* root) = 0;
+  // Where error texts go (standard error by default).
+  virtual void SetErrorReporter(qvErrorReporter reporter, void* context) = 0;
+  // Named settings, for example "offline" = "1" (answer from the saved
+  // index only). Returns false for an unknown name.
+  virtual bool SetOption(const char* name, const char* value) = 0;
+  // Facts about the engine: "ready" (1 once the index is searchable),
+  // "loaded" (1 when it came from the saved database), "folders",
+  // "files", "index_bytes". -1 for an unknown name.
+  virtual int64_t QueryValue(const char* name) = 0;
+  virtual bool IsValid() = 0;
+ protected:
+  ~IQvSearchConfig() = default;
+};
+
+// The one export of the engine library.
+using CreateObjcetFn = IQvSearch* (*)(const qvGUID* iid, uint32_t version);
+extern "C" IQvSearch* CreateObjcet(const qvGUID* iid, uint32_t version);
