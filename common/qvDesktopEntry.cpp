@@ -36,9 +36,8 @@ std::string UnescapeValue(const std::string& v) {
   return out;
 }
 
-// Expands the field codes of one argument. `whole` is set when the argument
-// was nothing but a list code (%F, %U) or %i, which stand for whole
-// arguments.
+// Appends one argument with its field codes expanded. An argument that is
+// only %f %F %u %U (files: none here) or %i stands for whole arguments.
 void ExpandField(const std::string& arg, const Entry& entry, const std::string& file,
                  std::vector<std::string>* argv) {
   if (arg == "%f" || arg == "%F" || arg == "%u" || arg == "%U") return;
