@@ -1,0 +1,264 @@
+// qvsearch: the search engine from a terminal. Loads the engine library
+// from the program's own folder exactly as the search window does, indexes
+// the machine's volumes or the folders named with --root, and prints the
+// rows of one query.
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "IQvSearch.h"
+#include "qvFormat.h"
+#include "qvNameCodec.h"
+#include "qvPath.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qvsearch [--root DIR]... [--data DIR] [--ext LIST] [--count] [--long]\n"
+    "                [--offline] [--no-save] [-0] [TERM...]\n"
+    "Prints the folders and files whose names hold every TERM ('?' and '*' are\n"
+    "wildcards, ASCII letters match either case), folders first.\n"
+    "  --root DIR   index DIR instead of this machine's volumes (repeatable)\n"
+    "  --data DIR   keep the saved index in DIR (default: data/ beside the program)\n"
+    "  --ext LIST   only files with these extensions (spaces or commas between)\n"
+    "  --count      print the number of rows only\n"
+    "  --long       print name, folder, size, times and attributes, tab-separated\n"
+    "  --offline    answer from the saved index alone, without reading the volumes\n"
+    "  --no-save    do not save the index at exit\n"
+    "  -0           end rows with NUL instead of newline\n";
+
+struct Options {
+  std::vector<std::string> roots;
+  std::string data;
+  std::string ext;
+  std::vector<std::string> terms;
+  bool count = false;
+  bool longForm = false;
+  bool offline = false;
+  bool noSave = false;
+  bool nul = false;
+};
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "qvsearch: %s\n", message.c_str());
+  return 2;
+}
+
+// Receives the engine's calls: progress lines (to a terminal only) and the
+// answer to the query.
+class CliSink : public IQvSearchNotify {
+ public:
+  explicit CliSink(bool showProgress) : showProgress_(showProgress) {}
+  void Release() override {}
+  IUnknownEx* QueryInterface(const qvGUID* iid, uint32_t version) override {
+    if (!iid || !IsAcceptedQvVersion(version)) return nullptr;
+    return IsEqualQvGUID(*iid, IID_IQvSearchNotify) || IsEqualQvGUID(*iid, IID_IUnknownEx) ? this : nullptr;
+  }
+  void OnStatus(int32_t count, const char* fmt, ...) override {
+    bool answered = count >= 0 || (fmt && fmt[0] == 0);
+    if (!answered && fmt && showProgress_) {
+      char text[4096];
+      va_list args;
+      va_start(args, fmt);
+      std::vsnprintf(text, sizeof text, fmt, args);
+      va_end(args);
+      std::fprintf(stderr, "\r\033[K%s", text);
+      std::fflush(stderr);
+      progressShown_ = true;
+    }
+    if (answered) {
+      std::lock_guard<std::mutex> g(lock_);
+      answered_ = true;
+      cv_.notify_all();
+    }
+  }
+  void OnVolumeFound(int32_t, const qvChar*) override {}
+  bool IsValid() override { return true; }
+
+  void WaitForAnswer() {
+    std::unique_lock<std::mutex> g(lock_);
+    cv_.wait(g, [this] { return answered_; });
+    if (progressShown_) std::fprintf(stderr, "\r\033[K");
+  }
+
+ private:
+  bool showProgress_;
+  bool progressShown_ = false;
+  std::mutex lock_;
+  std::condition_variable cv_;
+  bool answered_ = false;
+};
+
+void ReportError(void*, const char* text) { std::fprintf(stderr, "\r\033[Kqvsearch: %s\n", text); }
+
+bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        *error = std::string(name) + " needs a value";
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    if (a == "--root") {
+      const char* v = value("--root");
+      if (!v) return false;
+      o->roots.push_back(v);
+    } else if (a == "--data") {
+      const char* v = value("--data");
+      if (!v) return false;
+      o->data = v;
+    } else if (a == "--ext") {
+      const char* v = value("--ext");
+      if (!v) return false;
+      o->ext = v;
+    } else if (a == "--count") o->count = true;
+    else if (a == "--long") o->longForm = true;
+    else if (a == "--offline") o->offline = true;
+    else if (a == "--no-save") o->noSave = true;
+    else if (a == "-0") o->nul = true;
+    else if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (a == "--") {
+      for (++i; i < argc; ++i) o->terms.push_back(argv[i]);
+    } else if (a.size() > 1 && a[0] == '-') {
+      *error = "unknown option " + a;
+      return false;
+    } else {
+      o->terms.push_back(a);
+    }
+  }
+  return true;
+}
+
+// An absolute form of a root, without resolving symbolic links inside it.
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  std::string base = cwd;
+  if (path == ".") return base;
+  return base + (base.back() == '/' ? "" : "/") + path;
+}
+
+bool MakeFolder(const std::string& path) {
+  std::string partial;
+  for (size_t i = 0; i < path.size(); ++i) {
+    partial += path[i];
+    if ((path[i] == '/' || i + 1 == path.size()) && partial.size() > 1) {
+      if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return true;
+}
+
+// data/ beside the program when it can be made there, else the user's
+// cache folder.
+std::string DefaultDataFolder() {
+  std::string beside = qvNameCodec::EncodeToString(qvPath::GetAppPath()) + "data/";
+  if (MakeFolder(beside) && access(beside.c_str(), W_OK) == 0) return beside;
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  std::string base = cache && *cache ? cache : std::string(home ? home : "/tmp") + "/.cache";
+  return base + "/qvsearch/";
+}
+
+std::string Utf8(const qvChar* s) { return qvNameCodec::EncodeToString(s); }
+
+void PrintRows(IQvSearch* engine, const Options& o, int32_t rows) {
+  std::vector<qvChar> path(QV_MAX_PATH), name(QV_MAX_PATH);
+  auto details = std::make_unique<ItemDetails>();
+  char end = o.nul ? '\0' : '\n';
+  for (int32_t r = 0; r < rows; ++r) {
+    std::string line;
+    if (o.longForm) {
+      engine->GetItemDetails(details.get(), r);
+      bool folder = details->isFolder != 0;
+      line = Utf8(details->name) + '\t' + Utf8(details->folderPath) + '\t' + qvFormatSize(details->size, folder) +
+             '\t' + qvFormatFileTime(details->creationTime) + '\t' + qvFormatFileTime(details->modificationTime) +
+             '\t' + qvFormatFileTime(details->accessTime) + '\t' + qvFormatAttributes(details->attributes, folder);
+    } else {
+      int32_t pathLength = engine->GetItemText(r, path.data(), name.data(), nullptr);
+      line = Utf8(path.data()) + Utf8(name.data());
+      if (pathLength == 0) line += '/';  // a volume root: its own path
+      if (line.size() > 1 && pathLength == 0 && line == "/") line = "/";
+    }
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc(end, stdout);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  std::string error;
+  if (!ParseArgs(argc, argv, &o, &error)) return Fail(error + " (see --help)");
+  for (std::string& root : o.roots) {
+    root = Absolute(root);
+    struct stat st;
+    if (stat(root.c_str(), &st) != 0) return Fail("cannot read " + root + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode)) return Fail(root + " is not a folder");
+    if (access(root.c_str(), R_OK | X_OK) != 0) return Fail("cannot read " + root + ": " + std::strerror(errno));
+  }
+
+  std::string module = qvNameCodec::EncodeToString(qvPath::GetAppPath()) + "qvBaseModule.so";
+  void* library = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) return Fail(std::string("engine not found: ") + dlerror());
+  auto create = reinterpret_cast<CreateObjcetFn>(dlsym(library, "CreateObjcet"));
+  if (!create) return Fail("engine has no CreateObjcet");
+  IQvSearch* engine = create(&IID_IQvSearch, QV_SEARCH_VERSION);
+  if (!engine) return Fail("engine could not be created");
+  auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+  if (!config) return Fail("engine lacks its configuration interface");
+
+  config->SetErrorReporter(ReportError, nullptr);
+  std::string data = o.data.empty() ? DefaultDataFolder() : Absolute(o.data);
+  if (data.back() != '/') data += '/';
+  if (!o.offline && !o.noSave && !MakeFolder(data)) return Fail("cannot create the data folder " + data);
+  config->SetDataFolder(qvNameCodec::DecodeToString(data).c_str());
+  for (const std::string& root : o.roots)
+    if (!config->AddRoot(qvNameCodec::DecodeToString(root).c_str())) return Fail("cannot index " + root);
+  config->SetOption("offline", o.offline ? "1" : "0");
+  config->SetOption("no_load", o.offline ? "0" : "1");
+  config->SetOption("no_save", o.noSave || o.offline ? "1" : "0");
+
+  std::string query;
+  for (const std::string& t : o.terms) query += (query.empty() ? "" : " ") + t;
+  std::string filter = o.ext;
+  for (char& c : filter)
+    if (c == ',') c = ' ';
+  if (query.empty() && !filter.empty()) query = "*?";
+
+  CliSink sink(isatty(STDERR_FILENO) != 0);
+  // Stored before initialisation, the query is answered as soon as the
+  // index is ready.
+  engine->Search(qvNameCodec::DecodeToString(query).c_str(), qvNameCodec::DecodeToString(filter).c_str(), 1);
+  engine->Initialize(&sink);
+  sink.WaitForAnswer();
+
+  int status;
+  if (o.offline && config->QueryValue("loaded") != 1) {
+    status = Fail("no current saved index in " + data + " (run once without --offline)");
+  } else {
+    int32_t rows = engine->GetFolderResultCount() + engine->GetFileResultCount();
+    if (o.count) std::printf("%d\n", rows);
+    else PrintRows(engine, o, rows);
+    std::fflush(stdout);
+    status = rows > 0 ? 0 : 1;
+  }
+  engine->Release();
+  dlclose(library);
+  return status;
+}
