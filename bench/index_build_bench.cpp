@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "IQvSearch.h"
 #include "qvCollation.h"
 #include "qvFileBaseApp.h"
 #include "qvResource.h"

@@ -50,6 +50,51 @@ int CompareNames(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
   return aDone && bDone ? 0 : aDone ? -1 : 1;
 }
 
+uint64_t SortKey(const uint8_t* name, size_t length) {
+  // Weights: ASCII folded 1..127; ranked ideographs 0x80 + rank; the
+  // unranked ones one weight above; other wide units above that by value.
+  // A unit whose weight does not tell it apart from its neighbours
+  // (unranked ideographs, wide units too large to place) ends the key, so
+  // that what follows it cannot decide in place of the full comparison.
+  constexpr uint32_t kUnranked = 0x80 + 20896;
+  constexpr uint32_t kOtherBase = kUnranked + 1;
+  const uint16_t* ranks = g_ranks;
+  uint64_t key = 0;
+  size_t i = 0;
+  for (int pos = 0; pos < 4; ++pos) {
+    uint32_t w = 0;
+    bool last = false;
+    if (i < length) {
+      uint8_t b = name[i];
+      if (!(b & 0x80)) {
+        w = kLowerCase.map[b];
+        ++i;
+      } else if (i + 3 > length) {
+        w = 0;
+        last = true;
+      } else {
+        uint32_t u = name[i + 1] | (name[i + 2] << 8);
+        i += 3;
+        if (IsCjk(u) && ranks) {
+          uint16_t r = LoadU16(reinterpret_cast<const uint8_t*>(ranks + (u - kCjkFirst)));
+          w = r <= 20895 ? 0x80 + r : kUnranked;
+          last = r > 20895;
+        } else if (IsCjk(u)) {
+          w = 0x80 + (u - kCjkFirst);  // code-unit order without a table
+        } else if (u < 0xFFFF - kOtherBase) {
+          w = kOtherBase + u;
+        } else {
+          w = 0xFFFF;
+          last = true;
+        }
+      }
+    }
+    key |= static_cast<uint64_t>(w) << (48 - 16 * pos);
+    if (last || i >= length) break;
+  }
+  return key;
+}
+
 int CompareFolders(const uint8_t* a, const uint8_t* b) {
   return CompareNames(DirRecord::Name(a), DirRecord::NameLength(a), DirRecord::Name(b),
                       DirRecord::NameLength(b));

@@ -22,6 +22,12 @@ const uint16_t* RankTable();
 // Negative, zero or positive as name a sorts before, with or after b.
 int CompareNames(const uint8_t* a, size_t an, const uint8_t* b, size_t bn);
 
+// A 64-bit key of the first four units of a name, such that two names
+// whose keys differ compare as their keys do. Equal keys decide nothing:
+// the names must then be compared in full. Lets a sort compare most pairs
+// without touching the records.
+uint64_t SortKey(const uint8_t* name, size_t length);
+
 // Folder order: by name.
 int CompareFolders(const uint8_t* a, const uint8_t* b);
 // File order: by base name; on equal names a file with an extension comes

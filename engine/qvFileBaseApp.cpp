@@ -24,6 +24,7 @@ void qvFileBaseApp::ClearIndex() {
   recordPool.Reset();
   secondPool.Reset();
   extTable.Reset();
+  extCase.Clear();
 }
 
 size_t qvFileBaseApp::IndexBytes() const {

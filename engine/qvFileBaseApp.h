@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "qvDirMap.h"
+#include "qvExtCase.h"
 #include "qvExtTable.h"
 #include "qvHeap.h"
 #include "qvMemoryPool.h"
@@ -47,6 +48,7 @@ class qvFileBaseApp : public qvSingleton<qvFileBaseApp> {
   COutVector fileResults;
   DirMap dirMap;
   CPatternSet patternSet;
+  ExtCaseMap extCase;  // real case of the extensions that are not lower-case
   VolumeState volumes;
   qvString dataFolder;  // ends in '/'
 };

@@ -116,7 +116,7 @@ void qvKearchImpl::InitThreadMain() {
   if (sink) sink->OnStatus(-1, "初始化...");
   DiscoverVolumes();
   qvFileBaseApp* app = qvFileBaseApp::Instance();
-  bool loaded = !stopping_ && LoadDatabase();
+  bool loaded = !stopping_ && !noLoad_ && LoadDatabase();
   if (!loaded && !stopping_) {
     app->ClearIndex();
     if (!offline_) FullScan();
@@ -230,6 +230,7 @@ bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
   bool on = value && std::strcmp(value, "0") != 0 && value[0];
   if (std::strcmp(name, "offline") == 0) owner_.offline_ = on;
   else if (std::strcmp(name, "no_save") == 0) owner_.noSave_ = on;
+  else if (std::strcmp(name, "no_load") == 0) owner_.noLoad_ = on;
   else return false;
   return true;
 }

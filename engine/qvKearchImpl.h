@@ -89,6 +89,7 @@ class qvKearchImpl final : public IQvSearch {
   qvString dataFolder_;
   bool offline_ = false;
   bool noSave_ = false;
+  bool noLoad_ = false;
   bool loadedFromDatabase_ = false;
   std::thread initThread_;
   std::atomic<bool> stopping_{false};

@@ -69,7 +69,9 @@ size_t qvBuildDisplayName(const qvFileBaseApp& app, const uint8_t* record, bool 
   } else {
     fits = AppendUnits(FileRecord::Name(record), FileRecord::NameLength(record), out, capacity, &w);
     if (fits && FileRecord::HasExtension(record)) {
-      const qvChar* text = app.extTable.Text(FileRecord::ExtId(record));
+      // The real extension where the file's is not lower-case.
+      const qvString* real = app.extCase.Get(record);
+      const qvChar* text = real ? real->c_str() : app.extTable.Text(FileRecord::ExtId(record));
       size_t n = qvStrLen(text);
       fits = AppendUnit(u'.', out, capacity, &w);
       for (size_t i = 0; i < n && fits; ++i) fits = AppendUnit(text[i], out, capacity, &w);

@@ -87,10 +87,12 @@ void qvStreamScan::AddFile(const ScanEntry& e) {
   size_t baseUnits = dot < 0 ? e.nameLength : static_cast<size_t>(dot);
   bool hasExt = dot >= 0;
   uint32_t extId = 0;
+  bool realCase = false;
   if (hasExt) {
     qvChar ext[kMaxNameBytes];
     size_t extUnits = e.nameLength - baseUnits - 1;
     std::copy(e.name + baseUnits + 1, e.name + e.nameLength, ext);
+    realCase = ExtCaseMap::NeedsEntry(ext, extUnits);
     extId = app_.extTable.FindOrAdd(ext, extUnits);
     if (extId == UINT32_MAX) return;
   }
@@ -108,7 +110,8 @@ void qvStreamScan::AddFile(const ScanEntry& e) {
                                          hasExt, extId);
   FileRecord::Write(r, flags, MakeDirKey(slot_, static_cast<uint32_t>(e.parentRef)), name,
                     static_cast<uint16_t>(bytes), extId);
-  app_.fileList.Append(r);
+  if (!app_.fileList.Append(r)) return;
+  if (realCase) app_.extCase.Set(r, e.name + baseUnits + 1, e.nameLength - baseUnits - 1);
 }
 
 void qvStreamScan::EndVolume() {
@@ -215,31 +218,51 @@ bool qvStreamScan::ResolveFiles() {
   return true;
 }
 
-bool qvStreamScan::SortLists() {
-  size_t most = std::max(app_.folderList.Count(), app_.fileList.Count());
-  auto* array = static_cast<uint8_t**>(app_.heap.Alloc((most ? most : 1) * sizeof(uint8_t*)));
-  if (!array) return false;
-  auto sortList = [&](RecordList& list, auto less) {
-    size_t k = 0;
-    for (size_t p = 0; p < list.PageCount(); ++p) {
-      RecordPage* page = list.Page(p);
-      for (uint32_t s = page->first; s < page->end; ++s) array[k++] = page->slots[s];
-    }
-    qvQuickSort(array, k, less);
-    k = 0;
-    for (size_t p = 0; p < list.PageCount(); ++p) {
-      RecordPage* page = list.Page(p);
-      for (uint32_t s = page->first; s < page->end; ++s) page->slots[s] = array[k++];
-    }
+// Sorts a list in place: its pointers, each with its name's sort key, go
+// into one array, are sorted, and go back into the same slots.
+template <typename NameOf, typename Compare>
+static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare compare) {
+  struct Item {
+    uint64_t key;
+    uint8_t* record;
   };
+  size_t n = list.Count();
+  auto* items = static_cast<Item*>(heap.Alloc((n ? n : 1) * sizeof(Item)));
+  if (!items) return false;
+  size_t k = 0;
+  for (size_t p = 0; p < list.PageCount(); ++p) {
+    RecordPage* page = list.Page(p);
+    for (uint32_t s = page->first; s < page->end; ++s) {
+      uint8_t* r = page->slots[s];
+      auto [name, length] = nameOf(r);
+      items[k++] = {qvCollation::SortKey(name, length), r};
+    }
+  }
+  qvQuickSort(items, k, [&](const Item& a, const Item& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return compare(a.record, b.record) < 0;
+  });
+  k = 0;
+  for (size_t p = 0; p < list.PageCount(); ++p) {
+    RecordPage* page = list.Page(p);
+    for (uint32_t s = page->first; s < page->end; ++s) page->slots[s] = items[k++].record;
+  }
+  heap.Free(items, (n ? n : 1) * sizeof(Item));
+  return true;
+}
+
+bool qvStreamScan::SortLists() {
   if (sink_) sink_->OnStatus(-1, "正在排序文件夹，请稍候...");
-  sortList(app_.folderList,
-           [](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareFolders(a, b) < 0; });
+  bool ok = SortList(
+      app_.heap, app_.folderList,
+      [](const uint8_t* r) { return std::pair(DirRecord::Name(r), static_cast<size_t>(DirRecord::NameLength(r))); },
+      qvCollation::CompareFolders);
   if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
   const ExtTable& ext = app_.extTable;
-  sortList(app_.fileList, [&ext](const uint8_t* a, const uint8_t* b) {
-    return qvCollation::CompareFiles(a, b, ext) < 0;
-  });
-  app_.heap.Free(array, (most ? most : 1) * sizeof(uint8_t*));
-  return true;
+  return ok && SortList(
+                   app_.heap, app_.fileList,
+                   [](const uint8_t* r) {
+                     return std::pair(FileRecord::Name(r), static_cast<size_t>(FileRecord::NameLength(r)));
+                   },
+                   [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareFiles(a, b, ext); });
 }

@@ -119,8 +119,9 @@ struct IQvSearchConfig : IUnknownEx {
   virtual bool AddRoot(const qvChar* root) = 0;
   // Where error texts go (standard error by default).
   virtual void SetErrorReporter(qvErrorReporter reporter, void* context) = 0;
-  // Named settings, for example "offline" = "1" (answer from the saved
-  // index only). Returns false for an unknown name.
+  // Named settings, "1" or "0": "offline" (answer from the saved index
+  // alone, never scan), "no_load" (scan afresh, ignore the saved index),
+  // "no_save" (do not save at release). Returns false for an unknown name.
   virtual bool SetOption(const char* name, const char* value) = 0;
   // Facts about the engine: "ready" (1 once the index is searchable),
   // "loaded" (1 when it came from the saved database), "folders",

@@ -120,9 +120,9 @@ class Worker {
  public:
   Worker(WalkState& walk, const qvDirWalker::Options& options)
       : walk_(walk),
-        bufferBytes_(std::max<size_t>(options.readBufferBytes, 4096)),
+        bufferBytes_(std::clamp<size_t>(options.readBufferBytes, 4096, 64 << 20)),
         buffer_(new char[bufferBytes_]),
-        batchEntries_(std::max<size_t>(options.batchEntries, 1)) {
+        batchEntries_(std::clamp<size_t>(options.batchEntries, 1, 1 << 20)) {
     entries_.reserve(batchEntries_);
     // Linux names are at most 255 bytes and never decode to more units
     // than bytes; the arena grows if a file system breaks that rule.
@@ -337,12 +337,15 @@ class Worker {
   // Hands the batch to the sink, one thread at a time. A failing sink
   // stops the walk; its exception is rethrown by Walk.
   void Flush() {
-    if (!entries_.empty() && !walk_.failed.load(std::memory_order_relaxed)) {
-      try {
-        std::lock_guard<std::mutex> lock(walk_.sinkMutex);
-        (*walk_.sink)(entries_.data(), entries_.size());
-      } catch (...) {
-        walk_.Fail(std::current_exception());
+    if (!entries_.empty()) {
+      std::lock_guard<std::mutex> lock(walk_.sinkMutex);
+      // Checked under the lock: no call may follow a failed one.
+      if (!walk_.failed.load(std::memory_order_relaxed)) {
+        try {
+          (*walk_.sink)(entries_.data(), entries_.size());
+        } catch (...) {
+          walk_.Fail(std::current_exception());
+        }
       }
     }
     entries_.clear();

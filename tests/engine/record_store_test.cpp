@@ -247,3 +247,22 @@ TEST(SortTest, MatchesAReferenceSortOnEveryShape) {
     }
   }
 }
+
+TEST_F(WithRanks, SortKeysNeverContradictTheFullComparison) {
+  std::mt19937 rng(11);
+  const char16_t pool[] = {u'a', u'B', u'b', u'.', u' ', u'0', u'\u00E9', u'\u4E00', u'\u554A', u'\u963F',
+                           u'\u56D7', u'\u5EFE', u'\uFFF0', u'\uFFFE', u'Z', u'\u9FA5', u'\u3042'};
+  auto randomName = [&] {
+    std::u16string s(rng() % 7, u'a');
+    for (auto& c : s) c = pool[rng() % (sizeof pool / sizeof pool[0])];
+    return s;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    auto a = Pack(randomName()), b = Pack(randomName());
+    uint64_t ka = qvCollation::SortKey(a.data(), a.size()), kb = qvCollation::SortKey(b.data(), b.size());
+    if (ka == kb) continue;
+    int full = qvCollation::CompareNames(a.data(), a.size(), b.data(), b.size());
+    ASSERT_EQ(ka < kb, full < 0) << i;
+    ASSERT_NE(full, 0) << i;
+  }
+}

@@ -52,8 +52,11 @@ TEST(StreamScanTest, ExtensionSplit) {
                                               E::File(20, 5, u"archive.tar.gz")})},
                             nullptr, "/nonexistent-qv-data/");
   ASSERT_NE(engine, nullptr);
-  std::vector<std::string> expected = {".profile|", "archive.tar.gz|gz", "Makefile.|", "photo.jpg|jpg", "README|"};
-  EXPECT_EQ(AllFiles(qvFileBaseApp::Instance()), expected);
+  // The name shown keeps its real case; the id is the lower-case text.
+  std::vector<std::string> expected = {".profile|", "archive.tar.gz|gz", "Makefile.|", "photo.JPG|JPG", "README|"};
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  EXPECT_EQ(AllFiles(app), expected);
+  EXPECT_EQ(std::u16string(app->extTable.Text(FileRecord::ExtId(app->fileList.At(3)))), u"jpg");
   engine->Release();
 }
 

@@ -86,6 +86,8 @@ WalkCase Case(const char* label, unsigned threads, size_t batch, size_t buffer, 
   return c;
 }
 
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.label; }
+
 class WalkTree : public ::testing::TestWithParam<WalkCase> {};
 
 }  // namespace
@@ -188,25 +190,29 @@ TEST(WalkRoot, StopAndFailingSinkEndTheWalkCleanly) {
 }
 
 // Other file systems inside the tree: listed as folders, never entered.
-class WalkMounts : public ::testing::Test {
- protected:
-  void TearDown() override {
-    for (auto it = mounted_.rbegin(); it != mounted_.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
-  }
+// Unmounted before the tree is removed.
+class Mounted {
+ public:
   bool Mount(const char* source, const std::string& target, const char* type, unsigned long flags) {
     if (mount(source, target.c_str(), type, flags, nullptr) != 0) return false;
-    mounted_.push_back(target);
+    targets_.push_back(target);
     return true;
   }
-  std::vector<std::string> mounted_;
+  ~Mounted() {
+    for (auto it = targets_.rbegin(); it != targets_.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
+  }
+
+ private:
+  std::vector<std::string> targets_;
 };
 
-TEST_F(WalkMounts, MountPointIsListedButNotEntered) {
+TEST(WalkMounts, MountPointIsListedButNotEntered) {
   TempTree t;
+  Mounted mounts;
   ASSERT_TRUE(t.Dir("mnt"));
   ASSERT_TRUE(t.Dir("after"));
   ASSERT_TRUE(t.File("after/file"));
-  if (!Mount("none", t.Path() + "/mnt", "tmpfs", 0))
+  if (!mounts.Mount("none", t.Path() + "/mnt", "tmpfs", 0))
     GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
   ASSERT_EQ(mkdirat(t.Fd(), "mnt/hidden", 0755), 0);
   int f = openat(t.Fd(), "mnt/hidden.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -227,12 +233,13 @@ TEST_F(WalkMounts, MountPointIsListedButNotEntered) {
   EXPECT_EQ(inner.Paths(), (std::map<std::string, bool>{{"hidden", true}, {"hidden.txt", false}}));
 }
 
-TEST_F(WalkMounts, BindMountOfTheSameFileSystemIsNotEntered) {
+TEST(WalkMounts, BindMountOfTheSameFileSystemIsNotEntered) {
   TempTree t;
+  Mounted mounts;
   ASSERT_TRUE(t.Dir("src"));
   ASSERT_TRUE(t.File("src/x"));
   ASSERT_TRUE(t.Dir("view"));
-  if (!Mount((t.Path() + "/src").c_str(), t.Path() + "/view", nullptr, MS_BIND))
+  if (!mounts.Mount((t.Path() + "/src").c_str(), t.Path() + "/view", nullptr, MS_BIND))
     GTEST_SKIP() << "cannot bind-mount here: " << strerror(errno);
   qvWalkStats stats;
   Listing listing = Walk(t.Path(), {}, &stats);
