@@ -16,11 +16,13 @@ struct DirMapEntry {
 
 struct DirMapPage {
   static constexpr uint32_t kEntries = 1024;
+  static constexpr uint32_t kCapacity = kEntries;
   uint32_t first;
   uint32_t end;
   DirMapEntry entries[kEntries];
 
   uint32_t Count() const { return end - first; }
+  DirMapEntry* Items() { return entries; }
 };
 static_assert(sizeof(DirMapPage) == 8200, "a map page is 8200 bytes");
 

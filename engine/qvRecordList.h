@@ -12,11 +12,13 @@
 
 struct RecordPage {
   static constexpr uint32_t kSlots = 4096;
+  static constexpr uint32_t kCapacity = kSlots;
   uint32_t first;  // first used slot
   uint32_t end;    // one past the last used slot
   uint8_t* slots[kSlots];
 
   uint32_t Count() const { return end - first; }
+  uint8_t** Items() { return slots; }
 };
 
 class RecordList {
