@@ -173,73 +173,75 @@ bool Insert(Container& c, const Item& item, Less less) {
   return true;
 }
 
-// Removes the first item equal to `probe` under `less` for which
-// `matches` holds, searching the equal neighbours backwards from the
-// insertion point across pages, then forwards. Returns false when none.
+// Where an item was found: page index and slot.
+struct Position {
+  size_t page;
+  uint32_t slot;
+  bool found;
+};
+
+// The first item equal to `probe` under `less` for which `matches` holds,
+// searching the equal neighbours backwards from the insertion point
+// across pages, then forwards.
+template <typename Container, typename Item, typename Less, typename Matches>
+Position FindEqual(Container& c, const Item& probe, Less& less, Matches& matches) {
+  using Page = std::remove_pointer_t<decltype(c.Page(0))>;
+  size_t pi = FindPage(c, probe, less);
+  if (pi == c.PageCount()) return {0, 0, false};
+  uint32_t start = LowerBound(c.Page(pi), probe, less);
+  auto equal = [&](const Item& a) { return !less(a, probe) && !less(probe, a); };
+  // Backwards: the items before the insertion point compare below or equal.
+  size_t p = pi;
+  int64_t s = static_cast<int64_t>(start) - 1;
+  for (;;) {
+    Page* page = c.Page(p);
+    if (s < static_cast<int64_t>(page->first)) {
+      if (p == 0) break;
+      --p;
+      s = static_cast<int64_t>(c.Page(p)->end) - 1;
+      continue;
+    }
+    const Item& it = page->Items()[s];
+    if (!equal(it)) break;
+    if (matches(it)) return {p, static_cast<uint32_t>(s), true};
+    --s;
+  }
+  p = pi;
+  uint32_t f = start;
+  while (p < c.PageCount()) {
+    Page* page = c.Page(p);
+    if (f >= page->end) {
+      ++p;
+      if (p < c.PageCount()) f = c.Page(p)->first;
+      continue;
+    }
+    const Item& it = page->Items()[f];
+    if (!equal(it)) break;
+    if (matches(it)) return {p, f, true};
+    ++f;
+  }
+  return {0, 0, false};
+}
+
+// Removes the item FindEqual finds, shifting the side of its page with
+// less room; a page left empty is freed. Returns false when none.
 template <typename Container, typename Item, typename Less, typename Matches>
 bool Remove(Container& c, const Item& probe, Less less, Matches matches) {
   using Page = std::remove_pointer_t<decltype(c.Page(0))>;
-  size_t pi = FindPage(c, probe, less);
-  if (pi == c.PageCount()) return false;
-  uint32_t start = LowerBound(c.Page(pi), probe, less);
-  auto equal = [&](const Item& a) { return !less(a, probe) && !less(probe, a); };
-  size_t foundPage = c.PageCount();
-  uint32_t foundSlot = 0;
-  // Backwards from the position (the items before it compare below or equal).
-  {
-    size_t p = pi;
-    int64_t s = static_cast<int64_t>(start) - 1;
-    for (;;) {
-      Page* page = c.Page(p);
-      if (s < static_cast<int64_t>(page->first)) {
-        if (p == 0) break;
-        --p;
-        s = static_cast<int64_t>(c.Page(p)->end) - 1;
-        continue;
-      }
-      const Item& it = page->Items()[s];
-      if (!equal(it)) break;
-      if (matches(it)) {
-        foundPage = p;
-        foundSlot = static_cast<uint32_t>(s);
-        break;
-      }
-      --s;
-    }
-  }
-  if (foundPage == c.PageCount()) {
-    size_t p = pi;
-    uint32_t s = start;
-    while (p < c.PageCount()) {
-      Page* page = c.Page(p);
-      if (s >= page->end) {
-        ++p;
-        if (p < c.PageCount()) s = c.Page(p)->first;
-        continue;
-      }
-      const Item& it = page->Items()[s];
-      if (!equal(it)) break;
-      if (matches(it)) {
-        foundPage = p;
-        foundSlot = s;
-        break;
-      }
-      ++s;
-    }
-  }
-  if (foundPage == c.PageCount()) return false;
-  Page* page = c.Page(foundPage);
+  Position at = FindEqual(c, probe, less, matches);
+  if (!at.found) return false;
+  Page* page = c.Page(at.page);
   auto* items = page->Items();
   constexpr uint32_t S = Slots<Page>();
   if (page->first >= S - page->end) {
-    std::memmove(items + foundSlot, items + foundSlot + 1, (page->end - foundSlot - 1) * sizeof(items[0]));
+    std::memmove(items + at.slot, items + at.slot + 1, (page->end - at.slot - 1) * sizeof(items[0]));
     --page->end;
   } else {
-    std::memmove(items + page->first + 1, items + page->first, (foundSlot - page->first) * sizeof(items[0]));
+    std::memmove(items + page->first + 1, items + page->first, (at.slot - page->first) * sizeof(items[0]));
     ++page->first;
   }
   c.AdjustCount(-1);
-  if (page->Count() == 0 && c.PageCount() > 1) c.RemovePage(foundPage);
+  if (page->Count() == 0 && c.PageCount() > 1) c.RemovePage(at.page);
   return true;
 }
 

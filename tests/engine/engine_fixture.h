@@ -81,10 +81,10 @@ inline qvKearchImpl* MakeEngine(std::vector<qvStreamVolumeSource::Volume> volume
   IQvSearch* s = CreateObjcet(&IID_IQvSearch, QV_SEARCH_VERSION);
   if (!s) return nullptr;
   auto* engine = static_cast<qvKearchImpl*>(s);
-  if (!dataFolder.empty()) {
-    auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
-    config->SetDataFolder(qvNameCodec::DecodeToString(dataFolder).c_str());
-  }
+  auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+  if (!dataFolder.empty()) config->SetDataFolder(qvNameCodec::DecodeToString(dataFolder).c_str());
+  // Engines over a folder that does not exist have nowhere to save.
+  if (dataFolder.empty() || dataFolder.rfind("/nonexistent", 0) == 0) config->SetOption("no_save", "1");
   engine->SetVolumeSource(std::make_unique<qvStreamVolumeSource>(std::move(volumes)));
   engine->Initialize(sink);
   if (wait) engine->WaitUntilInitialised();
