@@ -25,7 +25,29 @@ long qvFindExtensionDot(const qvChar* name, size_t length) {
   return -1;
 }
 
-qvStreamScan::qvStreamScan(qvFileBaseApp& app, IQvSearchNotify* sink) : app_(app), sink_(sink) {}
+qvStreamScan::qvStreamScan(qvFileBaseApp& app, IQvSearchNotify* sink)
+    : app_(app), sink_(sink), firstNewFile_(app.fileList.Count()) {}
+
+void qvStreamScan::RemoveVolume(qvFileBaseApp& app, uint32_t slot) {
+  auto onSlot = [&](RecordRef folder) {
+    const uint8_t* r = app.Resolve(folder);
+    return r && DirKeySlot(DirRecord::Key(r)) == slot;
+  };
+  app.fileList.RemoveIf([&](uint8_t* r) {
+    if (!onSlot(FileRecord::Parent(r))) return false;
+    app.extCase.Erase(r);
+    return true;
+  });
+  app.folderList.RemoveIf([&](uint8_t* r) { return DirKeySlot(DirRecord::Key(r)) == slot; });
+  for (size_t p = 0; p < app.dirMap.PageCount(); ++p) {
+    DirMapPage* page = app.dirMap.Page(p);
+    for (uint32_t k = page->first; k < page->end; ++k)
+      if (DirKeySlot(page->entries[k].key) == slot) app.dirMap.ClearEntry(&page->entries[k]);
+  }
+  // The results may name removed records.
+  app.folderResults.Reset();
+  app.fileResults.Reset();
+}
 
 bool qvStreamScan::BeginVolume(uint32_t slot, const qvString& rootText) {
   slot_ = slot;
@@ -184,12 +206,32 @@ bool qvStreamScan::ResolveFolders() {
   }
   app_.folderList.RemoveIf([](const uint8_t* r) { return DirRecord::Parent(r) == kDroppedRef; });
 
-  app_.dirMap.Clear();
+  // The map keeps the live entries it had (other volumes), merged in key
+  // order with this scan's folders; a key both hold keeps the old entry.
+  std::vector<DirMapEntry> merged;
+  merged.reserve(app_.dirMap.Count() + n);
+  for (size_t p = 0; p < app_.dirMap.PageCount(); ++p) {
+    DirMapPage* page = app_.dirMap.Page(p);
+    for (uint32_t k = page->first; k < page->end; ++k)
+      if (page->entries[k].record != kNullRef) merged.push_back(page->entries[k]);
+  }
+  size_t kept = merged.size();
   for (size_t i = 0; i < n; ++i) {
     if (i > 0 && folders_[i].key == folders_[i - 1].key) continue;
     if (state[i] != kGood) ++droppedFolders_;
-    if (!app_.dirMap.Append(folders_[i].key, state[i] == kGood ? folders_[i].record : kNullRef)) return false;
+    merged.push_back({folders_[i].key, state[i] == kGood ? folders_[i].record : kNullRef});
   }
+  if (kept > 0) std::stable_sort(merged.begin(), merged.end(), byKey);
+  app_.dirMap.Clear();
+  for (size_t i = 0; i < merged.size(); ++i) {
+    if (i > 0 && merged[i].key == merged[i - 1].key) {
+      if (merged[i].record != kNullRef) DirRecord::SetParent(app_.Resolve(merged[i].record), kDroppedRef);
+      continue;
+    }
+    if (!app_.dirMap.Append(merged[i].key, merged[i].record)) return false;
+  }
+  if (kept > 0)
+    app_.folderList.RemoveIf([](const uint8_t* r) { return DirRecord::Parent(r) == kDroppedRef; });
   folders_.clear();
   folders_.shrink_to_fit();
   return true;
@@ -200,7 +242,9 @@ bool qvStreamScan::ResolveFiles() {
   RecordRef lastRef = kNullRef;
   bool haveLast = false;
   uint64_t dropped = 0;
+  size_t index = 0;
   app_.fileList.RemoveIf([&](uint8_t* r) {
+    if (index++ < firstNewFile_) return false;  // resolved before this scan
     DirKey key = FileRecord::Parent(r);
     if (!haveLast || key != lastKey) {
       lastKey = key;
@@ -209,6 +253,7 @@ bool qvStreamScan::ResolveFiles() {
     }
     if (lastRef == kNullRef) {
       ++dropped;
+      app_.extCase.Erase(r);
       return true;
     }
     FileRecord::SetParent(r, lastRef);

@@ -24,7 +24,13 @@ class qvStreamScan {
   // database keeps 10-bit lengths).
   static constexpr size_t kMaxNameBytes = 1023;
 
+  // The scan adds to what the tables hold: a fresh index after
+  // ClearIndex, or one volume again after RemoveVolume.
   qvStreamScan(qvFileBaseApp& app, IQvSearchNotify* sink);
+
+  // Takes every folder and file of volume `slot` out of the lists and the
+  // folder map (before that volume is scanned again).
+  static void RemoveVolume(qvFileBaseApp& app, uint32_t slot);
 
   // Starts volume `slot` with its root record, named by the root text
   // without its final '/'. Returns false when out of memory.
@@ -56,6 +62,7 @@ class qvStreamScan {
   uint32_t slot_ = 0;
   bool inVolume_ = false;
   std::vector<DirMapEntry> folders_;  // (key, ref) of every folder record made
+  size_t firstNewFile_ = 0;           // files before this list index were there before the scan
   uint64_t skippedInVolume_ = 0;
   uint64_t droppedFolders_ = 0;
   uint64_t droppedFiles_ = 0;

@@ -53,6 +53,13 @@ class qvVolumeSource {
   // Asks a running Enumerate, on another thread, to end soon (the engine
   // is being released). Any thread.
   virtual void Stop() {}
+
+  // Where a source opens folders to read them, it calls this hook with
+  // each folder's number and descriptor before reading it, from any of its
+  // threads: the live monitor starts watching folders that way, so that
+  // no change after a folder was read is missed.
+  using FolderHook = std::function<void(size_t volume, uint64_t ref, int fd)>;
+  virtual void SetFolderHook(FolderHook hook) { (void)hook; }
 };
 
 // The machine's volumes (no roots given) or the named folders.

@@ -88,6 +88,7 @@ struct WalkState {
   std::atomic<long> keptFds{0};
   long fdBudget = 0;
   std::atomic<bool>* stop = nullptr;
+  const std::function<void(uint64_t, int)>* onFolderOpened = nullptr;
   std::atomic<bool> failed{false};
   std::mutex errorMutex;
   std::exception_ptr error;
@@ -151,6 +152,7 @@ class Worker {
   void Process(Dir* d) {
     int fd = Open(d);
     if (fd >= 0) {
+      if (*walk_.onFolderOpened) (*walk_.onFolderOpened)(d->ref, fd);
       try {
         Read(d, fd);
       } catch (...) {
@@ -402,9 +404,11 @@ bool qvDirWalker::Walk(const std::string& rootPath, const ScanSink& sink) {
   walk.rootMountId = stx.stx_mnt_id;
   walk.fdBudget = options_.keptFolderLimit >= 0 ? options_.keptFolderLimit : FdBudget();
   walk.stop = &stop_;
+  walk.onFolderOpened = &options_.onFolderOpened;
+  walk.nextRef.store(options_.firstRef);
 
   Dir root;
-  root.ref = kRootRef;
+  root.ref = options_.rootRef;
   root.fd = rootFd;
   root.pinned = true;
   walk.stack.Seed(&root);
@@ -425,6 +429,7 @@ bool qvDirWalker::Walk(const std::string& rootPath, const ScanSink& sink) {
   for (std::thread& t : threads) t.join();
 
   close(rootFd);
+  endRef_ = walk.nextRef.load();
   for (const auto& w : workers) Add(&stats_, w->Stats());
   if (walk.error) std::rethrow_exception(walk.error);
   return !stop_.load(std::memory_order_relaxed);

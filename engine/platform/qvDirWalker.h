@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "qvVolumeSource.h"
@@ -32,6 +33,15 @@ class qvDirWalker {
     // the others' children are opened by path from the root. -1: a share
     // of the process's descriptor limit.
     long keptFolderLimit = -1;
+    // Numbers of the root and of the first other entry (a subtree walked
+    // into an existing index continues its numbering).
+    uint64_t rootRef = kRootRef;
+    uint64_t firstRef = kFirstRef;
+    // Called with each folder's number and descriptor once it is opened
+    // and before it is read, from any walking thread (the live monitor
+    // watches folders this way, so that no change after the read is
+    // missed).
+    std::function<void(uint64_t ref, int fd)> onFolderOpened;
   };
 
   qvDirWalker() = default;
@@ -50,9 +60,12 @@ class qvDirWalker {
   void Stop() { stop_.store(true, std::memory_order_relaxed); }
 
   const qvWalkStats& Stats() const { return stats_; }
+  // Above every number the last walk handed out.
+  uint64_t EndRef() const { return endRef_; }
 
  private:
   Options options_;
   qvWalkStats stats_;
+  uint64_t endRef_ = kFirstRef;
   std::atomic<bool> stop_{false};
 };

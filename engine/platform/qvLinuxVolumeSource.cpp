@@ -155,6 +155,7 @@ bool qvLinuxVolumeSource::Enumerate(size_t index, const ScanSink& sink) {
   if (index >= roots_.size() || !roots_[index].opened) return false;
   qvDirWalker::Options wo;
   wo.threads = options_.threads;
+  if (hook_) wo.onFolderOpened = [this, index](uint64_t ref, int fd) { hook_(index, ref, fd); };
   qvDirWalker walker(wo);
   {
     std::lock_guard<std::mutex> lock(walkerMutex_);

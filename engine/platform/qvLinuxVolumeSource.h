@@ -41,7 +41,8 @@ class qvLinuxVolumeSource : public qvVolumeSource {
   // Counts of the last Enumerate, for the caller's messages.
   qvWalkStats LastWalkStats() const;
   // Ends a running Enumerate soon; any thread.
-  void Stop();
+  void Stop() override;
+  void SetFolderHook(FolderHook hook) override { hook_ = std::move(hook); }
 
  private:
   struct Root {
@@ -57,6 +58,7 @@ class qvLinuxVolumeSource : public qvVolumeSource {
   mutable std::mutex walkerMutex_;  // guards walker_ between Enumerate and Stop/stats
   qvDirWalker* running_ = nullptr;
   qvWalkStats lastStats_;
+  FolderHook hook_;
 };
 
 // A stable, non-zero identity of a file system and a root folder on it:

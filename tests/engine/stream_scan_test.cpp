@@ -140,3 +140,34 @@ TEST(StreamScanTest, ListsComeOutInCollationOrder) {
   EXPECT_LT(at("a.txt|txt"), at("a|"));
   engine->Release();
 }
+
+TEST(StreamScanTest, OneVolumeScannedAgainReplacesOnlyItsRecords) {
+  auto* engine = MakeEngine({MakeVolume("/", {E::Folder(16, 5, u"home"), E::File(17, 16, u"a.txt")}),
+                             MakeVolume("/data/", {E::Folder(16, 5, u"old"), E::File(17, 16, u"gone.txt")})},
+                            nullptr, "/nonexistent-qv-data/");
+  ASSERT_NE(engine, nullptr);
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  {
+    std::lock_guard<std::mutex> g(engine->lock);
+    qvStreamScan::RemoveVolume(*app, 1);
+    qvStreamScan scan(*app, nullptr);
+    ASSERT_TRUE(scan.BeginVolume(1, u"/data/"));
+    std::vector<std::u16string> names = {u"new", u"x.JPG", u"b.txt"};
+    ScanEntry entries[] = {{16, 5, QV_ATTR_DIRECTORY, names[0].data(), 3},
+                           {20, 16, QV_ATTR_NORMAL, names[1].data(), 5},
+                           {21, 5, QV_ATTR_NORMAL, names[2].data(), 5}};
+    scan.AddEntries(entries, 3);
+    scan.EndVolume();
+    ASSERT_TRUE(scan.Finish());
+  }
+  std::vector<std::string> folders = AllFolders(app);
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (std::vector<std::string>{"", "/data", "/data/new", "/home"}));
+  EXPECT_EQ(AllFiles(app), (std::vector<std::string>{"a.txt|txt", "b.txt|txt", "x.JPG|JPG"}));
+  EXPECT_EQ(app->dirMap.Count(), 4u);
+  EXPECT_NE(app->dirMap.FindRecord(MakeDirKey(0, 16)), kNullRef);
+  EXPECT_NE(app->dirMap.FindRecord(MakeDirKey(1, 16)), kNullRef);
+  engine->Search(u"new", u"", 1);
+  EXPECT_EQ(RowText(engine, 0), "/data/|new");
+  engine->Release();
+}
