@@ -23,11 +23,21 @@ std::string UnescapeValue(const std::string& v) {
     }
     char c = v[++i];
     switch (c) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
       default:  // not a value escape: left for the Exec quoting rules
         out += '\\';
         out += c;
@@ -55,9 +65,12 @@ void ExpandField(const std::string& arg, const Entry& entry, const std::string& 
       continue;
     }
     char code = arg[++i];
-    if (code == '%') out += '%';
-    else if (code == 'c') out += entry.name;
-    else if (code == 'k') out += file;
+    if (code == '%')
+      out += '%';
+    else if (code == 'c')
+      out += entry.name;
+    else if (code == 'k')
+      out += file;
     // Every other code stands for files or is deprecated: nothing.
   }
   argv->push_back(out);
@@ -84,12 +97,18 @@ bool Read(const std::string& file, Entry* entry) {
     if (eq == std::string::npos) continue;
     std::string key = Trim(t.substr(0, eq));
     std::string value = UnescapeValue(Trim(t.substr(eq + 1)));
-    if (key == "Type") entry->type = value;
-    else if (key == "Name") entry->name = value;
-    else if (key == "Exec") entry->exec = value;
-    else if (key == "Path") entry->path = value;
-    else if (key == "Icon") entry->icon = value;
-    else if (key == "URL") entry->url = value;
+    if (key == "Type")
+      entry->type = value;
+    else if (key == "Name")
+      entry->name = value;
+    else if (key == "Exec")
+      entry->exec = value;
+    else if (key == "Path")
+      entry->path = value;
+    else if (key == "Icon")
+      entry->icon = value;
+    else if (key == "URL")
+      entry->url = value;
   }
   return found;
 }
@@ -135,11 +154,20 @@ std::string EscapeValue(const std::string& value) {
   std::string out;
   for (char c : value) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   // Leading blanks would be trimmed on reading.

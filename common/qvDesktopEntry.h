@@ -13,7 +13,7 @@ struct Entry {
   std::string exec;  // with the value escapes (\s \n \t \r \\) undone
   std::string path;  // working folder
   std::string icon;
-  std::string url;   // for Type=Link
+  std::string url;  // for Type=Link
 };
 
 // Reads the unlocalised keys of the [Desktop Entry] group. False when the

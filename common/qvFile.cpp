@@ -186,7 +186,10 @@ std::unique_ptr<qvFile> qvFile::Duplicate() const {
 }
 
 uint64_t qvFile::Seek(int64_t offset, uint32_t origin) {
-  int whence = origin == begin ? SEEK_SET : origin == current ? SEEK_CUR : origin == end ? SEEK_END : -1;
+  int whence = origin == begin     ? SEEK_SET
+               : origin == current ? SEEK_CUR
+               : origin == end     ? SEEK_END
+                                   : -1;
   if (whence < 0) return kBadPosition;
   return Position(lseek(m_hFile, offset, whence));
 }

@@ -21,10 +21,10 @@ class qvFile {
     shareDenyWrite = 0x20,
     shareDenyRead = 0x30,
     shareDenyNone = 0x40,
-    modeNoInherit = 0x80,   // close-on-exec
-    modeCreate = 0x1000,    // create; truncate an existing file...
-    modeNoTruncate = 0x2000,  // ...unless this is given too
-    osNoBuffer = 0x10000,   // O_DIRECT where the file system allows it; buffers must be aligned
+    modeNoInherit = 0x80,      // close-on-exec
+    modeCreate = 0x1000,       // create; truncate an existing file...
+    modeNoTruncate = 0x2000,   // ...unless this is given too
+    osNoBuffer = 0x10000,      // O_DIRECT where the file system allows it; buffers must be aligned
     osWriteThrough = 0x20000,  // O_SYNC
     osRandomAccess = 0x40000,
     osSequentialScan = 0x80000,
@@ -70,7 +70,8 @@ class qvFile {
   // (kept for the share modes) are refused.
   virtual int LockRange(uint64_t position, uint64_t count);
   virtual int UnlockRange(uint64_t position, uint64_t count);
-  // Closes the descriptor, keeping the close-on-delete flag; never fails.
+  // Closes the descriptor whoever owns it, keeping the close-on-delete flag;
+  // never fails.
   virtual void Abort();
   // Writes the file's data to the device; 1 on success.
   virtual int Flush();

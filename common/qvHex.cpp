@@ -43,15 +43,18 @@ int StrToHex(const char* bytes, char* text, int size) {
 uint16_t Swap16(uint16_t value) { return static_cast<uint16_t>((value >> 8) | (value << 8)); }
 
 uint32_t Swap32(uint32_t value) {
-  return (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) | (value << 24);
+  return (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) |
+         (value << 24);
 }
 
 uint32_t HexStrToRGB(const qvChar* text) {
   if (!text) return 0;
   while (*text == u' ' || *text == u'\t') ++text;
-  if (text[0] == u'0' && (text[1] == u'x' || text[1] == u'X') && DigitValue(text[2]) >= 0) text += 2;
+  if (text[0] == u'0' && (text[1] == u'x' || text[1] == u'X') && DigitValue(text[2]) >= 0)
+    text += 2;
   uint32_t rgb = 0;  // 0xRRGGBB
-  for (int d; (d = DigitValue(*text)) >= 0; ++text) rgb = ((rgb << 4) | static_cast<uint32_t>(d)) & 0xFFFFFFu;
+  for (int d; (d = DigitValue(*text)) >= 0; ++text)
+    rgb = ((rgb << 4) | static_cast<uint32_t>(d)) & 0xFFFFFFu;
   return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
 }
 

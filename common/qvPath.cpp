@@ -16,7 +16,9 @@
 
 namespace {
 
-std::u16string_view View(const qvChar* path) { return std::u16string_view(path ? path : u"", qvStrLen(path)); }
+std::u16string_view View(const qvChar* path) {
+  return std::u16string_view(path ? path : u"", qvStrLen(path));
+}
 
 std::string Bytes(std::u16string_view path) { return qvNameCodec::EncodeToString(path); }
 
@@ -91,7 +93,9 @@ int qvPath::IsFileExist(const qvChar* path) {
   return path && *path && Exists(Bytes(View(path))) ? 1 : 0;
 }
 
-int qvPath::IsDirectory(const qvChar* path) { return path && *path && IsDir(Bytes(View(path))) ? 1 : 0; }
+int qvPath::IsDirectory(const qvChar* path) {
+  return path && *path && IsDir(Bytes(View(path))) ? 1 : 0;
+}
 
 int qvPath::IsDirectoryExist(const qvChar* path) { return IsDirectory(path); }
 

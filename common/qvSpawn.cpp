@@ -33,8 +33,8 @@ bool IsExecutableFile(const std::string& path) {
   dfl.sa_handler = SIG_DFL;
   for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &dfl, nullptr);
 
-  // Our descriptors (database files, sockets) stay ours: mark every one
-  // above standard error close-on-exec. The report pipe is already.
+    // Our descriptors (database files, sockets) stay ours: mark every one
+    // above standard error close-on-exec. The report pipe is already.
 #ifdef SYS_close_range
   if (syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) != 0)
 #endif
@@ -55,7 +55,8 @@ bool IsExecutableFile(const std::string& path) {
 
 std::string FindProgram(const std::string& program) {
   if (program.empty()) return std::string();
-  if (program.find('/') != std::string::npos) return IsExecutableFile(program) ? program : std::string();
+  if (program.find('/') != std::string::npos)
+    return IsExecutableFile(program) ? program : std::string();
   const char* env = std::getenv("PATH");
   std::string path = env && *env ? env : "/usr/local/bin:/usr/bin:/bin";
   size_t start = 0;

@@ -12,7 +12,8 @@ namespace qvSpawn {
 // beyond standard input, output and error, and init as its parent: we
 // never wait for it and it never becomes a zombie of ours. True once the
 // program has been executed; false when it could not be found or started.
-bool StartDetached(const std::vector<std::string>& argv, const std::string& workDir = std::string());
+bool StartDetached(const std::vector<std::string>& argv,
+                   const std::string& workDir = std::string());
 
 // The file that would be run for `program`: itself when it contains a '/',
 // else the first executable regular file of that name along $PATH; empty

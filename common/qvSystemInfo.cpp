@@ -35,8 +35,10 @@ std::string OsReleaseName() {
     if (!in) continue;
     std::string line, pretty, name;
     while (std::getline(in, line)) {
-      if (line.rfind("PRETTY_NAME=", 0) == 0) pretty = Unquote(line.substr(12));
-      else if (line.rfind("NAME=", 0) == 0) name = Unquote(line.substr(5));
+      if (line.rfind("PRETTY_NAME=", 0) == 0)
+        pretty = Unquote(line.substr(12));
+      else if (line.rfind("NAME=", 0) == 0)
+        name = Unquote(line.substr(5));
     }
     if (!pretty.empty()) return pretty;
     if (!name.empty()) return name;
@@ -60,7 +62,8 @@ int qvUtils::QV_GetMac(char* buffer, size_t size) {
     if (ll->sll_halen != 6) continue;
     const unsigned char* a = ll->sll_addr;
     if ((a[0] | a[1] | a[2] | a[3] | a[4] | a[5]) == 0) continue;  // no address of its own
-    std::snprintf(buffer, size, "%02X-%02X-%02X-%02X-%02X-%02X", a[0], a[1], a[2], a[3], a[4], a[5]);
+    std::snprintf(buffer, size, "%02X-%02X-%02X-%02X-%02X-%02X", a[0], a[1], a[2], a[3], a[4],
+                  a[5]);
     result = kMacOk;
     break;
   }

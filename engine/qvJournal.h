@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "qvTypes.h"
 
@@ -34,6 +35,17 @@ void ApplyJournalBatch(qvKearchImpl& engine, uint32_t slot, const JournalRecord*
 // Applies one record; returns true when it was applied (not ignored) and
 // its whole name matches the current query, so that a search is due.
 bool ApplyJournalRecord(qvKearchImpl& engine, uint32_t slot, const JournalRecord& record);
+
+// Takes folder `folderNumber` of volume `slot` out of the index with every
+// folder and file below it (a folder deleted or moved out of the indexed
+// tree: no result may show a path through a folder that is gone). The
+// numbers of the removed folders go to `removedFolders` when given.
+// Returns false when the folder is not in the index.
+bool RemoveFolderTree(qvFileBaseApp& app, uint32_t slot, uint32_t folderNumber,
+                      std::vector<uint32_t>* removedFolders);
+
+// The largest record number volume `slot` uses, folders and files.
+uint32_t MaxRecordNumber(qvFileBaseApp& app, uint32_t slot);
 
 // The record number of the entry called `name` directly inside folder
 // `parentNumber` of volume `slot`, or 0 when the store holds none. The

@@ -1,6 +1,7 @@
 // Applying change-journal records to the record store: folders and files
 // added, renamed and removed in place, keeping both lists in order.
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "qvCollation.h"
@@ -258,4 +259,76 @@ uint32_t FindChildNumber(qvFileBaseApp& app, uint32_t slot, uint32_t parentNumbe
   qvPaged::Position at = qvPaged::FindEqual(app.fileList, probeRecord, less, same);
   if (!at.found) return 0;
   return FileRecord::RecordNumber(app.fileList.Page(at.page)->slots[at.slot]);
+}
+
+bool RemoveFolderTree(qvFileBaseApp& app, uint32_t slot, uint32_t folderNumber,
+                      std::vector<uint32_t>* removedFolders) {
+  RecordRef target = app.dirMap.FindRecord(MakeDirKey(slot, folderNumber));
+  if (target == kNullRef) return false;
+  // Whether a folder lies at or below the target, remembered per folder so
+  // that each chain is walked once.
+  std::unordered_map<RecordRef, bool> below;
+  below[target] = true;
+  std::vector<RecordRef> chain;
+  auto isBelow = [&](RecordRef ref) {
+    chain.clear();
+    bool verdict = false;
+    for (size_t depth = 0; ref != kNullRef && depth < (1u << 16); ++depth) {
+      auto it = below.find(ref);
+      if (it != below.end()) {
+        verdict = it->second;
+        break;
+      }
+      chain.push_back(ref);
+      const uint8_t* r = app.Resolve(ref);
+      ref = r ? DirRecord::Parent(r) : kNullRef;
+    }
+    for (RecordRef c : chain) below[c] = verdict;
+    return verdict;
+  };
+  std::vector<DirKey> gone;
+  {
+    std::lock_guard<std::mutex> folders(app.folderList.Lock());
+    const uint8_t* targetRecord = app.Resolve(target);
+    app.folderList.RemoveIf([&](uint8_t* r) {
+      if (DirKeySlot(DirRecord::Key(r)) != slot) return false;
+      bool out = r == targetRecord || isBelow(DirRecord::Parent(r));
+      if (out) gone.push_back(DirRecord::Key(r));
+      return out;
+    });
+    app.folderList.DropEmptyPages();
+    for (DirKey key : gone) {
+      app.dirMap.ClearEntry(app.dirMap.Find(key));
+      if (removedFolders) removedFolders->push_back(key & QV_MAX_RECORD_NUMBER);
+    }
+  }
+  std::lock_guard<std::mutex> files(app.fileList.Lock());
+  app.fileList.RemoveIf([&](uint8_t* r) {
+    auto it = below.find(FileRecord::Parent(r));
+    if (it == below.end() || !it->second) return false;
+    app.extCase.Erase(r);
+    return true;
+  });
+  app.fileList.DropEmptyPages();
+  return true;
+}
+
+uint32_t MaxRecordNumber(qvFileBaseApp& app, uint32_t slot) {
+  uint32_t most = QV_ROOT_RECORD_NUMBER;
+  for (size_t p = 0; p < app.folderList.PageCount(); ++p) {
+    RecordPage* page = app.folderList.Page(p);
+    for (uint32_t s = page->first; s < page->end; ++s) {
+      DirKey key = DirRecord::Key(page->slots[s]);
+      if (DirKeySlot(key) == slot) most = std::max(most, key & QV_MAX_RECORD_NUMBER);
+    }
+  }
+  for (size_t p = 0; p < app.fileList.PageCount(); ++p) {
+    RecordPage* page = app.fileList.Page(p);
+    for (uint32_t s = page->first; s < page->end; ++s) {
+      const uint8_t* parent = app.Resolve(FileRecord::Parent(page->slots[s]));
+      if (parent && DirKeySlot(DirRecord::Key(parent)) == slot)
+        most = std::max(most, FileRecord::RecordNumber(page->slots[s]));
+    }
+  }
+  return most;
 }

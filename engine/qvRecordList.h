@@ -57,6 +57,12 @@ class RecordList {
     }
   }
 
+  // Frees the pages that RemoveIf left empty (one page always stays).
+  void DropEmptyPages() {
+    for (size_t p = pageCount_; p-- > 0 && pageCount_ > 1;)
+      if (pages_[p]->Count() == 0) RemovePage(p);
+  }
+
   // Bookkeeping for the paged sorted insert and removal of live changes.
   void AdjustCount(ptrdiff_t delta) { itemCount_ = static_cast<size_t>(static_cast<ptrdiff_t>(itemCount_) + delta); }
 

@@ -148,3 +148,23 @@ TEST_F(Journal, FindsChildrenByParentAndExactName) {
   EXPECT_EQ(FindChildNumber(*app, 0, 5, u"sub", 3, true), 0u);
   EXPECT_EQ(FindChildNumber(*app, 0, 16, u"notes.doc", 9, false), 0u);
 }
+
+TEST_F(Journal, FolderLeavingTheIndexTakesItsSubtree) {
+  Apply(kCreate, true, 60, 18, u"inner");
+  Apply(kCreate, false, 61, 60, u"leaf.txt");
+  Apply(kCreate, false, 62, 5, u"leaf-outside.txt");
+  std::vector<uint32_t> removed;
+  {
+    std::lock_guard<std::mutex> g(engine->lock);
+    EXPECT_EQ(MaxRecordNumber(*app, 0), 62u);
+    ASSERT_TRUE(RemoveFolderTree(*app, 0, 18, &removed));
+    EXPECT_FALSE(RemoveFolderTree(*app, 0, 18, nullptr));
+  }
+  CheckOrder();
+  std::sort(removed.begin(), removed.end());
+  EXPECT_EQ(removed, (std::vector<uint32_t>{18, 60}));
+  EXPECT_TRUE(Rows(u"deep").empty());
+  EXPECT_TRUE(Rows(u"inner").empty());
+  EXPECT_EQ(Rows(u"leaf"), std::vector<std::string>{"/|leaf-outside.txt"});
+  EXPECT_EQ(Rows(u"notes"), std::vector<std::string>{"/docs/|notes.txt"});
+}
