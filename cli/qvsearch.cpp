@@ -3,6 +3,8 @@
 // the machine's volumes or the folders named with --root, and prints the
 // rows of one query.
 #include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +13,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -24,7 +29,7 @@ namespace {
 
 const char kUsage[] =
     "usage: qvsearch [--root DIR]... [--data DIR] [--ext LIST] [--count] [--long]\n"
-    "                [--offline] [--no-save] [-0] [TERM...]\n"
+    "                [--offline] [--no-save] [--watch] [-0] [TERM...]\n"
     "Prints the folders and files whose names hold every TERM ('?' and '*' are\n"
     "wildcards, ASCII letters match either case), folders first.\n"
     "  --root DIR   index DIR instead of this machine's volumes (repeatable)\n"
@@ -34,6 +39,8 @@ const char kUsage[] =
     "  --long       print name, folder, size, times and attributes, tab-separated\n"
     "  --offline    answer from the saved index alone, without reading the volumes\n"
     "  --no-save    do not save the index at exit\n"
+    "  --watch      keep running and print the answer again whenever changes to\n"
+    "               the files alter it, until interrupted\n"
     "  -0           end rows with NUL instead of newline\n";
 
 struct Options {
@@ -46,6 +53,7 @@ struct Options {
   bool offline = false;
   bool noSave = false;
   bool nul = false;
+  bool watch = false;
 };
 
 int Fail(const std::string& message) {
@@ -77,7 +85,7 @@ class CliSink : public IQvSearchNotify {
     }
     if (answered) {
       std::lock_guard<std::mutex> g(lock_);
-      answered_ = true;
+      ++answers_;
       cv_.notify_all();
     }
   }
@@ -86,8 +94,23 @@ class CliSink : public IQvSearchNotify {
 
   void WaitForAnswer() {
     std::unique_lock<std::mutex> g(lock_);
-    cv_.wait(g, [this] { return answered_; });
+    cv_.wait(g, [this] { return answers_ > 0; });
+    seen_ = answers_;
     if (progressShown_) std::fprintf(stderr, "\r\033[K");
+  }
+
+  // Waits for an answer newer than the last one seen; false once stopped.
+  bool WaitForNewAnswer() {
+    std::unique_lock<std::mutex> g(lock_);
+    cv_.wait(g, [this] { return answers_ > seen_ || stopped_; });
+    seen_ = answers_;
+    return !stopped_;
+  }
+
+  void StopWaiting() {
+    std::lock_guard<std::mutex> g(lock_);
+    stopped_ = true;
+    cv_.notify_all();
   }
 
  private:
@@ -95,7 +118,9 @@ class CliSink : public IQvSearchNotify {
   bool progressShown_ = false;
   std::mutex lock_;
   std::condition_variable cv_;
-  bool answered_ = false;
+  uint64_t answers_ = 0;
+  uint64_t seen_ = 0;
+  bool stopped_ = false;
 };
 
 void ReportError(void*, const char* text) { std::fprintf(stderr, "\r\033[Kqvsearch: %s\n", text); }
@@ -127,6 +152,7 @@ bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--offline") o->offline = true;
     else if (a == "--no-save") o->noSave = true;
     else if (a == "-0") o->nul = true;
+    else if (a == "--watch") o->watch = true;
     else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -176,7 +202,9 @@ std::string DefaultDataFolder() {
 
 std::string Utf8(const qvChar* s) { return qvNameCodec::EncodeToString(s); }
 
-void PrintRows(IQvSearch* engine, const Options& o, int32_t rows) {
+// The rows of the current answer, each ended by a newline or NUL.
+std::string RenderRows(IQvSearch* engine, const Options& o, int32_t rows) {
+  std::string out;
   std::vector<qvChar> path(QV_MAX_PATH), name(QV_MAX_PATH);
   auto details = std::make_unique<ItemDetails>();
   char end = o.nul ? '\0' : '\n';
@@ -194,9 +222,17 @@ void PrintRows(IQvSearch* engine, const Options& o, int32_t rows) {
       if (pathLength == 0) line += '/';  // a volume root: its own path
       if (line.size() > 1 && pathLength == 0 && line == "/") line = "/";
     }
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc(end, stdout);
+    out += line;
+    out += end;
   }
+  return out;
+}
+
+std::string RenderAnswer(IQvSearch* engine, const Options& o, int32_t* rowsOut) {
+  int32_t rows = engine->GetFolderResultCount() + engine->GetFileResultCount();
+  *rowsOut = rows;
+  if (o.count) return std::to_string(rows) + "\n";
+  return RenderRows(engine, o, rows);
 }
 
 }  // namespace
@@ -241,6 +277,14 @@ int main(int argc, char** argv) {
     if (c == ',') c = ' ';
   if (query.empty() && !filter.empty()) query = "*?";
 
+  // With --watch, SIGINT and SIGTERM end the run through a thread of their
+  // own; every engine thread inherits the blocked mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  if (o.watch) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
   CliSink sink(isatty(STDERR_FILENO) != 0);
   // Stored before initialisation, the query is answered as soon as the
   // index is ready.
@@ -252,11 +296,28 @@ int main(int argc, char** argv) {
   if (o.offline && config->QueryValue("loaded") != 1) {
     status = Fail("no current saved index in " + data + " (run once without --offline)");
   } else {
-    int32_t rows = engine->GetFolderResultCount() + engine->GetFileResultCount();
-    if (o.count) std::printf("%d\n", rows);
-    else PrintRows(engine, o, rows);
+    int32_t rows = 0;
+    std::string answer = RenderAnswer(engine, o, &rows);
+    std::fwrite(answer.data(), 1, answer.size(), stdout);
     std::fflush(stdout);
     status = rows > 0 ? 0 : 1;
+    if (o.watch) {
+      std::thread waiter([&] {
+        int sig;
+        sigwait(&stopSignals, &sig);
+        sink.StopWaiting();
+      });
+      while (sink.WaitForNewAnswer()) {
+        std::string fresh = RenderAnswer(engine, o, &rows);
+        if (fresh == answer) continue;
+        answer = fresh;
+        if (!o.count) std::fputs(o.nul ? "" : "--\n", stdout);
+        std::fwrite(answer.data(), 1, answer.size(), stdout);
+        std::fflush(stdout);
+      }
+      waiter.join();
+      status = 0;
+    }
   }
   engine->Release();
   dlclose(library);

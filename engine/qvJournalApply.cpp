@@ -293,7 +293,10 @@ bool RemoveFolderTree(qvFileBaseApp& app, uint32_t slot, uint32_t folderNumber,
     app.folderList.RemoveIf([&](uint8_t* r) {
       if (DirKeySlot(DirRecord::Key(r)) != slot) return false;
       bool out = r == targetRecord || isBelow(DirRecord::Parent(r));
-      if (out) gone.push_back(DirRecord::Key(r));
+      if (out) {
+        gone.push_back(DirRecord::Key(r));
+        below[app.dirMap.FindRecord(DirRecord::Key(r))] = true;  // for the files inside it
+      }
       return out;
     });
     app.folderList.DropEmptyPages();

@@ -116,6 +116,10 @@ void qvKearchImpl::InitThreadMain() {
   if (sink) sink->OnStatus(-1, "初始化...");
   DiscoverVolumes();
   qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (source_ && !offline_) {
+    monitor_ = qvMakeDefaultMonitor(*this, *source_, monitorTier_.c_str());
+    if (monitor_) source_->SetFolderHook(monitor_->Hook());
+  }
   bool loaded = !stopping_ && !noLoad_ && LoadDatabase();
   if (!loaded && !stopping_) {
     app->ClearIndex();
@@ -124,8 +128,11 @@ void qvKearchImpl::InitThreadMain() {
   loadedFromDatabase_ = loaded;
   if (!stopping_) {
     ready.store(1);
-    std::lock_guard<std::mutex> guard(lock);
-    RunSearchLocked();
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      RunSearchLocked();
+    }
+    if (monitor_) monitor_->Start(loaded);
   }
   std::lock_guard<std::mutex> guard(initDoneLock_);
   initDone_ = true;
@@ -188,11 +195,14 @@ void qvKearchImpl::Release() {
   stopping_ = true;
   if (source_) source_->Stop();
   if (initThread_.joinable()) initThread_.join();
+  // No change may reach the tables while or after they are saved.
+  if (monitor_) monitor_->Stop();
   if (ready.load()) {
     std::lock_guard<std::mutex> guard(lock);
     SaveDatabase();
   }
   FlushErrorBox();
+  monitor_.reset();
   source_.reset();
   delete qvFileBaseApp::Instance();
   if (IsValid()) delete this;
@@ -231,6 +241,7 @@ bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
   if (std::strcmp(name, "offline") == 0) owner_.offline_ = on;
   else if (std::strcmp(name, "no_save") == 0) owner_.noSave_ = on;
   else if (std::strcmp(name, "no_load") == 0) owner_.noLoad_ = on;
+  else if (std::strcmp(name, "monitor") == 0) owner_.monitorTier_ = value ? value : "";
   else return false;
   return true;
 }
@@ -239,6 +250,7 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   if (!name || !app) return -1;
   if (std::strcmp(name, "ready") == 0) return owner_.ready.load();
+  if (std::strcmp(name, "following") == 0) return owner_.monitor_ ? owner_.monitor_->Following() : 0;
   std::lock_guard<std::mutex> guard(owner_.lock);
   if (std::strcmp(name, "loaded") == 0) return owner_.loadedFromDatabase_ ? 1 : 0;
   if (std::strcmp(name, "folders") == 0) return static_cast<int64_t>(app->folderList.Count());

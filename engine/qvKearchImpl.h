@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "IQvSearch.h"
+#include "qvVolumeMonitor.h"
 #include "qvVolumeSource.h"
 
 class qvFileBaseApp;
@@ -85,6 +86,8 @@ class qvKearchImpl final : public IQvSearch {
 
   qvSearchConfigImpl config_;
   std::unique_ptr<qvVolumeSource> source_;
+  std::unique_ptr<qvVolumeMonitor> monitor_;
+  std::string monitorTier_;
   std::vector<qvString> roots_;
   qvString dataFolder_;
   bool offline_ = false;

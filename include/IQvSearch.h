@@ -121,9 +121,11 @@ struct IQvSearchConfig : IUnknownEx {
   virtual void SetErrorReporter(qvErrorReporter reporter, void* context) = 0;
   // Named settings, "1" or "0": "offline" (answer from the saved index
   // alone, never scan), "no_load" (scan afresh, ignore the saved index),
-  // "no_save" (do not save at release). Returns false for an unknown name.
+  // "no_save" (do not save at release); "monitor": "off", "inotify" or ""
+  // (the best the process may use). Returns false for an unknown name.
   virtual bool SetOption(const char* name, const char* value) = 0;
   // Facts about the engine: "ready" (1 once the index is searchable),
+  // "following" (1 once live changes are followed),
   // "loaded" (1 when it came from the saved database), "folders",
   // "files", "index_bytes". -1 for an unknown name.
   virtual int64_t QueryValue(const char* name) = 0;

@@ -166,5 +166,6 @@ TEST_F(Journal, FolderLeavingTheIndexTakesItsSubtree) {
   EXPECT_TRUE(Rows(u"deep").empty());
   EXPECT_TRUE(Rows(u"inner").empty());
   EXPECT_EQ(Rows(u"leaf"), std::vector<std::string>{"/|leaf-outside.txt"});
+  EXPECT_EQ(app->fileList.Count(), 2u);  // notes.txt and leaf-outside.txt
   EXPECT_EQ(Rows(u"notes"), std::vector<std::string>{"/docs/|notes.txt"});
 }
