@@ -1,0 +1,205 @@
+// The live monitor over a real temporary tree: after every change the
+// index must list what a fresh look at the tree finds.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "IQvSearch.h"
+#include "platform_test_util.h"
+#include "qvKearchImpl.h"
+#include "qvNameCodec.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LiveIndex {
+ public:
+  LiveIndex(const std::string& root, const char* tier, const std::string& data = "") {
+    engine_ = static_cast<qvKearchImpl*>(CreateObjcet(&IID_IQvSearch, QV_SEARCH_VERSION));
+    auto* config = static_cast<IQvSearchConfig*>(engine_->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+    config->AddRoot(qvNameCodec::DecodeToString(root).c_str());
+    config->SetOption("monitor", tier);
+    if (data.empty()) {
+      config->SetOption("no_save", "1");
+      config->SetOption("no_load", "1");
+    } else {
+      config->SetDataFolder(qvNameCodec::DecodeToString(data).c_str());
+    }
+    config_ = config;
+    engine_->Initialize(nullptr);
+    engine_->WaitUntilInitialised();
+  }
+  ~LiveIndex() { engine_->Release(); }
+
+  bool WaitFollowing() {
+    for (int i = 0; i < 500; ++i) {
+      if (config_->QueryValue("following") == 1) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  int64_t Loaded() { return config_->QueryValue("loaded"); }
+
+  // Every row of a query as a full path (folders end without '/').
+  std::set<std::string> Rows(const std::u16string& query) {
+    engine_->Search(query.c_str(), u"", 1);
+    std::set<std::string> out;
+    int32_t n = engine_->GetFolderResultCount() + engine_->GetFileResultCount();
+    std::vector<qvChar> path(QV_MAX_PATH), name(QV_MAX_PATH);
+    for (int32_t r = 0; r < n; ++r) {
+      engine_->GetItemText(r, path.data(), name.data(), nullptr);
+      out.insert(qvNameCodec::EncodeToString(path.data()) + qvNameCodec::EncodeToString(name.data()));
+    }
+    return out;
+  }
+
+ private:
+  qvKearchImpl* engine_ = nullptr;
+  IQvSearchConfig* config_ = nullptr;
+};
+
+// What the tree holds, found afresh: every entry below the root, and the
+// root itself, as the index names it.
+// A root is named by its whole path; names compare with ASCII folded.
+std::set<std::string> FreshListing(const std::string& root, const std::string& term = "") {
+  auto lower = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return s;
+  };
+  std::set<std::string> out;
+  if (lower(root).find(term) != std::string::npos) out.insert(root);
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    std::string name = it->path().filename().string();
+    std::string base = name;
+    if (!fs::is_directory(it->symlink_status())) {
+      size_t dot = name.find_last_of(". ");
+      if (dot != std::string::npos && dot >= 1 && name[dot] == '.') base = name.substr(0, dot);
+    }
+    if (lower(base).find(term) != std::string::npos) out.insert(it->path().string());
+  }
+  return out;
+}
+
+// Polls until the index lists what the tree holds (bounded).
+::testing::AssertionResult Converges(LiveIndex& index, const std::string& root) {
+  std::set<std::string> want, got;
+  for (int i = 0; i < 300; ++i) {
+    want = FreshListing(root);
+    got = index.Rows(u"*?");
+    if (got == want) {
+      want = FreshListing(root, "x");
+      got = index.Rows(u"x");
+      if (got == want) return ::testing::AssertionSuccess();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::string diff;
+  for (auto& w : want)
+    if (!got.count(w)) diff += "\n  missing " + w;
+  for (auto& g : got)
+    if (!want.count(g)) diff += "\n  extra   " + g;
+  return ::testing::AssertionFailure() << "index differs from the tree:" << diff;
+}
+
+void Touch(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) close(fd);
+}
+
+class LiveMonitor : public ::testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+TEST_P(LiveMonitor, FollowsCreatesDeletesRenamesAndMoves) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.Dir("docs"));
+  ASSERT_TRUE(tree.File("docs/x-one.txt"));
+  ASSERT_TRUE(tree.Dir("docs/sub"));
+  ASSERT_TRUE(tree.File("docs/sub/deep.c"));
+  LiveIndex index(root, GetParam());
+  ASSERT_TRUE(index.WaitFollowing());
+  ASSERT_TRUE(Converges(index, root));
+
+  Touch(root + "/docs/x-two.txt");
+  fs::create_directory(root + "/newdir");
+  ASSERT_TRUE(Converges(index, root));
+  fs::rename(root + "/docs/x-two.txt", root + "/docs/renamed-x.txt");  // a file renamed
+  fs::rename(root + "/docs/sub", root + "/docs/sub-x");                // a folder renamed
+  ASSERT_TRUE(Converges(index, root));
+  fs::rename(root + "/docs/sub-x", root + "/newdir/sub-x");  // moved between folders
+  fs::remove(root + "/docs/x-one.txt");
+  ASSERT_TRUE(Converges(index, root));
+  // The same name in two folders, one of them deleted.
+  Touch(root + "/docs/same-x");
+  Touch(root + "/newdir/same-x");
+  ASSERT_TRUE(Converges(index, root));
+  fs::remove(root + "/newdir/same-x");
+  ASSERT_TRUE(Converges(index, root));
+  // A file renamed over an existing one replaces it.
+  Touch(root + "/docs/victim-x");
+  ASSERT_TRUE(Converges(index, root));
+  fs::rename(root + "/docs/same-x", root + "/docs/victim-x");
+  ASSERT_TRUE(Converges(index, root));
+}
+
+TEST_P(LiveMonitor, FoldersMovedInAndOutBringAndTakeTheirSubtrees) {
+  qvtest::TempTree tree;
+  qvtest::TempTree outside;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.Dir("in"));
+  ASSERT_TRUE(outside.Dir("crate"));
+  ASSERT_TRUE(outside.Dir("crate/inner"));
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(outside.File("crate/f" + std::to_string(i) + (i % 3 ? ".x" : "x.dat")));
+  ASSERT_TRUE(outside.File("crate/inner/xdeep.txt"));
+  LiveIndex index(root, GetParam());
+  ASSERT_TRUE(index.WaitFollowing());
+  fs::rename(outside.Path() + "/crate", root + "/in/crate");
+  ASSERT_TRUE(Converges(index, root));
+  // Changes inside the moved-in folder are followed too.
+  Touch(root + "/in/crate/inner/late-x.txt");
+  ASSERT_TRUE(Converges(index, root));
+  fs::rename(root + "/in/crate", outside.Path() + "/crate");
+  ASSERT_TRUE(Converges(index, root));
+  EXPECT_EQ(index.Rows(u"xdeep").size(), 0u);
+}
+
+TEST_P(LiveMonitor, BurstOfTenThousandFiles) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.Dir("burst"));
+  LiveIndex index(root, GetParam());
+  ASSERT_TRUE(index.WaitFollowing());
+  for (int i = 0; i < 10000; ++i) Touch(root + "/burst/b" + std::to_string(i) + (i % 7 ? ".log" : "x.log"));
+  ASSERT_TRUE(Converges(index, root));
+  fs::remove_all(root + "/burst");
+  ASSERT_TRUE(Converges(index, root));
+}
+
+TEST_P(LiveMonitor, RestartLoadsTheSavedIndexThenCatchesUp) {
+  qvtest::TempTree tree;
+  qvtest::TempTree data;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.File("kept-x.txt"));
+  ASSERT_TRUE(tree.File("removed-x.txt"));
+  {
+    LiveIndex first(root, GetParam(), data.Path() + "/");
+    ASSERT_TRUE(first.WaitFollowing());
+    ASSERT_TRUE(Converges(first, root));
+  }
+  // Changed while the program was not running.
+  fs::remove(root + "/removed-x.txt");
+  Touch(root + "/added-x.txt");
+  LiveIndex second(root, GetParam(), data.Path() + "/");
+  // The first answer comes from the saved index: it still has the old file.
+  EXPECT_EQ(second.Loaded(), 1);
+  ASSERT_TRUE(second.WaitFollowing());
+  ASSERT_TRUE(Converges(second, root));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tiers, LiveMonitor, ::testing::Values("inotify"));
