@@ -23,6 +23,8 @@ class qvVolumeMonitor {
   virtual void Stop() = 0;
   // 1 once every volume is followed (after the catch-up), else 0.
   virtual int Following() const = 0;
+  // Volumes scanned again since the start (lost events, missing watches).
+  virtual int64_t Rescans() const = 0;
 };
 
 // The monitor for the source's volumes, or null where the source cannot be

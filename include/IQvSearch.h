@@ -125,7 +125,8 @@ struct IQvSearchConfig : IUnknownEx {
   // (the best the process may use). Returns false for an unknown name.
   virtual bool SetOption(const char* name, const char* value) = 0;
   // Facts about the engine: "ready" (1 once the index is searchable),
-  // "following" (1 once live changes are followed),
+  // "following" (1 once live changes are followed), "rescans" (volumes
+  // scanned again after lost events),
   // "loaded" (1 when it came from the saved database), "folders",
   // "files", "index_bytes". -1 for an unknown name.
   virtual int64_t QueryValue(const char* name) = 0;

@@ -362,6 +362,7 @@ void qvInotifyMonitor::Rescan(uint32_t slot) {
   }
   nextNumber_[slot] = static_cast<uint32_t>(std::min<uint64_t>(walker.EndRef(), QV_MAX_RECORD_NUMBER + 1ull));
   ++app->volumes.nextUsn[slot];
+  ++rescans_;
   RunSearch(engine_);
 }
 

@@ -28,6 +28,7 @@ class qvInotifyMonitor final : public qvVolumeMonitor {
   void Start(bool catchUp) override;
   void Stop() override;
   int Following() const override { return following_.load(); }
+  int64_t Rescans() const override { return rescans_.load(); }
 
  private:
   struct Event {
@@ -65,6 +66,7 @@ class qvInotifyMonitor final : public qvVolumeMonitor {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<int> following_{0};
+  std::atomic<int64_t> rescans_{0};
   size_t watchBudget_ = 0;
 
   std::mutex watchLock_;  // the two maps below; the hook runs on walking threads

@@ -160,3 +160,26 @@ inline int OpenFdCount() {
 }
 
 }  // namespace qvtest
+
+namespace qvtest {
+
+inline int ReadSmallFile(const char* path, std::string* text) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  char buf[256];
+  ssize_t n = read(fd, buf, sizeof buf);
+  close(fd);
+  if (n < 0) return errno;
+  text->assign(buf, static_cast<size_t>(n));
+  return 0;
+}
+
+inline bool WriteSmallFile(const char* path, const std::string& text) {
+  int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return ok;
+}
+
+}  // namespace qvtest
