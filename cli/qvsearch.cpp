@@ -219,8 +219,7 @@ std::string RenderRows(IQvSearch* engine, const Options& o, int32_t rows) {
     } else {
       int32_t pathLength = engine->GetItemText(r, path.data(), name.data(), nullptr);
       line = Utf8(path.data()) + Utf8(name.data());
-      if (pathLength == 0) line += '/';  // a volume root: its own path
-      if (line.size() > 1 && pathLength == 0 && line == "/") line = "/";
+      if (pathLength == 0 && line.empty()) line = "/";  // the root of the file system
     }
     out += line;
     out += end;

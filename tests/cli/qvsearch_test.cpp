@@ -1,0 +1,180 @@
+// qvsearch end to end: real trees made in a temporary folder, the program
+// run as a user runs it, its output checked against an independent look
+// at the tree.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "platform_test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+};
+
+// Runs qvsearch with the arguments (no shell involved) and collects its
+// standard output.
+RunResult Qvsearch(const std::vector<std::string>& args) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], 1);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    std::string exe = std::string(QV_APP_DIR) + "qvsearch";
+    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  RunResult r;
+  char buf[65536];
+  for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<size_t>(n));
+  close(pipeFds[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t i = 0; i < s.size(); ++i)
+    if (s[i] == sep) {
+      out.push_back(s.substr(start, i - start));
+      start = i + 1;
+    }
+  return out;
+}
+
+class QvsearchTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tree.Dir("docs"));
+    ASSERT_TRUE(tree.Dir("docs/报告"));
+    ASSERT_TRUE(tree.File("docs/报告/年度报告.pdf"));
+    ASSERT_TRUE(tree.File("docs/name with spaces.txt"));
+    ASSERT_TRUE(tree.File("docs/archive.tar.gz"));
+    ASSERT_TRUE(tree.File("docs/.profile"));
+    ASSERT_TRUE(tree.File("docs/photo.JPG"));
+    ASSERT_TRUE(tree.File("docs/photo.jpg"));
+    ASSERT_TRUE(tree.File("docs/emoji-\xF0\x9F\x98\x80.txt"));
+    ASSERT_TRUE(tree.File("docs/bad-\xFF\xFE-bytes"));
+    ASSERT_TRUE(tree.File("docs/" + std::string(251, 'n') + ".txt"));  // 255 bytes
+    ASSERT_TRUE(tree.Dir("many"));
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(tree.File("many/item" + std::to_string(i) + ".dat"));
+    ASSERT_TRUE(tree.Dir("loop"));
+    ASSERT_TRUE(tree.Link("loop/self", "."));  // a symbolic link loop, listed as a file
+    ASSERT_TRUE(tree.DeepChain("deep", 4300));
+    data = tree.Path() + "-data";
+  }
+  void TearDown() override { fs::remove_all(data); }
+
+  qvtest::TempTree tree;
+  std::string data;
+};
+
+}  // namespace
+
+TEST_F(QvsearchTree, EveryEntryListedOnceWithExactBytesFoldersFirst) {
+  RunResult r = Qvsearch({"--root", tree.Path(), "--data", data, "-0", "*?"});
+  ASSERT_EQ(r.status, 0);
+  std::vector<std::string> rows = Split(r.out, '\0');
+  std::map<std::string, bool> want = {{tree.Path(), true}};
+  for (const auto& [rel, dir] : tree.Expected()) want[tree.Path() + "/" + rel] = dir;
+  std::set<std::string> seen;
+  bool inFiles = false;
+  size_t cut = 0;
+  for (const std::string& row : rows) {
+    ASSERT_TRUE(seen.insert(row).second) << "listed twice: " << row;
+    auto it = want.find(row);
+    if (it == want.end()) {
+      // Only a path too long for the interface's buffers may differ: it is
+      // cut, and what is printed is the start of a real path.
+      ASSERT_GT(row.size(), 4000u) << "not in the tree: " << row;
+      ++cut;
+      continue;
+    }
+    if (!it->second) inFiles = true;
+    else EXPECT_FALSE(inFiles) << "a folder after the files: " << row;
+  }
+  size_t longPaths = 0;
+  for (const auto& [path, dir] : want) {
+    // The folder part must fit the interface's 4096-unit buffer.
+    if (path.rfind('/') + 1 > 4096) ++longPaths;
+    else EXPECT_TRUE(seen.count(path)) << "missing: " << path;
+  }
+  EXPECT_EQ(rows.size(), want.size());
+  EXPECT_EQ(cut, longPaths);
+  EXPECT_GT(longPaths, 0u);
+}
+
+TEST_F(QvsearchTree, QueriesFiltersCountsAndStatus) {
+  auto rows = [&](std::vector<std::string> args) {
+    std::vector<std::string> all = {"--root", tree.Path(), "--data", data, "--no-save"};
+    all.insert(all.end(), args.begin(), args.end());
+    RunResult r = Qvsearch(all);
+    return std::make_pair(r.status, Split(r.out, '\n'));
+  };
+  const std::string d = tree.Path() + "/docs/";
+  // photo.jpg and photo.JPG collate equal: either may come first.
+  auto sorted = [](std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+  EXPECT_EQ(sorted(rows({"photo"}).second), (std::vector<std::string>{d + "photo.JPG", d + "photo.jpg"}));
+  EXPECT_EQ(sorted(rows({"--ext", "jpg"}).second), (std::vector<std::string>{d + "photo.JPG", d + "photo.jpg"}));
+  EXPECT_EQ(rows({"报告"}).second, (std::vector<std::string>{d + "报告", d + "报告/年度报告.pdf"}));
+  EXPECT_EQ(rows({"with", "NAME"}).second, std::vector<std::string>{d + "name with spaces.txt"});
+  EXPECT_EQ(rows({"\xFF"}).second, std::vector<std::string>{d + "bad-\xFF\xFE-bytes"});
+  EXPECT_EQ(rows({"--count", "item"}).second, std::vector<std::string>{"3000"});
+  EXPECT_EQ(rows({"--ext", "dat,gz", "--count"}).second, std::vector<std::string>{"3001"});
+  auto none = rows({"no-such-name"});
+  EXPECT_EQ(none.first, 1);
+  EXPECT_TRUE(none.second.empty());
+  EXPECT_EQ(Qvsearch({"--bogus"}).status, 2);
+  EXPECT_EQ(Qvsearch({"--root", tree.Path() + "/no-such-folder", "x"}).status, 2);
+}
+
+TEST_F(QvsearchTree, LongColumns) {
+  RunResult r = Qvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--long", "archive"});
+  ASSERT_EQ(r.status, 0);
+  auto lines = Split(r.out, '\n');
+  ASSERT_EQ(lines.size(), 1u);
+  std::vector<std::string> cols = Split(lines[0] + "\t", '\t');
+  ASSERT_EQ(cols.size(), 7u);
+  EXPECT_EQ(cols[0], "archive.tar.gz");
+  EXPECT_EQ(cols[1], tree.Path() + "/docs/");
+  EXPECT_EQ(cols[2], "0 B");
+  for (int c = 3; c <= 5; ++c) EXPECT_NE(cols[c].find("年"), std::string::npos) << cols[c];
+  EXPECT_EQ(cols[6], "[普通]文件");
+  r = Qvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--long", "profile"});
+  EXPECT_NE(r.out.find("[隐藏]文件"), std::string::npos);
+}
+
+TEST_F(QvsearchTree, OfflineAnswersFromTheSavedIndexWithoutRescanning) {
+  EXPECT_EQ(Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "x"}).status, 2);  // nothing saved yet
+  ASSERT_EQ(Qvsearch({"--root", tree.Path(), "--data", data, "--count", "x"}).status, 0);
+  ASSERT_TRUE(tree.File("docs/late-arrival.txt"));
+  fs::remove(tree.Path() + "/docs/archive.tar.gz");
+  // Answered from the database: the change is not seen.
+  RunResult offline = Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "archive"});
+  EXPECT_EQ(offline.status, 0);
+  EXPECT_EQ(offline.out, tree.Path() + "/docs/archive.tar.gz\n");
+  EXPECT_EQ(Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "late"}).status, 1);
+  // The real case of extensions survives the database.
+  std::vector<std::string> photos = Split(Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "photo"}).out, '\n');
+  std::sort(photos.begin(), photos.end());
+  EXPECT_EQ(photos, (std::vector<std::string>{tree.Path() + "/docs/photo.JPG", tree.Path() + "/docs/photo.jpg"}));
+}
