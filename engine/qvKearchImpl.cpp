@@ -5,6 +5,7 @@
 #include "qvCollation.h"
 #include "qvDatabase.h"
 #include "qvErrorBox.h"
+#include "qvExtCaseFile.h"
 #include "qvFileBaseApp.h"
 #include "qvNameCodec.h"
 #include "qvRecordPath.h"
@@ -182,12 +183,15 @@ void qvKearchImpl::FullScan() {
 bool qvKearchImpl::LoadDatabase() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   if (!qvDatabase::LoadIndex(*app, sink)) return false;
-  return qvDatabase::ReadExtensionFile(*app);
+  if (!qvDatabase::ReadExtensionFile(*app)) return false;
+  qvExtCaseFile::Load(*app);
+  return true;
 }
 
 void qvKearchImpl::SaveDatabase() {
   if (noSave_) return;
   qvFileBaseApp* app = qvFileBaseApp::Instance();
+  qvExtCaseFile::Save(*app);
   qvDatabase::SaveIndex(*app);
 }
 

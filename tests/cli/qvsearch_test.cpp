@@ -165,7 +165,7 @@ TEST_F(QvsearchTree, LongColumns) {
 
 TEST_F(QvsearchTree, OfflineAnswersFromTheSavedIndexWithoutRescanning) {
   EXPECT_EQ(Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "x"}).status, 2);  // nothing saved yet
-  ASSERT_EQ(Qvsearch({"--root", tree.Path(), "--data", data, "--count", "x"}).status, 0);
+  ASSERT_EQ(Qvsearch({"--root", tree.Path(), "--data", data, "--count", "photo"}).status, 0);
   ASSERT_TRUE(tree.File("docs/late-arrival.txt"));
   fs::remove(tree.Path() + "/docs/archive.tar.gz");
   // Answered from the database: the change is not seen.
