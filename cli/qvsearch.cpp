@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -39,6 +41,7 @@ const char kUsage[] =
     "  --long       print name, folder, size, times and attributes, tab-separated\n"
     "  --offline    answer from the saved index alone, without reading the volumes\n"
     "  --no-save    do not save the index at exit\n"
+    "  --stats      print the index size and the search time to standard error\n"
     "  --watch      keep running and print the answer again whenever changes to\n"
     "               the files alter it, until interrupted\n"
     "  -0           end rows with NUL instead of newline\n";
@@ -54,6 +57,7 @@ struct Options {
   bool noSave = false;
   bool nul = false;
   bool watch = false;
+  bool stats = false;
 };
 
 int Fail(const std::string& message) {
@@ -153,6 +157,7 @@ bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--no-save") o->noSave = true;
     else if (a == "-0") o->nul = true;
     else if (a == "--watch") o->watch = true;
+    else if (a == "--stats") o->stats = true;
     else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -234,6 +239,25 @@ std::string RenderAnswer(IQvSearch* engine, const Options& o, int32_t* rowsOut) 
   return RenderRows(engine, o, rows);
 }
 
+// The index's size, and the median time of the same search run again in
+// this process (no start-up, no output).
+void PrintStats(IQvSearch* engine, IQvSearchConfig* config, const std::string& query, const std::string& filter) {
+  int64_t folders = config->QueryValue("folders"), files = config->QueryValue("files");
+  int64_t bytes = config->QueryValue("index_bytes");
+  qvString q = qvNameCodec::DecodeToString(query), f = qvNameCodec::DecodeToString(filter);
+  std::vector<double> ms;
+  for (int i = 0; i < 9; ++i) {
+    auto t0 = std::chrono::steady_clock::now();
+    engine->Search(q.c_str(), f.c_str(), 1);
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  double entries = static_cast<double>(folders + files);
+  std::fprintf(stderr, "folders %lld, files %lld, index %.1f MB, %.1f bytes per entry, search %.3f ms (median of 9)\n",
+               static_cast<long long>(folders), static_cast<long long>(files), bytes / 1e6,
+               entries > 0 ? bytes / entries : 0.0, ms[ms.size() / 2]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -300,6 +324,7 @@ int main(int argc, char** argv) {
     std::fwrite(answer.data(), 1, answer.size(), stdout);
     std::fflush(stdout);
     status = rows > 0 ? 0 : 1;
+    if (o.stats) PrintStats(engine, config, query, filter);
     if (o.watch) {
       std::thread waiter([&] {
         int sig;
