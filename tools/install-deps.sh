@@ -3,7 +3,13 @@
 # those already present.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          python3 ${QV_EXTRA_PACKAGES:-})
+          python3
+          # Qt 6 for the windows (UiTools needs the OpenGL development files),
+          # Xvfb for tools/screenshot.sh, fonts for the Chinese texts and an
+          # icon theme for the lists
+          qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev qt6-qpa-plugins
+          xvfb xauth fonts-wqy-microhei fonts-dejavu-core adwaita-icon-theme
+          ${QV_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,98 @@
+#include "qvConfig.h"
+
+#include <cstdlib>
+
+#include "qvNameCodec.h"
+
+namespace {
+
+// Built-in addresses; the reserved ".example" domain keeps an unconfigured
+// program from talking to anyone.
+constexpr const qvChar* kServerListUrl = u"http://update.qvsearch.example/serverlist.txt";
+constexpr const qvChar* kHomeUrl = u"http://www.qvsearch.example/";
+constexpr const qvChar* kCountUrl = u"http://count.qvsearch.example:82/api.php";
+
+// Values longer than the limit are cut, never inside a surrogate pair.
+qvString Cut(qvString value, size_t limit) {
+  if (value.size() <= limit) return value;
+  size_t n = limit;
+  if (n > 0 && value[n - 1] >= 0xD800 && value[n - 1] <= 0xDBFF) --n;
+  value.resize(n);
+  return value;
+}
+
+bool EqualsIgnoringAsciiCase(const qvString& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    qvChar c = a[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<qvChar>(c + 32);
+    if (c != static_cast<unsigned char>(b[i])) return false;
+  }
+  return i == a.size() && !b[i];
+}
+
+// The leading decimal integer of a text (blanks, an optional sign,
+// digits); 0 without digits. Only whether it is zero matters here.
+bool LeadingIntegerIsNonZero(const qvString& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) ++i;
+  bool nonZero = false;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) nonZero = nonZero || text[i] != u'0';
+  return nonZero;
+}
+
+qvString Trim(const qvString& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == u' ' || s[b] == u'\t')) ++b;
+  while (e > b && (s[e - 1] == u' ' || s[e - 1] == u'\t')) --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+void qvConfig::SetFolder(const qvString& appFolder) {
+  m_updateIni.SetPath((appFolder + u"update.dat").c_str());
+  m_configIni.SetPath((appFolder + u"qvConfig.ini").c_str());
+}
+
+qvString qvConfig::GetServerListUrl() const {
+  return Cut(m_updateIni.GetString(u"update", u"serverlist", kServerListUrl), kUrlLimit);
+}
+
+qvString qvConfig::GetHomeUrl() const { return Cut(m_updateIni.GetString(u"update", u"home", kHomeUrl), kUrlLimit); }
+
+qvString qvConfig::GetCountUrl() const { return Cut(m_updateIni.GetString(u"count", u"url", kCountUrl), kUrlLimit); }
+
+qvString qvConfig::GetVerUrl() const {
+  return Cut(m_updateIni.GetString(u"update", u"verUrl", kServerListUrl), kUrlLimit);
+}
+
+bool qvConfig::IsAutoRun() const {
+  // The value is read into 64 characters, terminator included.
+  qvString value = Cut(m_configIni.GetString(u"config", u"autorun", u""), 63);
+  if (value.empty()) return true;
+  if (EqualsIgnoringAsciiCase(value, "true") || EqualsIgnoringAsciiCase(value, "yes")) return true;
+  return LeadingIntegerIsNonZero(value);
+}
+
+bool qvConfig::SetAutoRun(bool value) const {
+  return m_configIni.WriteString(u"config", u"autorun", value ? u"1" : u"0");
+}
+
+std::vector<qvString> qvConfig::GetRoots() const {
+  std::vector<qvString> roots;
+  qvString list = m_configIni.GetString(u"config", u"roots", u"");
+  const char* home = std::getenv("HOME");
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(u';', start);
+    if (end == qvString::npos) end = list.size();
+    qvString root = Trim(list.substr(start, end - start));
+    if (home && *home && (root == u"~" || root.rfind(u"~/", 0) == 0))
+      root = qvNameCodec::DecodeToString(home) + root.substr(1);
+    if (!root.empty() && root[0] == u'/') roots.push_back(root);
+    start = end + 1;
+  }
+  return roots;
+}

@@ -1,0 +1,43 @@
+// The program's settings: "update.dat" (where updates, the home page and
+// the usage report live; never written by this program) and
+// "qvConfig.ini" (the user's choices), both in the application folder.
+// Every getter reads its file afresh.
+//
+// qvConfig.ini keys read here:
+//   [config] autorun = 0/1    start at login (absent or empty: yes)
+//   [config] roots = a;b;...  folders to index instead of the machine's
+//                             volumes: absolute paths or ~/..., separated
+//                             by ';'; blank entries are skipped
+#pragma once
+
+#include <vector>
+
+#include "CIni.h"
+#include "qvSingleton.h"
+#include "qvTypes.h"
+
+class qvConfig : public qvSingleton<qvConfig> {
+ public:
+  // The URL getters keep at most this many characters of a value.
+  static constexpr size_t kUrlLimit = 260;
+
+  qvConfig() = default;
+  virtual ~qvConfig() = default;
+
+  // Points both files at `appFolder` (which ends in '/').
+  void SetFolder(const qvString& appFolder);
+
+  qvString GetServerListUrl() const;
+  qvString GetHomeUrl() const;
+  qvString GetCountUrl() const;
+  qvString GetVerUrl() const;
+
+  bool IsAutoRun() const;
+  bool SetAutoRun(bool value) const;
+
+  // The folders named by [config] roots, in the order given.
+  std::vector<qvString> GetRoots() const;
+
+  CIni m_updateIni;
+  CIni m_configIni;
+};

@@ -1,0 +1,155 @@
+// The search window: a caption-less window whose controls come from the
+// skin form "skin.xml", with two lists laid over the free rectangle the
+// skin leaves them (the volume list and the result list, one visible at a
+// time). The skin's controls report what happens to them through Notify,
+// which decides what each notification does.
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+#include "CQvSearchHelper.h"
+#include "CQvSearchNotify.h"
+#include "CWndShadow.h"
+#include "qvIconSet.h"
+
+class QAbstractButton;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QTableView;
+class qvConfig;
+class qvResultModel;
+class qvSkinArchive;
+class qvVolumeModel;
+
+class qvSearchMainUi : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kWidth = 855;
+  static constexpr int kHeight = 535;
+  // The skin leaves the lists this rectangle: a left column for the
+  // filters, a top band for the title and search box, a bottom band for
+  // the status line and a one-pixel right edge.
+  static constexpr int kLeftColumn = 101;
+  static constexpr int kTopBand = 95;
+  static constexpr int kBottomBand = 25;
+  static constexpr int kRightEdge = 1;
+
+  // `appFolder` (ending in '/') holds the engine plugin, the settings and
+  // the data folder.
+  explicit qvSearchMainUi(const qvString& appFolder, QWidget* parent = nullptr);
+  ~qvSearchMainUi() override;
+
+  // Hands the window an engine made by the caller instead of the plugin;
+  // call before Create.
+  void AdoptEngine(IQvSearch* engine) { helper_.Adopt(engine); }
+
+  // Builds the window from the skin, reads the settings, makes the data
+  // folder and binds the engine. False when the skin has no "skin.xml"
+  // form that can be built.
+  bool Create(const qvSkinArchive& skin);
+
+  // What the skin's controls (and, later, the tray menu) report: type is
+  // "windowinit", "click", "selectchanged", "textchanged" or "itemclick".
+  void Notify(const QString& type, QObject* sender);
+
+  // Shows the window, restored when minimised, and brings it to the front.
+  void Activate();
+  // What the close button does: after the current event, the teardown
+  // (the engine saves its index) and then quitRequested.
+  void PostClose();
+
+  // Run on the UI thread for the engine's callbacks.
+  void ShowStatus(const QString& text);
+  void AddVolumeRow(int ordinal, const QString& root);
+  void ShowEngineError(const QString& text);
+
+  CQvSearchHelper& Helper() { return helper_; }
+  IQvSearch* Engine() const { return helper_.GetInterface(); }
+  QTableView* ResultList() const { return resultList_; }
+  QTableView* VolumeList() const { return volumeList_; }
+  qvResultModel* ResultModel() const { return resultModel_; }
+  qvVolumeModel* VolumeModel() const { return volumeModel_; }
+  bool IsMaximised() const { return maximised_; }
+  bool TornDown() const { return tornDown_; }
+  // The timers of the update check and the usage report (running only
+  // with an engine).
+  bool TimersActive() const { return updateTimer_.isActive() || reportTimer_.isActive(); }
+
+ signals:
+  // The program should end now; TornDown() tells whether the engine was
+  // released first.
+  void quitRequested();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  enum class SysCommand { kMinimise, kMaximise, kRestore };
+
+  void ConnectNotifications(QWidget* root);
+  void InitWindow();
+  void CreateLists();
+  void BindEngine();
+  void LayoutLists();
+  void RunSysCommand(SysCommand command);
+  void ShowResultList(bool show);
+  void SearchText(const QString& text);
+  void SearchCategory(const QString& option);
+  void CloseAndQuit();
+  void Teardown();
+  bool InCaption(const QPoint& pos) const;
+  void OpenResultRow(int row, int column);
+  void OpenVolumeRow(int row, int column);
+  void ShowResultMenu(const QPoint& pos);
+  void ShowVolumeMenu(const QPoint& pos);
+  void OpenHomePage();
+  // Arrive with the tray menu, the settings window and the update check.
+  void ShowSettingsWindow();
+  void LaunchUpdater();
+  void OnUpdateCheckTimer();
+  void OnUsageReportTimer();
+
+  qvString appFolder_;
+  CQvSearchHelper helper_;
+  CQvSearchNotify notify_;
+  CWndShadow shadow_;
+  std::unique_ptr<qvConfig> config_;
+  qvIconSet icons_;
+  int rootIconIndex_ = 7;
+
+  QPointer<QWidget> skinRoot_;
+  QPointer<QAbstractButton> closeBtn_, maxBtn_, restoreBtn_, minBtn_;
+  QPointer<QLabel> status_;
+  QPointer<QLineEdit> searchEdit_;
+  QPointer<QWidget> settingsWindow_;
+  QPointer<QMessageBox> errorBox_;
+
+  QTableView* volumeList_ = nullptr;
+  QTableView* resultList_ = nullptr;
+  qvVolumeModel* volumeModel_ = nullptr;
+  qvResultModel* resultModel_ = nullptr;
+
+  QTimer updateTimer_;
+  QTimer reportTimer_;
+
+  bool maximised_ = false;
+  QRect normalGeometry_;
+  bool dragging_ = false;
+  QPoint dragOffset_;
+  bool windowInitSent_ = false;
+  bool tornDown_ = false;
+};
