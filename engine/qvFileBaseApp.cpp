@@ -11,6 +11,7 @@ qvFileBaseApp::qvFileBaseApp()
       dirMap(heap),
       patternSet(heap) {
   volumes.Clear();
+  Register(this);
 }
 
 qvFileBaseApp::~qvFileBaseApp() = default;

@@ -3,7 +3,12 @@
 #pragma once
 
 class qvKearchImpl;
+class CPatternSet;
+
+// The scan a compiled set calls for, in this order of precedence.
+enum class qvScanKind { kNone, kFixed, kStar, kMixed, kPlainAscii, kPlainWide };
+qvScanKind ChooseScan(const CPatternSet& set);
 
 // Runs a search with the engine's stored query, filter and reset flag. The
-// caller holds the engine lock.
+// caller holds the engine lock, which serialises every search.
 void RunSearch(qvKearchImpl& engine);

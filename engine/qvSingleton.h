@@ -1,5 +1,6 @@
-// One process-wide pointer to the single owner of the index. The owner's
-// constructor registers itself; its destructor clears the pointer.
+// One process-wide pointer to the single owner of the index. The owner
+// registers itself once it is constructed; its destructor clears the
+// pointer.
 #pragma once
 
 template <typename T>
@@ -8,8 +9,11 @@ class qvSingleton {
   static T* Instance() { return instance_; }
 
  protected:
-  qvSingleton() { instance_ = static_cast<T*>(this); }
+  qvSingleton() = default;
   ~qvSingleton() { instance_ = nullptr; }
+  // Called at the end of the owner's constructor (a cast to T inside this
+  // base's constructor would name an object not yet built).
+  static void Register(T* owner) { instance_ = owner; }
 
  private:
   static inline T* instance_ = nullptr;

@@ -1,0 +1,314 @@
+#include "qvScans.h"
+
+#include <emmintrin.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "qvAsciiAutomaton.h"
+#include "qvAsciiTermFinder.h"
+#include "qvExtFilter.h"
+#include "qvFileBaseApp.h"
+#include "qvPackedName.h"
+#include "qvPatternSet.h"
+
+namespace {
+
+// A stored name as the records keep it.
+struct StoredName {
+  const uint8_t* record;
+  const uint8_t* bytes;
+  size_t length;  // bytes
+  bool wide;      // holds a unit of 128 or more
+};
+
+inline StoredName FolderName(const uint8_t* r) {
+  uint16_t field = LoadU16(r + 8);
+  return {r, r + DirRecord::kHeaderSize, static_cast<size_t>(field & DirRecord::kLengthMask),
+          (field & DirRecord::kNonAscii) != 0};
+}
+
+inline StoredName FileName(const uint8_t* r) {
+  uint32_t flags = LoadU32(r);
+  bool longLength = (flags & FileRecord::kLongLength) != 0;
+  size_t length = longLength ? LoadU16(r + 8) : r[8];
+  return {r, r + (longLength ? 10 : 9), length, (flags & FileRecord::kNonAscii) != 0};
+}
+
+// --- walking the lists -------------------------------------------------------
+
+// Records lie in list order all over the pools; fetching some ahead
+// overlaps their cache misses.
+constexpr uint32_t kPrefetchAhead = 32;
+constexpr size_t kPrefetchSpan = 48;
+
+// Below this many items a second thread costs more than it saves.
+constexpr size_t kSplitItems = 1 << 16;
+
+std::atomic<unsigned> gScanThreads{std::thread::hardware_concurrency() > 1 ? 2u : 1u};
+
+// The helper's hits, kept from one scan to the next like the result pages,
+// so that a search of similar size allocates nothing.
+struct HelperHits {
+  std::mutex lock;
+  std::vector<uint8_t*> hits;
+};
+HelperHits gHelperHits;
+
+template <bool Files, typename Test, typename Hit>
+bool WalkPages(const RecordList& list, size_t from, size_t to, const qvExtFilter* filter, Test& test,
+               Hit&& hit) {
+  for (size_t p = from; p < to; ++p) {
+    const RecordPage* page = list.Page(p);
+    const uint32_t end = page->end;
+    for (uint32_t i = page->first; i < end; ++i) {
+      if (i + kPrefetchAhead < end) {
+        // A record's name often runs into the next cache line.
+        const uint8_t* ahead = page->slots[i + kPrefetchAhead];
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + kPrefetchSpan);
+      }
+      uint8_t* r = page->slots[i];
+      if constexpr (Files) {
+        // The filter is the cheaper test and the outcome is the same.
+        if (filter && !filter->Passes(r)) continue;
+        if (!test(FileName(r))) continue;
+      } else {
+        if (!test(FolderName(r))) continue;
+      }
+      if (!hit(r)) return false;
+    }
+  }
+  return true;
+}
+
+// The page where the second half of the items begins.
+size_t MiddlePage(const RecordList& list) {
+  size_t half = list.Count() / 2, seen = 0, p = 0;
+  for (; p < list.PageCount() && seen < half; ++p) seen += list.Page(p)->Count();
+  return p;
+}
+
+// Walks one list under its lock. A long list is split in two halves: this
+// thread appends the hits of the first half as it finds them, a helper
+// collects those of the second, which follow once it is done, so the hits
+// keep store order. `makeTest` gives each thread a test of its own.
+template <bool Files, typename MakeTest>
+bool WalkList(RecordList& list, COutVector& out, const qvExtFilter* filter, MakeTest& makeTest) {
+  std::lock_guard<std::mutex> guard(list.Lock());
+  const size_t pages = list.PageCount();
+  const bool halves = gScanThreads.load(std::memory_order_relaxed) > 1 && list.Count() >= kSplitItems;
+  size_t split = halves ? MiddlePage(list) : pages;
+
+  std::unique_lock<std::mutex> hitsGuard(gHelperHits.lock, std::defer_lock);
+  std::vector<uint8_t*>& secondHits = gHelperHits.hits;
+  bool secondOk = true;
+  std::thread helper;
+  if (split < pages) {
+    hitsGuard.lock();
+    secondHits.clear();
+    try {
+      helper = std::thread([&] {
+        try {
+          auto test = makeTest();
+          secondOk = WalkPages<Files>(list, split, pages, filter, test, [&](uint8_t* r) {
+            secondHits.push_back(r);
+            return true;
+          });
+        } catch (const std::bad_alloc&) {
+          secondOk = false;  // out of memory: the hits so far are kept
+        }
+      });
+    } catch (const std::exception&) {
+      split = pages;  // no thread to be had: walk it all here
+    }
+  }
+  auto test = makeTest();
+  bool ok = WalkPages<Files>(list, 0, split, filter, test, [&](uint8_t* r) { return out.Append(r); });
+  if (helper.joinable()) {
+    helper.join();
+    for (size_t i = 0; ok && i < secondHits.size(); ++i) ok = out.Append(secondHits[i]);
+    ok = ok && secondOk;
+  }
+  return ok;
+}
+
+template <typename MakeTest>
+bool Walk(qvFileBaseApp& app, const qvExtFilter* filter, MakeTest&& makeTest) {
+  if (!filter && !WalkList<false>(app.folderList, app.folderResults, nullptr, makeTest)) return false;
+  return WalkList<true>(app.fileList, app.fileResults, filter, makeTest);
+}
+
+// --- decoding and pre-tests --------------------------------------------------
+
+// The folded units of a name. Every record lies in one pool block, so a
+// name never has more units than a block has bytes.
+class DecodedName {
+ public:
+  static constexpr size_t kCapacity = CMemoryPool::kBlockSize + 1;
+
+  // Out of line: it is the slow path, and keeping it out of the walk's
+  // loop leaves that loop its registers.
+  [[gnu::noinline]] size_t Decode(const StoredName& n) {
+    if (n.wide || n.length >= kCapacity)
+      return PackedName::DecodeLowerCase(n.bytes, n.length, units_, kCapacity);
+    // ASCII only: widen and fold sixteen bytes at a time.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80 - 'A'));
+    const __m128i upperLimit = _mm_set1_epi8(static_cast<char>(0x80 - 'A' + 'Z' + 1 - 0x100));
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    size_t i = 0;
+    for (; i + 16 <= n.length; i += 16) {
+      __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(n.bytes + i));
+      // 'A'..'Z' move to the bottom of the signed range.
+      __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(b, bias), upperLimit);
+      b = _mm_or_si128(b, _mm_and_si128(upper, caseBit));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(units_ + i), _mm_unpacklo_epi8(b, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(units_ + i + 8), _mm_unpackhi_epi8(b, zero));
+    }
+    for (; i < n.length; ++i) units_[i] = qvFoldUnit(n.bytes[i]);
+    return n.length;
+  }
+  const qvChar* Units() const { return units_; }
+
+ private:
+  qvChar units_[kCapacity];
+};
+
+// Units 1..127 other than the pattern characters of a wildcard text.
+inline bool IsRunUnit(qvChar c, bool wild) {
+  return c >= 1 && c < 128 && !(wild && (c == u'?' || c == u'*'));
+}
+
+void LongestRun(const qvChar* t, size_t n, bool wild, const qvChar*& best, size_t& bestLength) {
+  for (size_t i = 0; i < n;) {
+    while (i < n && !IsRunUnit(t[i], wild)) ++i;
+    size_t j = i;
+    while (j < n && IsRunUnit(t[j], wild)) ++j;
+    if (j - i > bestLength) {
+      best = t + i;
+      bestLength = j - i;
+    }
+    i = j;
+  }
+}
+
+// The longest run of ASCII units that every matching name holds: a piece
+// of a plain term or of a literal run of a pattern. Its bytes must occur in
+// the packed name, which the finder tells without decoding; names without
+// it are passed over.
+struct Prefilter {
+  explicit Prefilter(const CPatternSet& set) {
+    const qvChar* best = nullptr;
+    size_t length = 0;
+    for (const qvPlainTerm* p = set.Plain(); p; p = p->next)
+      LongestRun(p->text, p->length, false, best, length);
+    if (set.Fixed()) LongestRun(set.Fixed()->text, set.Fixed()->length, true, best, length);
+    for (const qvWildTerm* w : {set.Star(), set.Mixed()})
+      for (; w; w = w->next) LongestRun(w->text, w->length, true, best, length);
+    active = length > 0;
+    if (active) finder.Set(best, length);
+  }
+  bool MayMatch(const StoredName& n) const { return !active || finder.Find(n.record, n.bytes, n.length); }
+
+  qvAsciiTermFinder finder;
+  bool active = false;
+};
+
+inline size_t UnitCount(const StoredName& n) {
+  return n.wide ? PackedName::UnitCount(n.bytes, n.length) : n.length;
+}
+
+// Bytes the longest plain term takes when packed: a name with fewer
+// cannot hold it.
+size_t PlainMinBytes(const CPatternSet& set) {
+  size_t n = 0;
+  for (const qvPlainTerm* t = set.Plain(); t; t = t->next) {
+    size_t b = PackedName::EncodedLength(t->text, t->length);
+    if (b > n) n = b;
+  }
+  return n;
+}
+
+}  // namespace
+
+void SetScanThreads(unsigned threads) { gScanThreads.store(threads > 1 ? 2 : 1, std::memory_order_relaxed); }
+unsigned ScanThreads() { return gScanThreads.load(std::memory_order_relaxed); }
+
+bool ScanFixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+  const size_t m = set.Fixed()->length;
+  const Prefilter pre(set);
+  return Walk(app, filter, [&] {
+    return [&, d = DecodedName()](const StoredName& n) mutable {
+      // A name of m units takes m to 3m bytes.
+      if (n.length < m || (!n.wide && n.length != m) || n.length > 3 * m) return false;
+      if (n.wide && UnitCount(n) != m) return false;
+      if (!pre.MayMatch(n)) return false;
+      size_t len = d.Decode(n);
+      const qvChar* u = d.Units();
+      return set.FixedPasses(u, len) && set.PlainPasses(u, len) && set.StarPasses(u, len) &&
+             set.MixedPasses(u, len);
+    };
+  });
+}
+
+bool ScanStar(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+  const size_t minLength = set.MinNameLength();
+  const Prefilter pre(set);
+  return Walk(app, filter, [&] {
+    return [&, d = DecodedName()](const StoredName& n) mutable {
+      if (n.length < minLength || !pre.MayMatch(n)) return false;
+      size_t len = d.Decode(n);
+      const qvChar* u = d.Units();
+      return len >= minLength && set.StarPasses(u, len) && set.PlainPasses(u, len) && set.MixedPasses(u, len);
+    };
+  });
+}
+
+bool ScanMixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+  const size_t minLength = set.MinNameLength();
+  const Prefilter pre(set);
+  return Walk(app, filter, [&] {
+    return [&, d = DecodedName()](const StoredName& n) mutable {
+      if (n.length < minLength || !pre.MayMatch(n)) return false;
+      size_t len = d.Decode(n);
+      const qvChar* u = d.Units();
+      return len >= minLength && set.MixedPasses(u, len) && set.PlainPasses(u, len);
+    };
+  });
+}
+
+bool ScanPlainAscii(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+  const size_t minBytes = PlainMinBytes(set);
+  // The longest term, found sixteen bytes at a time, rules out most names.
+  // A lone term found in a name without wide units is a hit; otherwise the
+  // automaton decides, or, for terms holding control codes (possible in
+  // Linux names, beyond the automaton's rows), the decoded name does.
+  const Prefilter pre(set);
+  const bool single = !set.Plain()->next && pre.active && pre.finder.Length() == set.Plain()->length;
+  qvAsciiAutomaton automaton(app.heap);
+  const bool useAutomaton = automaton.Build(set.Plain());
+  return Walk(app, filter, [&] {
+    return [&, d = DecodedName()](const StoredName& n) mutable {
+      if (n.length < minBytes || !pre.MayMatch(n)) return false;
+      if (single && !n.wide) return true;
+      if (useAutomaton) return automaton.Hit(n.bytes, n.length);
+      size_t len = d.Decode(n);
+      return set.PlainPasses(d.Units(), len);
+    };
+  });
+}
+
+bool ScanPlainWide(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+  const size_t minBytes = PlainMinBytes(set);
+  const Prefilter pre(set);
+  return Walk(app, filter, [&] {
+    return [&, d = DecodedName()](const StoredName& n) mutable {
+      if (!n.wide || n.length < minBytes || !pre.MayMatch(n)) return false;
+      size_t len = d.Decode(n);
+      return set.PlainPasses(d.Units(), len);
+    };
+  });
+}
