@@ -273,7 +273,10 @@ bool qvInotifyMonitor::Moved(uint32_t slot, uint32_t parent, const qvString& nam
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   uint32_t number = FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder);
   if (number == 0) return Added(toSlot, toParent, toName, isFolder);
-  if (toSlot != slot) return Deleted(slot, parent, name, isFolder) | Added(toSlot, toParent, toName, isFolder);
+  if (toSlot != slot) {
+    bool removed = Deleted(slot, parent, name, isFolder);
+    return Added(toSlot, toParent, toName, isFolder) || removed;
+  }
   bool due = false;
   // A name taken at the target is replaced by the moved entry.
   uint32_t target = FindChildNumber(*app, slot, toParent, toName.data(), toName.size(), isFolder);
