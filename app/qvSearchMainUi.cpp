@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,11 +17,16 @@
 
 #include <cstdio>
 
+#include "CSettingWnd.h"
+#include "CTrayMenu.h"
 #include "qvConfig.h"
+#include "qvNameCodec.h"
 #include "qvPath.h"
 #include "qvResultModel.h"
 #include "qvSkinArchive.h"
+#include "qvSkinCaption.h"
 #include "qvSkinLoader.h"
+#include "qvTrayIcon.h"
 #include "qvUtils.h"
 #include "qvVolumeModel.h"
 
@@ -33,15 +39,6 @@ constexpr int kRowHeight = 24;
 template <typename T>
 T* FindControl(QWidget* root, const char* name) {
   return root ? root->findChild<T*>(QLatin1String(name)) : nullptr;
-}
-
-// The caption rectangle of the skin as "left,top,right,bottom": left and
-// right are distances from the window's edges, top and bottom from its top.
-QMargins CaptionOf(const QWidget* skin) {
-  if (!skin) return {};
-  QStringList parts = skin->property("caption").toString().split(u',');
-  if (parts.size() != 4) return {};
-  return QMargins(parts[0].toInt(), parts[1].toInt(), parts[2].toInt(), parts[3].toInt());
 }
 
 // Controls that take the mouse themselves: pressing on them never drags
@@ -115,6 +112,10 @@ bool qvSearchMainUi::Create(const qvSkinArchive& skin) {
   config_->SetFolder(appFolder_);
 
   InitWindow();
+  CreateSettingsWindow(skin);
+  tray_ = qvTrayIcon::Make(this, windowIcon(),
+                           QFile::decodeName(QByteArray::fromStdString(qvNameCodec::EncodeToString(appFolder_))) +
+                               QLatin1String(CTrayMenu::kSkinFolder) + u'/' + QLatin1String(CTrayMenu::kSkinFile));
 
   qvString dataFolder = appFolder_ + u"data/";
   if (!qvPath::IsDirectoryExist(dataFolder.c_str())) qvPath::CreateDirectoryW(dataFolder.c_str());
@@ -159,6 +160,16 @@ void qvSearchMainUi::InitWindow() {
 
   rootIconIndex_ = qvUtils::QV_GetDirectoryIconIndex(u"/", 0);
   CreateLists();
+}
+
+// Made hidden now and kept until the teardown; only ever shown or hidden.
+void qvSearchMainUi::CreateSettingsWindow(const qvSkinArchive& skin) {
+  auto* window = new CSettingWnd(config_.get());
+  if (!window->Create(skin)) {
+    delete window;
+    return;
+  }
+  settingsWindow_ = window;
 }
 
 void qvSearchMainUi::CreateLists() {
@@ -281,10 +292,7 @@ void qvSearchMainUi::Activate() {
 }
 
 bool qvSearchMainUi::InCaption(const QPoint& pos) const {
-  QMargins caption = CaptionOf(skinRoot_);
-  if (caption.isNull()) return false;
-  if (pos.x() < caption.left() || pos.x() >= width() - caption.right()) return false;
-  if (pos.y() < caption.top() || pos.y() >= caption.bottom()) return false;
+  if (!qvInSkinCaption(this, skinRoot_, pos)) return false;
   QWidget* under = childAt(pos);
   return under && !TakesMouse(under);
 }
@@ -365,17 +373,15 @@ void qvSearchMainUi::Teardown() {
   tornDown_ = true;
   updateTimer_.stop();
   reportTimer_.stop();
-  config_.reset();
+  delete tray_;
+  // The settings window reads the configuration: it goes first.
   delete settingsWindow_;
+  config_.reset();
   // Nothing may ask the engine for rows once it is gone.
   if (resultModel_) resultModel_->SetEngine(nullptr);
   helper_.UnbindEngine();
   delete skinRoot_;
 }
-
-void qvSearchMainUi::OnUpdateCheckTimer() {}
-
-void qvSearchMainUi::OnUsageReportTimer() {}
 
 void qvSearchMainUi::ShowSettingsWindow() {
   if (!settingsWindow_) return;
@@ -385,8 +391,6 @@ void qvSearchMainUi::ShowSettingsWindow() {
   settingsWindow_->raise();
   settingsWindow_->activateWindow();
 }
-
-void qvSearchMainUi::LaunchUpdater() {}
 
 void qvSearchMainUi::OpenHomePage() {
   if (config_) qvUtils::QV_OpenFile(config_->GetHomeUrl().c_str());

@@ -6,15 +6,20 @@
 #pragma once
 
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "CQvSearchHelper.h"
 #include "CQvSearchNotify.h"
+#include "CSettingWnd.h"
 #include "CWndShadow.h"
 #include "qvIconSet.h"
+#include "qvTrayIcon.h"
 
 class QAbstractButton;
 class QLabel;
@@ -54,7 +59,7 @@ class qvSearchMainUi : public QWidget {
   // form that can be built.
   bool Create(const qvSkinArchive& skin);
 
-  // What the skin's controls (and, later, the tray menu) report: type is
+  // What the skin's controls and the tray menu report: type is
   // "windowinit", "click", "selectchanged", "textchanged" or "itemclick".
   void Notify(const QString& type, QObject* sender);
 
@@ -80,11 +85,26 @@ class qvSearchMainUi : public QWidget {
   // The timers of the update check and the usage report (running only
   // with an engine).
   bool TimersActive() const { return updateTimer_.isActive() || reportTimer_.isActive(); }
+  CSettingWnd* SettingsWindow() const { return settingsWindow_; }
+  // Null where the desktop has no notification area.
+  qvTrayIcon* Tray() const { return tray_; }
+
+  // The work of the two timers, each run once per run by them. Both send
+  // their request from a worker thread, so the window keeps answering.
+  void SendUsageReport();
+  void CheckForUpdate();
+
+  // Tells the user that a newer build exists (text, caption) and returns
+  // when they have read it; a modal message box unless replaced.
+  using UpdatePrompt = std::function<void(const QString& text, const QString& caption)>;
+  void SetUpdatePrompt(UpdatePrompt prompt) { updatePrompt_ = std::move(prompt); }
 
  signals:
   // The program should end now; TornDown() tells whether the engine was
   // released first.
   void quitRequested();
+  // The version answer has been read: whether an update was offered.
+  void updateCheckFinished(bool offered);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -102,6 +122,7 @@ class qvSearchMainUi : public QWidget {
 
   void ConnectNotifications(QWidget* root);
   void InitWindow();
+  void CreateSettingsWindow(const qvSkinArchive& skin);
   void CreateLists();
   void BindEngine();
   void LayoutLists();
@@ -122,6 +143,7 @@ class qvSearchMainUi : public QWidget {
   void LaunchUpdater();
   void OnUpdateCheckTimer();
   void OnUsageReportTimer();
+  void OnVersionAnswer(const std::string& answer);
 
   qvString appFolder_;
   CQvSearchHelper helper_;
@@ -135,7 +157,9 @@ class qvSearchMainUi : public QWidget {
   QPointer<QAbstractButton> closeBtn_, maxBtn_, restoreBtn_, minBtn_;
   QPointer<QLabel> status_;
   QPointer<QLineEdit> searchEdit_;
-  QPointer<QWidget> settingsWindow_;
+  QPointer<CSettingWnd> settingsWindow_;
+  QPointer<qvTrayIcon> tray_;
+  UpdatePrompt updatePrompt_;
   QPointer<QMessageBox> errorBox_;
 
   QTableView* volumeList_ = nullptr;
@@ -145,6 +169,8 @@ class qvSearchMainUi : public QWidget {
 
   QTimer updateTimer_;
   QTimer reportTimer_;
+  // The requests' worker threads; waits for them when the window goes.
+  QThreadPool requests_;
 
   bool maximised_ = false;
   QRect normalGeometry_;

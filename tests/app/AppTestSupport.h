@@ -54,18 +54,35 @@ inline void MakeFile(const QString& root, const QString& relative, qint64 size =
 }
 
 // A fresh application folder: the engine plugin (unless left out), the
-// built skin and, when given, the settings files.
+// built skin and tray menu form, an update.dat whose request URLs lead to
+// a closed port on 127.0.0.1 (a window with an engine sends its two
+// requests by itself) and, when given, the settings files.
 class AppFolder {
  public:
   explicit AppFolder(bool withEngine = true) {
     if (withEngine) Link(QStringLiteral(QV_APP_DIR "qvBaseModule.so"), QStringLiteral("qvBaseModule.so"));
     QFile::copy(QStringLiteral(QV_APP_DIR "skin.dat"), Path(QStringLiteral("skin.dat")));
+    QDir().mkpath(Path(QStringLiteral("skins2")));
+    QFile::copy(QStringLiteral(QV_APP_DIR "skins2/menu.xml"), MenuSkin());
+    WriteUpdateDat(QStringLiteral("[update]\nverUrl=http://127.0.0.1:1/ver.txt\nserverlist=http://127.0.0.1:1/serverlist.txt\n"
+                                  "[count]\nurl=http://127.0.0.1:1/api.php\n"));
   }
+  QString MenuSkin() const { return Path(QStringLiteral("skins2/menu.xml")); }
   void Link(const QString& target, const QString& name) { QFile::link(target, Path(name)); }
   QString Path(const QString& name = QString()) const { return dir_.path() + u'/' + name; }
   qvString Folder() const { return Qv(dir_.path() + u'/'); }
   void SetRoots(const QStringList& roots) {
     WriteFile(Path(QStringLiteral("qvConfig.ini")), ("[config]\nroots=" + roots.join(u';') + "\n").toUtf8());
+  }
+  void WriteUpdateDat(const QString& text) { WriteFile(Path(QStringLiteral("update.dat")), text.toUtf8()); }
+  // A stand-in "update" program that writes its arguments, one a line, to
+  // the returned log.
+  QString AddUpdaterStub() {
+    QString log = Path(QStringLiteral("updater.log"));
+    QString script = Path(QStringLiteral("update"));
+    WriteFile(script, ("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + log + ".tmp'\nmv '" + log + ".tmp' '" + log + "'\n").toUtf8());
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return log;
   }
 
  private:
