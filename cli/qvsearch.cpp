@@ -256,6 +256,9 @@ void PrintStats(IQvSearch* engine, IQvSearchConfig* config, const std::string& q
   std::fprintf(stderr, "folders %lld, files %lld, index %.1f MB, %.1f bytes per entry, search %.3f ms (median of 9)\n",
                static_cast<long long>(folders), static_cast<long long>(files), bytes / 1e6,
                entries > 0 ? bytes / entries : 0.0, ms[ms.size() / 2]);
+  std::fprintf(stderr, "read %.1f ms, link and sort %.1f ms, database load %.1f ms\n",
+               config->QueryValue("read_us") / 1e3, config->QueryValue("build_us") / 1e3,
+               config->QueryValue("load_us") / 1e3);
 }
 
 }  // namespace
@@ -292,6 +295,9 @@ int main(int argc, char** argv) {
   config->SetOption("offline", o.offline ? "1" : "0");
   config->SetOption("no_load", o.offline ? "0" : "1");
   config->SetOption("no_save", o.noSave || o.offline ? "1" : "0");
+  // A run that answers once and exits has no changes to follow; watching
+  // every folder would only slow its scan down.
+  if (!o.watch) config->SetOption("monitor", "off");
 
   std::string query;
   for (const std::string& t : o.terms) query += (query.empty() ? "" : " ") + t;

@@ -1,5 +1,6 @@
 #include "qvKearchImpl.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "qvCollation.h"
@@ -113,6 +114,10 @@ void qvKearchImpl::WaitUntilInitialised() {
   initDoneCv_.wait(guard, [this] { return initDone_; });
 }
 
+static int64_t MicrosSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
 void qvKearchImpl::InitThreadMain() {
   if (sink) sink->OnStatus(-1, "初始化...");
   DiscoverVolumes();
@@ -121,7 +126,9 @@ void qvKearchImpl::InitThreadMain() {
     monitor_ = qvMakeDefaultMonitor(*this, *source_, monitorTier_.c_str());
     if (monitor_) source_->SetFolderHook(monitor_->Hook());
   }
+  auto loadStart = std::chrono::steady_clock::now();
   bool loaded = !stopping_ && !noLoad_ && LoadDatabase();
+  if (loaded) loadMicros_ = MicrosSince(loadStart);
   if (!loaded && !stopping_) {
     app->ClearIndex();
     if (!offline_) FullScan();
@@ -167,6 +174,7 @@ void qvKearchImpl::DiscoverVolumes() {
 void qvKearchImpl::FullScan() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   qvStreamScan scan(*app, sink);
+  auto start = std::chrono::steady_clock::now();
   for (int slot = 0; slot < QV_VOLUME_SLOTS && !stopping_; ++slot) {
     if (!app->volumes.indexed[slot]) continue;
     if (sink) sink->OnStatus(-1, "正在扫描(%s)盘，请稍候...", Utf8(app->volumes.root[slot]).c_str());
@@ -177,7 +185,10 @@ void qvKearchImpl::FullScan() {
                        });
     scan.EndVolume();
   }
+  readMicros_ = MicrosSince(start);
+  start = std::chrono::steady_clock::now();
   if (!stopping_) scan.Finish();
+  buildMicros_ = MicrosSince(start);
 }
 
 bool qvKearchImpl::LoadDatabase() {
@@ -261,5 +272,8 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "folders") == 0) return static_cast<int64_t>(app->folderList.Count());
   if (std::strcmp(name, "files") == 0) return static_cast<int64_t>(app->fileList.Count());
   if (std::strcmp(name, "index_bytes") == 0) return static_cast<int64_t>(app->IndexBytes());
+  if (std::strcmp(name, "read_us") == 0) return owner_.readMicros_;
+  if (std::strcmp(name, "build_us") == 0) return owner_.buildMicros_;
+  if (std::strcmp(name, "load_us") == 0) return owner_.loadMicros_;
   return -1;
 }

@@ -94,6 +94,11 @@ class qvKearchImpl final : public IQvSearch {
   bool noSave_ = false;
   bool noLoad_ = false;
   bool loadedFromDatabase_ = false;
+  // How long the start took, in microseconds: reading the volumes into
+  // records, then linking and sorting them (or loading the database).
+  int64_t readMicros_ = 0;
+  int64_t buildMicros_ = 0;
+  int64_t loadMicros_ = 0;
   std::thread initThread_;
   std::atomic<bool> stopping_{false};
   std::mutex initDoneLock_;
