@@ -267,6 +267,7 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "ready") == 0) return owner_.ready.load();
   if (std::strcmp(name, "following") == 0) return owner_.monitor_ ? owner_.monitor_->Following() : 0;
   if (std::strcmp(name, "rescans") == 0) return owner_.monitor_ ? owner_.monitor_->Rescans() : 0;
+  if (std::strcmp(name, "monitor_tier") == 0) return owner_.monitor_ ? owner_.monitor_->Kind() : 0;
   std::lock_guard<std::mutex> guard(owner_.lock);
   if (std::strcmp(name, "loaded") == 0) return owner_.loadedFromDatabase_ ? 1 : 0;
   if (std::strcmp(name, "folders") == 0) return static_cast<int64_t>(app->folderList.Count());

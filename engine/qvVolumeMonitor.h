@@ -11,6 +11,9 @@ class qvKearchImpl;
 
 class qvVolumeMonitor {
  public:
+  // What follows the volumes (the engine's "monitor_tier" value).
+  enum Tier { kTierNone = 0, kTierInotify = 1, kTierFanotifyMarks = 2, kTierFanotifyFs = 3 };
+
   virtual ~qvVolumeMonitor() = default;
   // Handed to the volume source before the scan, so that every folder is
   // watched from the moment it is read.
@@ -25,10 +28,15 @@ class qvVolumeMonitor {
   virtual int Following() const = 0;
   // Volumes scanned again since the start (lost events, missing watches).
   virtual int64_t Rescans() const = 0;
+  virtual Tier Kind() const = 0;
 };
 
 // The monitor for the source's volumes, or null where the source cannot be
-// followed (entry streams). `tier` forces a kind: "inotify", or "" for
-// the best the process may use.
+// followed (entry streams). `tier`: "" (or an unknown name) picks the best
+// the process may use: fanotify on the whole file system (CAP_SYS_ADMIN),
+// else fanotify marks on every folder (kernel 5.13+), else inotify.
+// "fanotify-fs", "fanotify-marks" or "inotify" asks for that kind only:
+// when it cannot start, there is no monitor (a forced kind never turns
+// silently into another); "off": none.
 std::unique_ptr<qvVolumeMonitor> qvMakeDefaultMonitor(qvKearchImpl& engine, qvVolumeSource& source,
                                                       const char* tier);

@@ -121,12 +121,14 @@ struct IQvSearchConfig : IUnknownEx {
   virtual void SetErrorReporter(qvErrorReporter reporter, void* context) = 0;
   // Named settings, "1" or "0": "offline" (answer from the saved index
   // alone, never scan), "no_load" (scan afresh, ignore the saved index),
-  // "no_save" (do not save at release); "monitor": "off", "inotify" or ""
-  // (the best the process may use). Returns false for an unknown name.
+  // "no_save" (do not save at release); "monitor": "off", "fanotify-fs",
+  // "fanotify-marks", "inotify" (that kind or none) or "" (the best the
+  // process may use). Returns false for an unknown name.
   virtual bool SetOption(const char* name, const char* value) = 0;
   // Facts about the engine: "ready" (1 once the index is searchable),
   // "following" (1 once live changes are followed), "rescans" (volumes
-  // scanned again after lost events),
+  // scanned again after lost events), "monitor_tier" (0 none, 1 inotify,
+  // 2 fanotify folder marks, 3 fanotify on the whole file system),
   // "loaded" (1 when it came from the saved database), "folders",
   // "files", "index_bytes"; how long the start took in microseconds:
   // "read_us" (volumes read into records), "build_us" (linked and sorted),

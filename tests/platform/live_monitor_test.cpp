@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -43,6 +44,9 @@ class LiveIndex {
     return false;
   }
   int64_t Loaded() { return config_->QueryValue("loaded"); }
+  int64_t Tier() { return config_->QueryValue("monitor_tier"); }
+  // Held, no batch can be applied: the monitor stops reading its queue.
+  std::mutex& EngineLock() { return engine_->lock; }
   int64_t Rescans() { return config_->QueryValue("rescans"); }
 
   // Every row of a query as a full path (folders end without '/').
@@ -114,6 +118,13 @@ void Touch(const std::string& path) {
 
 class LiveMonitor : public ::testing::TestWithParam<const char*> {};
 
+// A forced kind that cannot start here leaves the engine without a
+// monitor.
+#define SKIP_WITHOUT_MONITOR(index)                                                               \
+  do {                                                                                            \
+    if ((index).Tier() == 0) GTEST_SKIP() << GetParam() << " cannot start here (privileges, kernel)"; \
+  } while (0)
+
 }  // namespace
 
 TEST_P(LiveMonitor, FollowsCreatesDeletesRenamesAndMoves) {
@@ -124,6 +135,7 @@ TEST_P(LiveMonitor, FollowsCreatesDeletesRenamesAndMoves) {
   ASSERT_TRUE(tree.Dir("docs/sub"));
   ASSERT_TRUE(tree.File("docs/sub/deep.c"));
   LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
   ASSERT_TRUE(index.WaitFollowing());
   ASSERT_TRUE(Converges(index, root));
 
@@ -159,6 +171,7 @@ TEST_P(LiveMonitor, FoldersMovedInAndOutBringAndTakeTheirSubtrees) {
   for (int i = 0; i < 1000; ++i) ASSERT_TRUE(outside.File("crate/f" + std::to_string(i) + (i % 3 ? ".x" : "x.dat")));
   ASSERT_TRUE(outside.File("crate/inner/xdeep.txt"));
   LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
   ASSERT_TRUE(index.WaitFollowing());
   fs::rename(outside.Path() + "/crate", root + "/in/crate");
   ASSERT_TRUE(Converges(index, root));
@@ -175,6 +188,7 @@ TEST_P(LiveMonitor, BurstOfTenThousandFiles) {
   const std::string root = tree.Path();
   ASSERT_TRUE(tree.Dir("burst"));
   LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
   ASSERT_TRUE(index.WaitFollowing());
   for (int i = 0; i < 10000; ++i) Touch(root + "/burst/b" + std::to_string(i) + (i % 7 ? ".log" : "x.log"));
   ASSERT_TRUE(Converges(index, root));
@@ -190,6 +204,7 @@ TEST_P(LiveMonitor, RestartLoadsTheSavedIndexThenCatchesUp) {
   ASSERT_TRUE(tree.File("removed-x.txt"));
   {
     LiveIndex first(root, GetParam(), data.Path() + "/");
+    SKIP_WITHOUT_MONITOR(first);
     ASSERT_TRUE(first.WaitFollowing());
     ASSERT_TRUE(Converges(first, root));
   }
@@ -203,25 +218,115 @@ TEST_P(LiveMonitor, RestartLoadsTheSavedIndexThenCatchesUp) {
   ASSERT_TRUE(Converges(second, root));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tiers, LiveMonitor, ::testing::Values("inotify"));
+// The queue merges repeated events on one name, losing their order: the
+// index must still end as the tree is, however the churn was folded.
+TEST_P(LiveMonitor, ChurnOnOneNameEndsAsTheTreeIs) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.Dir("c"));
+  ASSERT_TRUE(tree.Dir("c/keep"));
+  ASSERT_TRUE(tree.File("c/keep/inner-x.txt"));
+  LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  const std::string c = root + "/c/";
+  for (int i = 0; i < 200; ++i) {
+    Touch(c + "x");  // file, gone, folder, gone
+    fs::remove(c + "x");
+    fs::create_directory(c + "x");
+    fs::remove(c + "x");
+    Touch(c + "y");  // a rename chain through names that are reused
+    fs::rename(c + "y", c + "z");
+    Touch(c + "y");
+    fs::rename(c + "y", c + "z");
+  }
+  // A folder replaced by another of the same name: the old contents go.
+  fs::rename(c + "keep", c + "old-keep");
+  fs::create_directory(c + "keep");
+  Touch(c + "keep/fresh-x");
+  fs::remove_all(c + "old-keep");
+  // The name ends as a folder with something inside.
+  fs::create_directory(c + "x");
+  Touch(c + "x/last-x");
+  ASSERT_TRUE(Converges(index, root));
+  fs::remove_all(c + "x");
+  Touch(c + "x");
+  ASSERT_TRUE(Converges(index, root));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tiers, LiveMonitor, ::testing::Values("inotify", "fanotify-fs", "fanotify-marks"));
+
+// "" takes the first kind that can start, in the order whole file system,
+// folder marks, inotify. (One engine exists at a time.)
+TEST(LiveMonitorTier, BestIsTheFirstKindThatStarts) {
+  qvtest::TempTree tree;
+  int64_t expected = 0;
+  for (const char* kind : {"fanotify-fs", "fanotify-marks", "inotify"}) {
+    LiveIndex forced(tree.Path(), kind);
+    if ((expected = forced.Tier()) != 0) break;
+  }
+  {
+    LiveIndex best(tree.Path(), "");
+    EXPECT_EQ(best.Tier(), expected);
+  }
+  LiveIndex off(tree.Path(), "off");
+  EXPECT_EQ(off.Tier(), 0);
+}
+
+// The whole file system is marked, so changes in a sibling folder reach
+// the monitor too; they must not touch the index, even where the names
+// match indexed ones.
+TEST(LiveMonitorFanotify, ChangesOutsideTheRootAreIgnored) {
+  qvtest::TempTree tree;
+  qvtest::TempTree sibling;
+  const std::string root = tree.Path();
+  for (auto* t : {&tree, &sibling}) {
+    ASSERT_TRUE(t->Dir("docs"));
+    ASSERT_TRUE(t->File("docs/x-a.txt"));
+    ASSERT_TRUE(t->Dir("docs/sub-x"));
+  }
+  LiveIndex index(root, "fanotify-fs");
+  if (index.Tier() == 0) GTEST_SKIP() << "fanotify on the whole file system cannot start here";
+  ASSERT_TRUE(index.WaitFollowing());
+  const std::string s = sibling.Path();
+  fs::remove(s + "/docs/x-a.txt");
+  fs::rename(s + "/docs/sub-x", s + "/docs/moved-x");
+  Touch(s + "/docs/x-new.txt");
+  fs::create_directory(s + "/docs/x-dir");
+  Touch(root + "/marker-x");  // after the sibling's events in the queue
+  ASSERT_TRUE(Converges(index, root));
+  EXPECT_EQ(index.Rescans(), 0);
+  EXPECT_EQ(index.Rows(u"x-new").size(), 0u);
+}
 
 // A queue that overflows loses events: the volume is scanned again and the
 // index still ends equal to the tree. The queue length is fixed when the
 // monitor starts, so a tiny limit is set just for that moment.
-TEST(LiveMonitorOverflow, LostEventsLeadToACorrectIndex) {
-  const char* knob = "/proc/sys/fs/inotify/max_queued_events";
+class LiveMonitorOverflow : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LiveMonitorOverflow, LostEventsLeadToACorrectIndex) {
+  bool inotify = std::string(GetParam()) == "inotify";
+  const char* knob = inotify ? "/proc/sys/fs/inotify/max_queued_events" : "/proc/sys/fs/fanotify/max_queued_events";
   std::string saved;
   if (qvtest::ReadSmallFile(knob, &saved) != 0 || !qvtest::WriteSmallFile(knob, "16\n"))
-    GTEST_SKIP() << "cannot shorten the inotify queue here (" << knob << " not writable)";
+    GTEST_SKIP() << "cannot shorten the queue here (" << knob << " not writable)";
   qvtest::TempTree tree;
   const std::string root = tree.Path();
   ASSERT_TRUE(tree.Dir("q"));
   std::unique_ptr<LiveIndex> index;
-  index = std::make_unique<LiveIndex>(root, "inotify");
+  index = std::make_unique<LiveIndex>(root, GetParam());
   qvtest::WriteSmallFile(knob, saved);
+  SKIP_WITHOUT_MONITOR(*index);
   ASSERT_TRUE(index->WaitFollowing());
   int64_t before = index->Rescans();
-  for (int i = 0; i < 2000; ++i) Touch(root + "/q/o" + std::to_string(i) + "x.txt");
+  {
+    // The monitor reads at most one batch before it waits for the lock;
+    // the rest cannot fit the queue.
+    std::lock_guard<std::mutex> hold(index->EngineLock());
+    for (int i = 0; i < 10000; ++i) Touch(root + "/q/o" + std::to_string(i) + "x.txt");
+  }
   ASSERT_TRUE(Converges(*index, root));
   EXPECT_GT(index->Rescans(), before);  // the overflow was seen and repaired
 }
+
+INSTANTIATE_TEST_SUITE_P(Tiers, LiveMonitorOverflow, ::testing::Values("inotify", "fanotify-fs", "fanotify-marks"));

@@ -1,0 +1,416 @@
+#include "qvFanotifyMonitor.h"
+
+#include <fcntl.h>
+#include <sys/fanotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <limits>
+
+#include "qvFileBaseApp.h"
+#include "qvNameCodec.h"
+
+namespace {
+
+#ifndef FAN_RENAME
+constexpr uint64_t FAN_RENAME = 0x10000000;
+#endif
+#ifndef FAN_EVENT_INFO_TYPE_OLD_DFID_NAME
+constexpr uint8_t FAN_EVENT_INFO_TYPE_OLD_DFID_NAME = 10;
+constexpr uint8_t FAN_EVENT_INFO_TYPE_NEW_DFID_NAME = 12;
+#endif
+// name_to_handle_at: the handle kind fanotify reports (kernel 6.5+; older
+// kernels reject the flag and give the same handle without it).
+constexpr int kHandleFid = 0x200;
+
+constexpr uint64_t kEntryEvents = FAN_CREATE | FAN_DELETE | FAN_ONDIR | FAN_EVENT_ON_CHILD;
+constexpr uint64_t kRootEvents = FAN_DELETE_SELF | FAN_MOVE_SELF | FAN_ONDIR;
+constexpr uint64_t kNameEvents = FAN_CREATE | FAN_DELETE | FAN_MOVED_FROM | FAN_MOVED_TO;
+
+uint64_t FolderId(uint32_t slot, uint32_t number) { return (static_cast<uint64_t>(slot) << 32) | number; }
+
+// A handle as a map key: its type, then its bytes.
+std::string HandleKey(int32_t type, const unsigned char* bytes, uint32_t length) {
+  std::string key(reinterpret_cast<const char*>(&type), sizeof type);
+  key.append(reinterpret_cast<const char*>(bytes), length);
+  return key;
+}
+
+// The handle of `path` (relative to `dirFd`), empty when it has none.
+std::string HandleAt(int dirFd, const char* path, int flags) {
+  alignas(file_handle) unsigned char storage[sizeof(file_handle) + MAX_HANDLE_SZ];
+  auto* fh = reinterpret_cast<file_handle*>(storage);
+  int mountId = 0;
+  fh->handle_bytes = MAX_HANDLE_SZ;
+  if (name_to_handle_at(dirFd, path, fh, &mountId, flags | kHandleFid) != 0) {
+    if (errno != EINVAL) return {};
+    fh->handle_bytes = MAX_HANDLE_SZ;
+    if (name_to_handle_at(dirFd, path, fh, &mountId, flags) != 0) return {};
+  }
+  return HandleKey(fh->handle_type, fh->f_handle, fh->handle_bytes);
+}
+
+// Our share of the inode marks this user may hold.
+size_t MarkBudget() {
+  std::ifstream in("/proc/sys/fs/fanotify/max_user_marks");
+  size_t limit = 8192;
+  in >> limit;
+  return limit / 10 * 8;
+}
+
+std::string ChildPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// 1: present, 0: absent, -1: cannot tell.
+int Presence(const std::string& path, struct stat* st) {
+  if (fstatat(AT_FDCWD, path.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0) return 1;
+  return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+}
+
+}  // namespace
+
+qvFanotifyMonitor::qvFanotifyMonitor(qvKearchImpl& engine, Marks marks) : qvMonitorCore(engine), marks_(marks) {
+  for (int& g : groupOf_) g = -1;
+  markBudget_ = marks_ == Marks::Folders ? MarkBudget() : std::numeric_limits<size_t>::max();
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (!app) return;
+  bool any = false;
+  for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
+    if (!app->volumes.indexed[slot]) continue;
+    if (!AddGroupFor(slot)) return;
+    any = true;
+  }
+  ready_ = any;
+}
+
+qvFanotifyMonitor::~qvFanotifyMonitor() {
+  Stop();
+  for (Group& g : groups_) {
+    if (g.fd >= 0) close(g.fd);
+    if (g.rootFd >= 0) close(g.rootFd);
+  }
+}
+
+bool qvFanotifyMonitor::WholeRenames() const {
+  for (const Group& g : groups_)
+    if (!g.renames) return false;
+  return !groups_.empty();
+}
+
+// Finds or makes the group of the slot's file system, marked so that the
+// slot's root is followed, and marks the root itself for its own removal.
+bool qvFanotifyMonitor::AddGroupFor(uint32_t slot) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  std::string root = qvNameCodec::EncodeToString(app->volumes.root[slot]);
+  int rootFd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (rootFd < 0) return false;
+  struct stat st;
+  if (fstat(rootFd, &st) != 0) {
+    close(rootFd);
+    return false;
+  }
+  const unsigned how = FAN_MARK_ADD | (marks_ == Marks::FileSystem ? FAN_MARK_FILESYSTEM : FAN_MARK_ONLYDIR);
+  size_t index = 0;
+  while (index < groups_.size() && groups_[index].dev != st.st_dev) ++index;
+  if (index == groups_.size()) {
+    Group g;
+    g.fd = fanotify_init(FAN_CLASS_NOTIF | FAN_REPORT_DFID_NAME | FAN_CLOEXEC | FAN_NONBLOCK,
+                         O_RDONLY | O_CLOEXEC | O_LARGEFILE);
+    if (g.fd < 0) {
+      close(rootFd);
+      return false;
+    }
+    g.rootFd = rootFd;
+    g.dev = st.st_dev;
+    // A rename as one event with both names where the kernel has it.
+    if (fanotify_mark(g.fd, how, kEntryEvents | FAN_RENAME, rootFd, nullptr) == 0) {
+      g.dirMask = kEntryEvents | FAN_RENAME;
+      g.renames = true;
+    } else if (errno == EINVAL &&
+               fanotify_mark(g.fd, how, kEntryEvents | FAN_MOVED_FROM | FAN_MOVED_TO, rootFd, nullptr) == 0) {
+      g.dirMask = kEntryEvents | FAN_MOVED_FROM | FAN_MOVED_TO;
+    } else {
+      close(g.fd);
+      close(rootFd);
+      return false;
+    }
+    groups_.push_back(std::move(g));
+  } else if (marks_ == Marks::Folders) {
+    bool marked = fanotify_mark(groups_[index].fd, how, groups_[index].dirMask, rootFd, nullptr) == 0;
+    close(rootFd);
+    if (!marked) return false;
+  } else {
+    close(rootFd);
+  }
+  groupOf_[slot] = static_cast<int>(index);
+  // The root's own removal or move leaves nothing to follow; a failed
+  // mark here only loses that signal.
+  fanotify_mark(groups_[index].fd, FAN_MARK_ADD | FAN_MARK_ONLYDIR | FAN_MARK_DONT_FOLLOW, kRootEvents, AT_FDCWD,
+                root.c_str());
+  return true;
+}
+
+std::vector<int> qvFanotifyMonitor::EventFds() const {
+  std::vector<int> fds;
+  for (const Group& g : groups_) fds.push_back(g.fd);
+  return fds;
+}
+
+size_t qvFanotifyMonitor::ReadEvents() {
+  alignas(fanotify_event_metadata) char buffer[64 * 1024];
+  for (size_t group = 0; group < groups_.size(); ++group) {
+    for (;;) {
+      ssize_t n = read(groups_[group].fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      Parse(group, buffer, static_cast<size_t>(n));
+    }
+  }
+  return events_.size();
+}
+
+// Records are copied field by field: only 4-byte alignment is promised
+// after the first event.
+void qvFanotifyMonitor::Parse(size_t group, const char* buffer, size_t length) {
+  size_t off = 0;
+  while (length - off >= FAN_EVENT_METADATA_LEN) {
+    fanotify_event_metadata meta;
+    std::memcpy(&meta, buffer + off, sizeof meta);
+    if (meta.event_len < FAN_EVENT_METADATA_LEN || meta.event_len > length - off) break;
+    if (meta.vers != FANOTIFY_METADATA_VERSION) break;
+    if (meta.fd >= 0) close(meta.fd);
+    Event e{group, meta.mask};
+    const char* p = buffer + off + meta.metadata_len;
+    const char* end = buffer + off + meta.event_len;
+    while (end - p >= static_cast<ptrdiff_t>(sizeof(fanotify_event_info_header))) {
+      fanotify_event_info_header h;
+      std::memcpy(&h, p, sizeof h);
+      if (h.len < sizeof h || h.len > end - p) break;
+      const char* recordEnd = p + h.len;
+      bool named = h.info_type == FAN_EVENT_INFO_TYPE_DFID_NAME || h.info_type == FAN_EVENT_INFO_TYPE_OLD_DFID_NAME ||
+                   h.info_type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME;
+      const char* fh = p + sizeof(fanotify_event_info_fid);  // the file_handle
+      if ((named || h.info_type == FAN_EVENT_INFO_TYPE_DFID) &&
+          recordEnd - fh >= static_cast<ptrdiff_t>(sizeof(file_handle))) {
+        uint32_t bytes;
+        int32_t type;
+        std::memcpy(&bytes, fh + offsetof(file_handle, handle_bytes), sizeof bytes);
+        std::memcpy(&type, fh + offsetof(file_handle, handle_type), sizeof type);
+        const char* handle = fh + sizeof(file_handle);
+        if (bytes <= static_cast<size_t>(recordEnd - handle)) {
+          const char* name = handle + bytes;
+          std::string key = HandleKey(type, reinterpret_cast<const unsigned char*>(handle), bytes);
+          std::string text = named ? std::string(name, strnlen(name, static_cast<size_t>(recordEnd - name))) : "";
+          if (h.info_type == FAN_EVENT_INFO_TYPE_NEW_DFID_NAME) {
+            e.hasTo = true;
+            e.toDir = std::move(key);
+            e.toName = std::move(text);
+          } else {
+            e.hasFrom = true;
+            e.fromDir = std::move(key);
+            e.fromName = std::move(text);
+          }
+        }
+      }
+      p = recordEnd;
+    }
+    events_.push_back(std::move(e));
+    off += meta.event_len;
+  }
+}
+
+void qvFanotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
+  std::vector<Event> events;
+  events.swap(events_);
+  bool due = false;
+  bool touched[QV_VOLUME_SLOTS] = {};
+  for (const Event& e : events) {
+    if (e.mask & FAN_Q_OVERFLOW) {
+      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
+        if (groupOf_[slot] != static_cast<int>(e.group)) continue;
+        rescan[slot] = true;
+        ReportOnce(slot, 1);
+      }
+      continue;
+    }
+    Folder folder;
+    if ((e.mask & (FAN_DELETE_SELF | FAN_MOVE_SELF)) && e.hasFrom && e.fromName.empty() &&
+        LookUp(e.group, e.fromDir, &folder) && folder.number == QV_ROOT_RECORD_NUMBER) {
+      rescan[folder.slot] = true;  // the root went away
+    }
+    if (e.mask & FAN_RENAME) {
+      due |= ProcessRename(e, touched);
+    } else if ((e.mask & kNameEvents) && e.hasFrom && !e.fromName.empty() && LookUp(e.group, e.fromDir, &folder)) {
+      touched[folder.slot] = true;
+      due |= Settle(folder, e.fromName);
+    }
+  }
+  FinishBatch(due, touched);
+}
+
+// A rename whose old name is gone from its folder moves the indexed entry
+// (a folder keeps its subtree); then both names are settled, which also
+// repairs whatever a merged event hid.
+bool qvFanotifyMonitor::ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOTS]) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  Folder from, to;
+  bool knownFrom = e.hasFrom && !e.fromName.empty() && LookUp(e.group, e.fromDir, &from);
+  bool knownTo = e.hasTo && !e.toName.empty() && LookUp(e.group, e.toDir, &to);
+  bool due = false;
+  if (knownFrom && knownTo) {
+    qvString oldName = qvNameCodec::DecodeToString(e.fromName);
+    struct stat st;
+    if (Presence(ChildPath(FolderPath(from.slot, from.number), e.fromName), &st) == 0) {
+      for (bool isFolder : {true, false}) {
+        if (FindChildNumber(*app, from.slot, from.number, oldName.data(), oldName.size(), isFolder) == 0) continue;
+        due |= Moved(from.slot, from.number, oldName, to.slot, to.number, qvNameCodec::DecodeToString(e.toName),
+                     isFolder);
+        break;
+      }
+    }
+  }
+  if (knownFrom) {
+    touched[from.slot] = true;
+    due |= Settle(from, e.fromName);
+  }
+  if (knownTo) {
+    touched[to.slot] = true;
+    due |= Settle(to, e.toName);
+  }
+  return due;
+}
+
+bool qvFanotifyMonitor::Settle(const Folder& parent, const std::string& name) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (app->dirMap.FindRecord(MakeDirKey(parent.slot, parent.number)) == kNullRef) return false;
+  std::string path = ChildPath(FolderPath(parent.slot, parent.number), name);
+  struct stat st;
+  int present = Presence(path, &st);
+  if (present < 0) return false;
+  bool isDir = present && S_ISDIR(st.st_mode);
+  qvString text = qvNameCodec::DecodeToString(name);
+  uint32_t file = FindChildNumber(*app, parent.slot, parent.number, text.data(), text.size(), false);
+  uint32_t dir = FindChildNumber(*app, parent.slot, parent.number, text.data(), text.size(), true);
+  bool due = false;
+  if (file != 0 && (!present || isDir)) due |= Deleted(parent.slot, parent.number, text, false);
+  if (dir != 0 && (!present || !isDir)) {
+    due |= Deleted(parent.slot, parent.number, text, true);
+  } else if (dir != 0 && !SameFolder(parent.slot, dir, path)) {
+    // Another folder now has the name: the old one's contents are gone.
+    due |= Deleted(parent.slot, parent.number, text, true);
+    due |= Added(parent.slot, parent.number, text, true);
+  }
+  if (present && !isDir && file == 0) due |= Added(parent.slot, parent.number, text, false);
+  if (present && isDir && dir == 0) due |= Added(parent.slot, parent.number, text, true);
+  return due;
+}
+
+bool qvFanotifyMonitor::SameFolder(uint32_t slot, uint32_t number, const std::string& path) {
+  std::string now = HandleAt(AT_FDCWD, path.c_str(), 0);
+  if (now.empty()) return true;
+  std::lock_guard<std::mutex> guard(folderLock_);
+  auto it = handleOf_.find(FolderId(slot, number));
+  return it == handleOf_.end() || it->second == now;
+}
+
+void qvFanotifyMonitor::WatchFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& path) {
+  if (slot >= QV_VOLUME_SLOTS || groupOf_[slot] < 0) return;
+  Group& g = groups_[static_cast<size_t>(groupOf_[slot])];
+  std::string handle = dirFd >= 0 ? HandleAt(dirFd, "", AT_EMPTY_PATH) : HandleAt(AT_FDCWD, path.c_str(), 0);
+  if (handle.empty()) {
+    // Gone already: its removal is on the way. Otherwise its events could
+    // not be told apart, and the volume is polled.
+    if (errno != ENOENT && errno != ENOTDIR && errno != ESTALE) SetOverBudget(slot);
+    return;
+  }
+  std::lock_guard<std::mutex> guard(folderLock_);
+  if (marks_ == Marks::Folders) {
+    if (!g.folders.count(handle) && handleOf_.size() >= markBudget_) {
+      SetOverBudget(slot);
+      return;
+    }
+    int r = dirFd >= 0 ? fanotify_mark(g.fd, FAN_MARK_ADD | FAN_MARK_ONLYDIR, g.dirMask, dirFd, nullptr)
+                       : fanotify_mark(g.fd, FAN_MARK_ADD | FAN_MARK_ONLYDIR | FAN_MARK_DONT_FOLLOW, g.dirMask,
+                                       AT_FDCWD, path.c_str());
+    if (r != 0) {
+      SetOverBudget(slot);
+      return;
+    }
+  }
+  g.folders[handle] = {slot, number};
+  handleOf_[FolderId(slot, number)] = std::move(handle);
+}
+
+void qvFanotifyMonitor::ForgetFolders(uint32_t slot, const std::vector<uint32_t>& numbers) {
+  if (groupOf_[slot] < 0) return;
+  Group& g = groups_[static_cast<size_t>(groupOf_[slot])];
+  std::vector<std::string> unmark;
+  {
+    std::lock_guard<std::mutex> guard(folderLock_);
+    for (uint32_t number : numbers) {
+      auto h = handleOf_.find(FolderId(slot, number));
+      if (h == handleOf_.end()) continue;
+      auto f = g.folders.find(h->second);
+      if (f != g.folders.end() && f->second.slot == slot && f->second.number == number) {
+        if (marks_ == Marks::Folders) unmark.push_back(h->second);
+        g.folders.erase(f);
+      }
+      handleOf_.erase(h);
+    }
+  }
+  // A folder moved out of the index keeps its mark unless it can be
+  // reached by its handle (this needs CAP_DAC_READ_SEARCH; a deleted
+  // folder's mark went with it).
+  for (const std::string& key : unmark) {
+    alignas(file_handle) unsigned char storage[sizeof(file_handle) + MAX_HANDLE_SZ];
+    auto* fh = reinterpret_cast<file_handle*>(storage);
+    int32_t type;
+    std::memcpy(&type, key.data(), sizeof type);
+    fh->handle_type = type;
+    fh->handle_bytes = static_cast<unsigned>(key.size() - sizeof type);
+    std::memcpy(fh->f_handle, key.data() + sizeof type, fh->handle_bytes);
+    int fd = open_by_handle_at(g.rootFd, fh, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    fanotify_mark(g.fd, FAN_MARK_REMOVE | FAN_MARK_ONLYDIR, g.dirMask, fd, nullptr);
+    close(fd);
+  }
+}
+
+void qvFanotifyMonitor::ForgetSlot(uint32_t slot) {
+  if (groupOf_[slot] < 0) return;
+  Group& g = groups_[static_cast<size_t>(groupOf_[slot])];
+  std::lock_guard<std::mutex> guard(folderLock_);
+  for (auto it = g.folders.begin(); it != g.folders.end();) {
+    if (it->second.slot == slot) it = g.folders.erase(it);
+    else ++it;
+  }
+  for (auto it = handleOf_.begin(); it != handleOf_.end();) {
+    if ((it->first >> 32) == slot) it = handleOf_.erase(it);
+    else ++it;
+  }
+}
+
+void qvFanotifyMonitor::RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) {
+  if (groupOf_[slot] < 0) return;
+  Group& g = groups_[static_cast<size_t>(groupOf_[slot])];
+  std::lock_guard<std::mutex> guard(folderLock_);
+  auto h = handleOf_.find(FolderId(slot, from));
+  if (h == handleOf_.end()) return;
+  std::string handle = std::move(h->second);
+  handleOf_.erase(h);
+  g.folders[handle] = {slot, to};
+  handleOf_[FolderId(slot, to)] = std::move(handle);
+}
+
+bool qvFanotifyMonitor::LookUp(size_t group, const std::string& handle, Folder* out) {
+  std::lock_guard<std::mutex> guard(folderLock_);
+  auto it = groups_[group].folders.find(handle);
+  if (it == groups_[group].folders.end()) return false;
+  *out = it->second;
+  return true;
+}

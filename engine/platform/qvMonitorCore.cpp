@@ -1,0 +1,306 @@
+#include "qvMonitorCore.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <unordered_map>
+
+#include "platform/qvDirWalker.h"
+#include "qvErrorBox.h"
+#include "qvFileBaseApp.h"
+#include "qvKearchImpl.h"
+#include "qvNameCodec.h"
+#include "qvRecordPath.h"
+#include "qvSearchDriver.h"
+#include "qvStreamScan.h"
+
+namespace {
+
+// A burst of events settles for this long before it is applied, so that
+// the two halves of a rename arrive together.
+constexpr auto kSettle = std::chrono::milliseconds(30);
+constexpr size_t kMaxBatch = 4096;
+// Where watches ran out, the volume is scanned again this often.
+constexpr int kPollFallbackMs = 30000;
+
+// Entries copied out of a walk: the walk's own buffers are reused.
+struct EntryBuffer {
+  std::vector<ScanEntry> entries;
+  std::vector<size_t> offsets;
+  std::vector<qvChar> names;
+
+  void Add(const ScanEntry* e, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      offsets.push_back(names.size());
+      names.insert(names.end(), e[i].name, e[i].name + e[i].nameLength);
+      entries.push_back(e[i]);
+    }
+  }
+  // Points every entry at its copied name; call once all are in.
+  void Seal() {
+    for (size_t i = 0; i < entries.size(); ++i) entries[i].name = names.data() + offsets[i];
+  }
+};
+
+uint32_t EndNumber(const qvDirWalker& walker) {
+  return static_cast<uint32_t>(std::min<uint64_t>(walker.EndRef(), QV_MAX_RECORD_NUMBER + 1ull));
+}
+
+}  // namespace
+
+qvMonitorCore::qvMonitorCore(qvKearchImpl& engine) : engine_(engine) {
+  wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+qvMonitorCore::~qvMonitorCore() {
+  Stop();
+  if (wake_ >= 0) close(wake_);
+}
+
+int qvMonitorCore::SlotOfVolume(size_t volume) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (!app) return -1;
+  for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
+    if (app->volumes.indexed[slot] && app->volumes.sourceIndex[slot] == static_cast<int>(volume))
+      return static_cast<int>(slot);
+  return -1;
+}
+
+qvVolumeSource::FolderHook qvMonitorCore::Hook() {
+  return [this](size_t volume, uint64_t ref, int fd) {
+    int slot = SlotOfVolume(volume);
+    if (slot >= 0 && ref <= QV_MAX_RECORD_NUMBER)
+      WatchFolder(static_cast<uint32_t>(slot), static_cast<uint32_t>(ref), fd, std::string());
+  };
+}
+
+void qvMonitorCore::Start(bool catchUp) {
+  if (wake_ < 0 || thread_.joinable()) return;
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  {
+    std::lock_guard<std::mutex> guard(engine_.lock);
+    for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
+      if (app->volumes.indexed[slot]) nextNumber_[slot] = MaxRecordNumber(*app, slot) + 1;
+  }
+  thread_ = std::thread([this, catchUp] { Run(catchUp); });
+}
+
+void qvMonitorCore::Stop() {
+  stop_ = true;
+  if (wake_ >= 0) {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t w = write(wake_, &one, sizeof one);
+  }
+  {
+    std::lock_guard<std::mutex> guard(walkerLock_);
+    if (walker_) walker_->Stop();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+void qvMonitorCore::Run(bool catchUp) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (catchUp) {
+    for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
+      if (app->volumes.indexed[slot]) Rescan(slot);
+  }
+  following_ = 1;
+  std::vector<pollfd> fds;
+  for (int fd : EventFds()) fds.push_back({fd, POLLIN, 0});
+  const size_t sources = fds.size();
+  fds.push_back({wake_, POLLIN, 0});
+  while (!stop_) {
+    bool over[QV_VOLUME_SLOTS];
+    bool polling = false;
+    for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) polling |= (over[slot] = overBudget_[slot].load());
+    int n = poll(fds.data(), fds.size(), polling ? kPollFallbackMs : -1);
+    if (stop_) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) {
+      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
+        if (over[slot]) Rescan(slot);
+      continue;
+    }
+    size_t queued = ReadEvents();
+    auto until = std::chrono::steady_clock::now() + kSettle;
+    while (queued < kMaxBatch && !stop_) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      if (poll(fds.data(), sources, static_cast<int>(left.count())) <= 0) break;
+      queued = ReadEvents();
+    }
+    bool rescan[QV_VOLUME_SLOTS] = {};
+    {
+      std::lock_guard<std::mutex> guard(engine_.lock);
+      ProcessEvents(rescan);
+    }
+    for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
+      if (rescan[slot] && app->volumes.indexed[slot]) Rescan(slot);
+    for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
+      if (overBudget_[slot].load()) ReportOnce(slot, 0);
+  }
+}
+
+void qvMonitorCore::FinishBatch(bool due, const bool touched[QV_VOLUME_SLOTS]) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (due) RunSearch(engine_);
+  for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
+    if (touched[slot]) ++app->volumes.nextUsn[slot];
+}
+
+bool qvMonitorCore::Apply(uint32_t slot, uint32_t reason, bool isFolder, uint32_t number, uint32_t parent,
+                          const qvString& name) {
+  JournalRecord r{reason, isFolder ? QV_ATTR_DIRECTORY : QV_ATTR_NORMAL, number, parent, name.data(),
+                  static_cast<uint32_t>(name.size())};
+  return ApplyJournalRecord(engine_, slot, r);
+}
+
+bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  // The scan, or an earlier event, may hold it already.
+  if (FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder) != 0) return false;
+  if (nextNumber_[slot] > QV_MAX_RECORD_NUMBER) return false;
+  uint32_t number = nextNumber_[slot]++;
+  bool due = Apply(slot, USN_REASON_FILE_CREATE | USN_REASON_CLOSE, isFolder, number, parent, name);
+  if (isFolder && app->dirMap.FindRecord(MakeDirKey(slot, number)) != kNullRef) {
+    std::string path = FolderPath(slot, number);
+    WatchFolder(slot, number, -1, path);
+    AddSubtree(slot, number, path);
+    due |= !app->patternSet.Empty();
+  }
+  return due;
+}
+
+bool qvMonitorCore::Deleted(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  uint32_t number = FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder);
+  if (number == 0) return false;
+  if (!isFolder) return Apply(slot, USN_REASON_FILE_DELETE | USN_REASON_CLOSE, false, number, parent, name);
+  std::vector<uint32_t> removed;
+  RemoveFolderTree(*app, slot, number, &removed);
+  ForgetFolders(slot, removed);
+  return !app->patternSet.Empty();
+}
+
+bool qvMonitorCore::Moved(uint32_t slot, uint32_t parent, const qvString& name, uint32_t toSlot, uint32_t toParent,
+                          const qvString& toName, bool isFolder) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  uint32_t number = FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder);
+  if (number == 0) return Added(toSlot, toParent, toName, isFolder);
+  if (toSlot != slot) {
+    bool removed = Deleted(slot, parent, name, isFolder);
+    return Added(toSlot, toParent, toName, isFolder) || removed;
+  }
+  bool due = false;
+  // A name taken at the target is replaced by the moved entry.
+  uint32_t target = FindChildNumber(*app, slot, toParent, toName.data(), toName.size(), isFolder);
+  if (target != 0 && target != number) due |= Deleted(slot, toParent, toName, isFolder);
+  due |= Apply(slot, USN_REASON_RENAME_OLD_NAME, isFolder, number, parent, name);
+  due |= Apply(slot, USN_REASON_RENAME_NEW_NAME | USN_REASON_CLOSE, isFolder, number, toParent, toName);
+  return due;
+}
+
+// A folder that appeared with contents (moved in, or filled before it was
+// watched): its whole subtree is walked and added, watching each folder
+// before it is read.
+void qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string& path) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  qvDirWalker::Options options;
+  options.threads = 1;  // parents come before their children
+  options.rootRef = folder;
+  options.firstRef = nextNumber_[slot];
+  options.onFolderOpened = [&](uint64_t ref, int fd) {
+    if (ref != folder && ref <= QV_MAX_RECORD_NUMBER) WatchFolder(slot, static_cast<uint32_t>(ref), fd, std::string());
+  };
+  qvDirWalker walker(options);
+  EntryBuffer buffer;
+  walker.Walk(path, [&](const ScanEntry* e, size_t n) { buffer.Add(e, n); });
+  buffer.Seal();
+  // A walk that could not open the folder (gone again) hands out nothing
+  // and must not take the numbering back.
+  nextNumber_[slot] = std::max(nextNumber_[slot], EndNumber(walker));
+  // Entries the index holds already keep their numbers; their children
+  // follow them.
+  std::unordered_map<uint64_t, uint32_t> renumbered;
+  for (const ScanEntry& e : buffer.entries) {
+    if (e.fileRef > QV_MAX_RECORD_NUMBER) continue;
+    auto p = renumbered.find(e.parentRef);
+    uint32_t parent = p != renumbered.end() ? p->second : static_cast<uint32_t>(e.parentRef);
+    bool isFolder = (e.attributes & QV_ATTR_DIRECTORY) != 0;
+    uint32_t existing = FindChildNumber(*app, slot, parent, e.name, e.nameLength, isFolder);
+    if (existing != 0) {
+      if (isFolder) {
+        renumbered[e.fileRef] = existing;
+        RenumberFolder(slot, static_cast<uint32_t>(e.fileRef), existing);
+      }
+      continue;
+    }
+    JournalRecord r{USN_REASON_FILE_CREATE | USN_REASON_CLOSE, e.attributes, e.fileRef, parent, e.name, e.nameLength};
+    ApplyJournalRecord(engine_, slot, r);
+  }
+}
+
+// Scans a volume again and puts the fresh records in place of its old
+// ones. Events that arrive meanwhile wait in the queue and are applied
+// afterwards.
+void qvMonitorCore::Rescan(uint32_t slot) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  std::string root = qvNameCodec::EncodeToString(app->volumes.root[slot]);
+  overBudget_[slot] = false;
+  ForgetSlot(slot);
+  qvDirWalker::Options options;
+  options.onFolderOpened = [this, slot](uint64_t ref, int fd) {
+    if (ref <= QV_MAX_RECORD_NUMBER) WatchFolder(slot, static_cast<uint32_t>(ref), fd, std::string());
+  };
+  qvDirWalker walker(options);
+  {
+    std::lock_guard<std::mutex> guard(walkerLock_);
+    if (stop_) return;
+    walker_ = &walker;
+  }
+  EntryBuffer buffer;
+  bool complete = walker.Walk(root, [&](const ScanEntry* e, size_t n) { buffer.Add(e, n); });
+  {
+    std::lock_guard<std::mutex> guard(walkerLock_);
+    walker_ = nullptr;
+  }
+  if (stop_) return;
+  // A root that is gone (deleted, moved away) leaves the volume empty.
+  bool gone = !complete && walker.Stats().rootError != 0;
+  if (!complete && !gone) return;
+  buffer.Seal();
+  std::lock_guard<std::mutex> guard(engine_.lock);
+  qvStreamScan::RemoveVolume(*app, slot);
+  qvStreamScan scan(*app, nullptr);
+  if (!gone && scan.BeginVolume(slot, app->volumes.root[slot])) {
+    scan.AddEntries(buffer.entries.data(), buffer.entries.size());
+    scan.EndVolume();
+    scan.Finish();
+  }
+  nextNumber_[slot] = EndNumber(walker);
+  ++app->volumes.nextUsn[slot];
+  ++rescans_;
+  RunSearch(engine_);
+}
+
+std::string qvMonitorCore::FolderPath(uint32_t slot, uint32_t number) {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  std::vector<qvChar> path(QV_MAX_PATH);
+  size_t n = qvBuildFolderPath(*app, app->dirMap.FindRecord(MakeDirKey(slot, number)), path.data(), path.size());
+  return qvNameCodec::EncodeToString(std::u16string_view(path.data(), n));
+}
+
+void qvMonitorCore::ReportOnce(uint32_t slot, int what) {
+  if (reported_[what][slot]) return;
+  reported_[what][slot] = true;
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  std::string root = qvNameCodec::EncodeToString(app->volumes.root[slot]);
+  if (what == 0)
+    ShowErrorBox("卷%s的文件夹太多，无法全部监视；改为每%d秒重新扫描一次", root.c_str(), kPollFallbackMs / 1000);
+  else
+    ShowErrorBox("卷%s的变更事件队列溢出，已重新扫描", root.c_str());
+}
