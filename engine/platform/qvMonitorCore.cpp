@@ -26,9 +26,13 @@ constexpr auto kSettle = std::chrono::milliseconds(30);
 constexpr size_t kMaxBatch = 4096;
 // Where watches ran out, the volume is scanned again this often.
 constexpr int kPollFallbackMs = 30000;
+// Events held in memory while a rescan walks, at most.
+constexpr size_t kDrainLimit = size_t{1} << 20;
+
+}  // namespace
 
 // Entries copied out of a walk: the walk's own buffers are reused.
-struct EntryBuffer {
+struct qvMonitorCore::EntryBuffer {
   std::vector<ScanEntry> entries;
   std::vector<size_t> offsets;
   std::vector<qvChar> names;
@@ -45,6 +49,8 @@ struct EntryBuffer {
     for (size_t i = 0; i < entries.size(); ++i) entries[i].name = names.data() + offsets[i];
   }
 };
+
+namespace {
 
 uint32_t EndNumber(const qvDirWalker& walker) {
   return static_cast<uint32_t>(std::min<uint64_t>(walker.EndRef(), QV_MAX_RECORD_NUMBER + 1ull));
@@ -114,18 +120,22 @@ void qvMonitorCore::Run(bool catchUp) {
   const size_t sources = fds.size();
   fds.push_back({wake_, POLLIN, 0});
   while (!stop_) {
-    bool over[QV_VOLUME_SLOTS];
-    bool polling = false;
-    for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) polling |= (over[slot] = overBudget_[slot].load());
-    int n = poll(fds.data(), fds.size(), polling ? kPollFallbackMs : -1);
-    if (stop_) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) {
-      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
-        if (over[slot]) Rescan(slot);
-      continue;
-    }
+    // Events read while a rescan walked wait in the queue already.
     size_t queued = ReadEvents();
+    if (queued == 0) {
+      bool over[QV_VOLUME_SLOTS];
+      bool polling = false;
+      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) polling |= (over[slot] = overBudget_[slot].load());
+      int n = poll(fds.data(), fds.size(), polling ? kPollFallbackMs : -1);
+      if (stop_) break;
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) {
+        for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
+          if (over[slot]) Rescan(slot);
+        continue;
+      }
+      if ((queued = ReadEvents()) == 0) continue;
+    }
     auto until = std::chrono::steady_clock::now() + kSettle;
     while (queued < kMaxBatch && !stop_) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
@@ -263,7 +273,7 @@ void qvMonitorCore::Rescan(uint32_t slot) {
     walker_ = &walker;
   }
   EntryBuffer buffer;
-  bool complete = walker.Walk(root, [&](const ScanEntry* e, size_t n) { buffer.Add(e, n); });
+  bool complete = WalkDraining(walker, root, buffer);
   {
     std::lock_guard<std::mutex> guard(walkerLock_);
     walker_ = nullptr;
@@ -285,6 +295,36 @@ void qvMonitorCore::Rescan(uint32_t slot) {
   ++app->volumes.nextUsn[slot];
   ++rescans_;
   RunSearch(engine_);
+}
+
+// Walks on a helper thread while this one keeps reading events into the
+// queue, so that the kernel's queue does not overflow during a long walk
+// (on a busy file system that would call for yet another rescan). The
+// queue is applied after the walk; past kDrainLimit events reading pauses.
+bool qvMonitorCore::WalkDraining(qvDirWalker& walker, const std::string& root, EntryBuffer& buffer) {
+  int done = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (done < 0) return walker.Walk(root, [&](const ScanEntry* e, size_t n) { buffer.Add(e, n); });
+  bool complete = false;
+  std::atomic<bool> finished{false};
+  std::thread walk([&] {
+    complete = walker.Walk(root, [&](const ScanEntry* e, size_t n) { buffer.Add(e, n); });
+    finished = true;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t w = write(done, &one, sizeof one);
+  });
+  std::vector<pollfd> fds;
+  for (int fd : EventFds()) fds.push_back({fd, POLLIN, 0});
+  fds.push_back({done, POLLIN, 0});
+  size_t queued = 0;
+  while (!finished) {
+    bool reading = queued < kDrainLimit;
+    pollfd* first = reading ? fds.data() : &fds.back();
+    size_t count = reading ? fds.size() : 1;
+    if (poll(first, count, -1) > 0 && reading) queued = ReadEvents();
+  }
+  walk.join();
+  close(done);
+  return complete;
 }
 
 std::string qvMonitorCore::FolderPath(uint32_t slot, uint32_t number) {

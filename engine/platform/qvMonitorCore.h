@@ -77,8 +77,10 @@ class qvMonitorCore : public qvVolumeMonitor {
   std::atomic<bool> stop_{false};
 
  private:
+  struct EntryBuffer;
   void Run(bool catchUp);
   void Rescan(uint32_t slot);
+  bool WalkDraining(qvDirWalker& walker, const std::string& root, EntryBuffer& buffer);
 
   int wake_ = -1;
   std::thread thread_;
