@@ -51,46 +51,61 @@ int CompareNames(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
 }
 
 uint64_t SortKey(const uint8_t* name, size_t length) {
-  // Weights: ASCII folded 1..127; ranked ideographs 0x80 + rank; the
-  // unranked ones one weight above; other wide units above that by value.
-  // A unit whose weight does not tell it apart from its neighbours
-  // (unranked ideographs, wide units too large to place) ends the key, so
-  // that what follows it cannot decide in place of the full comparison.
+  // The key is the name's weights as a byte string, compared from its
+  // highest byte down. An ASCII unit takes one byte (folded, 1..127); a
+  // wide unit two, the first of them 0x81 or more: ranked ideographs by
+  // rank, then the unranked ones, then other wide units by value. A wide
+  // unit cut off by the end of the bytes sorts after every whole unit, as
+  // the full comparison has it, so it takes the largest code. The string
+  // is a prefix code in the comparison's order, so any prefix of it orders
+  // names as they compare; a unit whose weight does not tell it
+  // apart from its neighbours (unranked ideographs, wide units too large
+  // to place, cut units) ends the key, so that what follows it cannot
+  // decide in place of the full comparison. The name's end is byte 0.
   constexpr uint32_t kUnranked = 0x80 + 20896;
   constexpr uint32_t kOtherBase = kUnranked + 1;
+  constexpr uint32_t kWideShift = 0x100;            // keeps the first byte above 0x80
+  constexpr uint32_t kLargest = 0x7FFF - kWideShift;  // weights from here on share one code
   const uint16_t* ranks = g_ranks;
   uint64_t key = 0;
+  int shift = 56;  // of the next byte
   size_t i = 0;
-  for (int pos = 0; pos < 4; ++pos) {
-    uint32_t w = 0;
-    bool last = false;
-    if (i < length) {
-      uint8_t b = name[i];
-      if (!(b & 0x80)) {
-        w = kLowerCase.map[b];
-        ++i;
-      } else if (i + 3 > length) {
-        w = 0;
-        last = true;
-      } else {
-        uint32_t u = name[i + 1] | (name[i + 2] << 8);
-        i += 3;
-        if (IsCjk(u) && ranks) {
-          uint16_t r = LoadU16(reinterpret_cast<const uint8_t*>(ranks + (u - kCjkFirst)));
-          w = r <= 20895 ? 0x80 + r : kUnranked;
-          last = r > 20895;
-        } else if (IsCjk(u)) {
-          w = 0x80 + (u - kCjkFirst);  // code-unit order without a table
-        } else if (u < 0xFFFF - kOtherBase) {
-          w = kOtherBase + u;
-        } else {
-          w = 0xFFFF;
-          last = true;
-        }
-      }
+  while (i < length && shift >= 0) {
+    uint8_t b = name[i];
+    if (!(b & 0x80)) {
+      key |= static_cast<uint64_t>(kLowerCase.map[b]) << shift;
+      shift -= 8;
+      ++i;
+      continue;
     }
-    key |= static_cast<uint64_t>(w) << (48 - 16 * pos);
-    if (last || i >= length) break;
+    if (i + 3 > length) {
+      // After every whole unit: the code of the largest weights.
+      key |= static_cast<uint64_t>(0xFF) << shift;
+      if (shift >= 8) key |= static_cast<uint64_t>(0xFF) << (shift - 8);
+      break;
+    }
+    uint32_t u = name[i + 1] | (name[i + 2] << 8);
+    i += 3;
+    uint32_t w;
+    bool last = false;
+    if (IsCjk(u) && ranks) {
+      uint16_t r = LoadU16(reinterpret_cast<const uint8_t*>(ranks + (u - kCjkFirst)));
+      w = r <= 20895 ? 0x80 + r : kUnranked;
+      last = r > 20895;
+    } else if (IsCjk(u)) {
+      w = 0x80 + (u - kCjkFirst);  // code-unit order without a table
+    } else {
+      w = kOtherBase + u;
+    }
+    if (w >= kLargest) {
+      w = kLargest;
+      last = true;
+    }
+    uint32_t code = w + kWideShift;  // 0x180..0x7FFF: first byte 0x81..0xFF
+    key |= static_cast<uint64_t>(code >> 8 | 0x80) << shift;
+    if (shift >= 8) key |= static_cast<uint64_t>(code & 0xFF) << (shift - 8);
+    shift -= 16;
+    if (last) break;
   }
   return key;
 }

@@ -16,6 +16,14 @@ class qvHeap {
   void* Alloc(size_t size);
   void Free(void* block, size_t size);
 
+  // Zero-filled pages for large tables, or null after the same report.
+  // Sizes that are multiples of kHugePage are aligned to it and offered to
+  // the kernel as huge pages: one fault and one TLB entry per 2 MB instead
+  // of 512, which a walk over millions of records feels.
+  static constexpr size_t kHugePage = 2u << 20;
+  void* AllocPages(size_t size);
+  void FreePages(void* pages, size_t size);
+
   // Bytes currently allocated through this heap.
   size_t BytesInUse() const { return inUse_.load(std::memory_order_relaxed); }
 

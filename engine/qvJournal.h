@@ -44,6 +44,10 @@ bool ApplyJournalRecord(qvKearchImpl& engine, uint32_t slot, const JournalRecord
 bool RemoveFolderTree(qvFileBaseApp& app, uint32_t slot, uint32_t folderNumber,
                       std::vector<uint32_t>* removedFolders);
 
+// True between a folder's old-name record and its new-name record, while
+// the renamed-folder slot holds the old record for its children.
+bool JournalRenamePending();
+
 // The largest record number volume `slot` uses, folders and files.
 uint32_t MaxRecordNumber(qvFileBaseApp& app, uint32_t slot);
 

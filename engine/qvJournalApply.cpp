@@ -316,6 +316,8 @@ bool RemoveFolderTree(qvFileBaseApp& app, uint32_t slot, uint32_t folderNumber,
   return true;
 }
 
+bool JournalRenamePending() { return g_renamed.oldRef != kNullRef; }
+
 uint32_t MaxRecordNumber(qvFileBaseApp& app, uint32_t slot) {
   uint32_t most = QV_ROOT_RECORD_NUMBER;
   for (size_t p = 0; p < app.folderList.PageCount(); ++p) {

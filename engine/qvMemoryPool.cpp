@@ -1,21 +1,27 @@
 #include "qvMemoryPool.h"
 
+#include <algorithm>
+#include <utility>
+
 CMemoryPool::CMemoryPool(qvHeap& heap, uint32_t refTag) : heap_(heap), refTag_(refTag) {
   qvGrowArray(heap_, blocks_, capacity_, 128);
   AddBlock();
 }
 
 CMemoryPool::~CMemoryPool() {
-  for (size_t i = 0; i < count_; ++i) heap_.Free(blocks_[i], kBlockSize);
+  FreeChunks();
+  heap_.Free(chunks_, chunkCapacity_ * sizeof(Chunk));
   heap_.Free(blocks_, capacity_ * sizeof(uint8_t*));
 }
 
 bool CMemoryPool::AddBlock() {
   if (count_ >= kMaxBlocks) return false;
   if (count_ == capacity_ && !qvGrowArray(heap_, blocks_, capacity_, capacity_ + 32)) return false;
-  auto* block = static_cast<uint8_t*>(heap_.Alloc(kBlockSize));
-  if (!block) return false;
-  blocks_[count_++] = block;
+  if (chunkCount_ == 0 || chunkUsed_ + kBlockSize > chunks_[chunkCount_ - 1].bytes) {
+    if (!AddChunk()) return false;
+  }
+  blocks_[count_++] = chunks_[chunkCount_ - 1].pages + chunkUsed_;
+  chunkUsed_ += kBlockSize;
   used_ = 0;
   return true;
 }
@@ -40,9 +46,42 @@ uint8_t* CMemoryPool::Resolve(RecordRef ref) const {
   return blocks_[block] + offset;
 }
 
+// Each chunk doubles the last, up to a huge page: a small index stays
+// small, a large one takes whole huge pages.
+bool CMemoryPool::AddChunk() {
+  size_t bytes = chunkCount_ == 0 ? kFirstChunk : std::min(chunks_[chunkCount_ - 1].bytes * 2, qvHeap::kHugePage);
+  if (chunkCount_ == chunkCapacity_ && !qvGrowArray(heap_, chunks_, chunkCapacity_, chunkCapacity_ + 32))
+    return false;
+  auto* pages = static_cast<uint8_t*>(heap_.AllocPages(bytes));
+  if (!pages) return false;
+  chunks_[chunkCount_++] = {pages, bytes};
+  chunkUsed_ = 0;
+  chunkBytes_ += bytes;
+  return true;
+}
+
+void CMemoryPool::FreeChunks() {
+  for (size_t i = 0; i < chunkCount_; ++i) heap_.FreePages(chunks_[i].pages, chunks_[i].bytes);
+  chunkCount_ = 0;
+  chunkUsed_ = 0;
+  chunkBytes_ = 0;
+}
+
 void CMemoryPool::Reset() {
-  for (size_t i = 0; i < count_; ++i) heap_.Free(blocks_[i], kBlockSize);
+  FreeChunks();
   count_ = 0;
   used_ = 0;
   AddBlock();
+}
+
+void CMemoryPool::Swap(CMemoryPool& other) {
+  std::swap(blocks_, other.blocks_);
+  std::swap(capacity_, other.capacity_);
+  std::swap(count_, other.count_);
+  std::swap(used_, other.used_);
+  std::swap(chunks_, other.chunks_);
+  std::swap(chunkCapacity_, other.chunkCapacity_);
+  std::swap(chunkCount_, other.chunkCount_);
+  std::swap(chunkUsed_, other.chunkUsed_);
+  std::swap(chunkBytes_, other.chunkBytes_);
 }

@@ -1,5 +1,6 @@
-// Storage of records: 4096-byte zero-filled blocks, one heap allocation per
-// block. A record never spans two blocks, and single records are never
+// Storage of records: 4096-byte zero-filled blocks, cut from chunks of
+// pages that grow from 64 KB to 2 MB (huge pages where the kernel gives
+// them). A record never spans two blocks, and single records are never
 // freed; every block goes when the pool does.
 #pragma once
 
@@ -32,14 +33,27 @@ class CMemoryPool {
 
   // Frees every block and starts again with one empty block.
   void Reset();
+  // Exchanges the blocks of two pools of the same heap and tag, so that a
+  // pool rebuilt aside takes the place of this one.
+  void Swap(CMemoryPool& other);
 
   size_t BlockCount() const { return count_; }
   size_t UsedInCurrentBlock() const { return used_; }
   uint8_t* Block(size_t i) const { return i < count_ ? blocks_[i] : nullptr; }
-  size_t BytesAllocated() const { return count_ * kBlockSize + capacity_ * sizeof(uint8_t*); }
+  size_t BytesAllocated() const {
+    return chunkBytes_ + capacity_ * sizeof(uint8_t*) + chunkCapacity_ * sizeof(Chunk);
+  }
 
  private:
+  struct Chunk {
+    uint8_t* pages;
+    size_t bytes;
+  };
+  static constexpr size_t kFirstChunk = 64u << 10;
+
   bool AddBlock();
+  bool AddChunk();
+  void FreeChunks();
 
   qvHeap& heap_;
   uint32_t refTag_;
@@ -47,4 +61,9 @@ class CMemoryPool {
   size_t capacity_ = 0;
   size_t count_ = 0;
   size_t used_ = 0;
+  Chunk* chunks_ = nullptr;
+  size_t chunkCapacity_ = 0;
+  size_t chunkCount_ = 0;
+  size_t chunkUsed_ = 0;   // bytes of the last chunk handed out as blocks
+  size_t chunkBytes_ = 0;  // all chunks
 };

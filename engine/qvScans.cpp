@@ -39,10 +39,9 @@ inline StoredName FileName(const uint8_t* r) {
 
 // --- walking the lists -------------------------------------------------------
 
-// Records lie in list order all over the pools; fetching some ahead
-// overlaps their cache misses.
-constexpr uint32_t kPrefetchAhead = 32;
-constexpr size_t kPrefetchSpan = 48;
+// No software prefetch: after every scan the records are laid out in list
+// order (see qvCompact.h), which the hardware prefetcher follows, and
+// prefetches issued ahead of it only crowd the line buffers.
 
 // Below this many items a second thread costs more than it saves.
 constexpr size_t kSplitItems = 1 << 16;
@@ -64,12 +63,6 @@ bool WalkPages(const RecordList& list, size_t from, size_t to, const qvExtFilter
     const RecordPage* page = list.Page(p);
     const uint32_t end = page->end;
     for (uint32_t i = page->first; i < end; ++i) {
-      if (i + kPrefetchAhead < end) {
-        // A record's name often runs into the next cache line.
-        const uint8_t* ahead = page->slots[i + kPrefetchAhead];
-        __builtin_prefetch(ahead);
-        __builtin_prefetch(ahead + kPrefetchSpan);
-      }
       uint8_t* r = page->slots[i];
       if constexpr (Files) {
         // The filter is the cheaper test and the outcome is the same.
@@ -84,23 +77,31 @@ bool WalkPages(const RecordList& list, size_t from, size_t to, const qvExtFilter
   return true;
 }
 
-// The page where the second half of the items begins.
-size_t MiddlePage(const RecordList& list) {
-  size_t half = list.Count() / 2, seen = 0, p = 0;
-  for (; p < list.PageCount() && seen < half; ++p) seen += list.Page(p)->Count();
+// The first page of the file list whose items, with those after it, make
+// up about half of all the items to walk (`before` more lie ahead of the
+// file list: the folders).
+size_t SplitPage(const RecordList& files, size_t before) {
+  size_t total = before + files.Count();
+  size_t seen = before, p = 0;
+  for (; p < files.PageCount() && seen < total / 2; ++p) seen += files.Page(p)->Count();
   return p;
 }
 
-// Walks one list under its lock. A long list is split in two halves: this
-// thread appends the hits of the first half as it finds them, a helper
-// collects those of the second, which follow once it is done, so the hits
-// keep store order. `makeTest` gives each thread a test of its own.
-template <bool Files, typename MakeTest>
-bool WalkList(RecordList& list, COutVector& out, const qvExtFilter* filter, MakeTest& makeTest) {
-  std::lock_guard<std::mutex> guard(list.Lock());
-  const size_t pages = list.PageCount();
-  const bool halves = gScanThreads.load(std::memory_order_relaxed) > 1 && list.Count() >= kSplitItems;
-  size_t split = halves ? MiddlePage(list) : pages;
+// Walks the folder list (unless a filter is set: folders have no
+// extension) and the file list, each under its lock. With two threads and
+// enough items, a helper takes the back part of the file list and this
+// thread the folders and the front part, split so that both have about as
+// many items; the helper's hits follow once it is done, so the hits keep
+// store order. `makeTest` gives each thread a test of its own.
+template <typename MakeTest>
+bool Walk(qvFileBaseApp& app, const qvExtFilter* filter, MakeTest&& makeTest) {
+  RecordList& folders = app.folderList;
+  RecordList& files = app.fileList;
+  std::scoped_lock guard(folders.Lock(), files.Lock());
+  const size_t folderItems = filter ? 0 : folders.Count();
+  const size_t pages = files.PageCount();
+  const bool halves = gScanThreads.load(std::memory_order_relaxed) > 1 && folderItems + files.Count() >= kSplitItems;
+  size_t split = halves ? SplitPage(files, folderItems) : pages;
 
   std::unique_lock<std::mutex> hitsGuard(gHelperHits.lock, std::defer_lock);
   std::vector<uint8_t*>& secondHits = gHelperHits.hits;
@@ -113,7 +114,7 @@ bool WalkList(RecordList& list, COutVector& out, const qvExtFilter* filter, Make
       helper = std::thread([&] {
         try {
           auto test = makeTest();
-          secondOk = WalkPages<Files>(list, split, pages, filter, test, [&](uint8_t* r) {
+          secondOk = WalkPages<true>(files, split, pages, filter, test, [&](uint8_t* r) {
             secondHits.push_back(r);
             return true;
           });
@@ -126,19 +127,17 @@ bool WalkList(RecordList& list, COutVector& out, const qvExtFilter* filter, Make
     }
   }
   auto test = makeTest();
-  bool ok = WalkPages<Files>(list, 0, split, filter, test, [&](uint8_t* r) { return out.Append(r); });
+  bool ok = true;
+  if (!filter)
+    ok = WalkPages<false>(folders, 0, folders.PageCount(), nullptr, test,
+                          [&](uint8_t* r) { return app.folderResults.Append(r); });
+  ok = ok && WalkPages<true>(files, 0, split, filter, test, [&](uint8_t* r) { return app.fileResults.Append(r); });
   if (helper.joinable()) {
     helper.join();
-    for (size_t i = 0; ok && i < secondHits.size(); ++i) ok = out.Append(secondHits[i]);
+    for (size_t i = 0; ok && i < secondHits.size(); ++i) ok = app.fileResults.Append(secondHits[i]);
     ok = ok && secondOk;
   }
   return ok;
-}
-
-template <typename MakeTest>
-bool Walk(qvFileBaseApp& app, const qvExtFilter* filter, MakeTest&& makeTest) {
-  if (!filter && !WalkList<false>(app.folderList, app.folderResults, nullptr, makeTest)) return false;
-  return WalkList<true>(app.fileList, app.fileResults, filter, makeTest);
 }
 
 // --- decoding and pre-tests --------------------------------------------------
@@ -290,6 +289,20 @@ bool ScanPlainAscii(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilte
   const bool single = !set.Plain()->next && pre.active && pre.finder.Length() == set.Plain()->length;
   qvAsciiAutomaton automaton(app.heap);
   const bool useAutomaton = automaton.Build(set.Plain());
+  if (single) {
+    // The common case, one word typed: each thread keeps its own copy of
+    // the finder, whose masks then stay in registers through the walk.
+    return Walk(app, filter, [&] {
+      return [finder = pre.finder, minBytes, useAutomaton, &automaton, &set, d = DecodedName()](
+                 const StoredName& n) mutable {
+        if (n.length < minBytes || !finder.Find(n.record, n.bytes, n.length)) return false;
+        if (!n.wide) return true;
+        if (useAutomaton) return automaton.Hit(n.bytes, n.length);
+        size_t len = d.Decode(n);
+        return set.PlainPasses(d.Units(), len);
+      };
+    });
+  }
   return Walk(app, filter, [&] {
     return [&, d = DecodedName()](const StoredName& n) mutable {
       if (n.length < minBytes || !pre.MayMatch(n)) return false;

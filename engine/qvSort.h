@@ -3,7 +3,10 @@
 // or fewer elements are finished by insertion sort. Not stable.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 template <typename T, typename Less>
@@ -67,4 +70,28 @@ void qvQuickSort(T* a, size_t n, Less less) {
     lo = stack[depth].lo;
     hi = stack[depth].hi;
   }
+}
+
+// Sorts a[0..n) on two threads: each half by the quicksort, then one merge
+// into `buffer` (n elements). Returns where the sorted elements are: a, or
+// buffer. Small inputs, or no second thread to be had, sort in place here.
+template <typename T, typename Less>
+T* qvSortOnTwoThreads(T* a, size_t n, T* buffer, Less less) {
+  constexpr size_t kWorthASecondThread = 1 << 15;
+  if (n < kWorthASecondThread || !buffer || std::thread::hardware_concurrency() < 2) {
+    qvQuickSort(a, n, less);
+    return a;
+  }
+  size_t half = n / 2;
+  std::thread helper;
+  try {
+    helper = std::thread([a, half, less] { qvQuickSort(a, half, less); });
+  } catch (const std::system_error&) {
+    qvQuickSort(a, n, less);
+    return a;
+  }
+  qvQuickSort(a + half, n - half, less);
+  helper.join();
+  std::merge(a, a + half, a + half, a + n, buffer, less);
+  return buffer;
 }

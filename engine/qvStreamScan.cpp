@@ -4,6 +4,7 @@
 
 #include "IQvSearch.h"
 #include "qvCollation.h"
+#include "qvCompact.h"
 #include "qvErrorBox.h"
 #include "qvFileBaseApp.h"
 #include "qvNameCodec.h"
@@ -146,8 +147,12 @@ void qvStreamScan::EndVolume() {
 
 bool qvStreamScan::Finish() {
   if (sink_) sink_->OnStatus(-1, "正在构建目录数据库，请稍候...");
-  if (!ResolveFolders() || !ResolveFiles()) return false;
-  return SortLists();
+  if (!ResolveFolders() || !ResolveFiles() || !SortLists()) return false;
+  // Laid out in list order the records are walked sequentially by every
+  // search; and what a removed volume left in the pool is given back. An
+  // index that stays scattered is still whole: a failure changes nothing.
+  qvCompactRecords(app_);
+  return true;
 }
 
 // Every folder must reach its volume's root through its parents. A folder
@@ -283,15 +288,19 @@ static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare comp
       items[k++] = {qvCollation::SortKey(name, length), r};
     }
   }
-  qvQuickSort(items, k, [&](const Item& a, const Item& b) {
+  // The merge of the two threads' halves needs a second array; without
+  // one the sort runs on this thread alone.
+  auto* merged = static_cast<Item*>(n >= 2 ? heap.Alloc(n * sizeof(Item)) : nullptr);
+  const Item* sorted = qvSortOnTwoThreads(items, k, merged, [&](const Item& a, const Item& b) {
     if (a.key != b.key) return a.key < b.key;
     return compare(a.record, b.record) < 0;
   });
   k = 0;
   for (size_t p = 0; p < list.PageCount(); ++p) {
     RecordPage* page = list.Page(p);
-    for (uint32_t s = page->first; s < page->end; ++s) page->slots[s] = items[k++].record;
+    for (uint32_t s = page->first; s < page->end; ++s) page->slots[s] = sorted[k++].record;
   }
+  if (merged) heap.Free(merged, n * sizeof(Item));
   heap.Free(items, (n ? n : 1) * sizeof(Item));
   return true;
 }

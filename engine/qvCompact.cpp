@@ -1,0 +1,239 @@
+#include "qvCompact.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "qvFileBaseApp.h"
+#include "qvJournal.h"
+
+namespace {
+
+// Old first-pool refs of folders → their refs in the rebuilt pool. Open
+// addressing over a power-of-two table: a lookup per file must be cheap.
+class RefTable {
+ public:
+  explicit RefTable(size_t expected) {
+    size_t n = 64;
+    while (n < expected * 2) n <<= 1;
+    slots_.assign(n, {kNullRef, kNullRef});
+    mask_ = n - 1;
+  }
+  RecordRef Find(RecordRef old) const {
+    for (size_t i = Hash(old);; i = (i + 1) & mask_) {
+      if (slots_[i].first == old) return slots_[i].second;
+      if (slots_[i].first == kNullRef) return kNullRef;
+    }
+  }
+  void Insert(RecordRef old, RecordRef fresh) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    Place(old, fresh);
+  }
+
+ private:
+  size_t Hash(RecordRef r) const { return (static_cast<uint64_t>(r) * 0x9E3779B97F4A7C15ull >> 20) & mask_; }
+  void Place(RecordRef old, RecordRef fresh) {
+    size_t i = Hash(old);
+    while (slots_[i].first != kNullRef && slots_[i].first != old) i = (i + 1) & mask_;
+    if (slots_[i].first == kNullRef) ++count_;
+    slots_[i] = {old, fresh};
+  }
+  void Grow() {
+    std::vector<std::pair<RecordRef, RecordRef>> old;
+    old.swap(slots_);
+    slots_.assign(old.size() * 2, {kNullRef, kNullRef});
+    mask_ = slots_.size() - 1;
+    count_ = 0;
+    for (const auto& s : old)
+      if (s.first != kNullRef) Place(s.first, s.second);
+  }
+
+  std::vector<std::pair<RecordRef, RecordRef>> slots_;
+  size_t mask_ = 0;
+  size_t count_ = 0;
+};
+
+class Compactor {
+ public:
+  explicit Compactor(qvFileBaseApp& app)
+      : app_(app), fresh_(app.heap, qvFileBaseApp::kRecordPoolTag), moved_(app.folderList.Count()) {
+    const CMemoryPool& pool = app_.recordPool;
+    for (size_t b = 0; b < pool.BlockCount(); ++b)
+      blocks_.push_back({pool.Block(b), static_cast<uint32_t>(b)});
+    std::sort(blocks_.begin(), blocks_.end());
+  }
+
+  bool Run() {
+    if (JournalRenamePending()) return false;
+    // Folders first, then files: every file's parent has its new ref by then.
+    if (!MoveFolders() || !MoveFiles() || !LinkFolders()) return false;
+    // Everything is copied: only now do the live tables change.
+    RemapMap();
+    ApplySlots();
+    app_.folderResults.Reset();
+    app_.fileResults.Reset();
+    app_.recordPool.Swap(fresh_);  // fresh_ now holds the old blocks, freed with it
+    return true;
+  }
+
+ private:
+  // The first-pool ref of a record pointer, or kNullRef when the record
+  // lies in no block of the first pool (the second pool's folders).
+  RecordRef RefOf(const uint8_t* r) const {
+    auto it = std::upper_bound(blocks_.begin(), blocks_.end(), std::pair<const uint8_t*, uint32_t>(r, UINT32_MAX));
+    if (it == blocks_.begin()) return kNullRef;
+    --it;
+    size_t offset = static_cast<size_t>(r - it->first);
+    if (offset >= CMemoryPool::kBlockSize) return kNullRef;
+    return qvFileBaseApp::kRecordPoolTag | (it->second << 12) | static_cast<uint32_t>(offset);
+  }
+
+  // Copies a first-pool folder record on first sight; its new ref.
+  bool MoveFolder(RecordRef old, const uint8_t* record, RecordRef* out) {
+    *out = moved_.Find(old);
+    if (*out != kNullRef) return true;
+    size_t size = DirRecord::Size(record);
+    uint8_t* copy = fresh_.Alloc(size, out);
+    if (!copy) return false;
+    std::memcpy(copy, record, size);
+    moved_.Insert(old, *out);
+    copies_.push_back(copy);
+    return true;
+  }
+
+  // The ref a parent field or map entry must hold once the pool is
+  // swapped. A parent that no list holds (it should not happen) moves as
+  // well, or its children would point into freed blocks.
+  bool NewRef(RecordRef ref, RecordRef* out) {
+    *out = ref;
+    if (ref == kNullRef || (ref & qvFileBaseApp::kSecondPoolTag)) return true;
+    RecordRef found = moved_.Find(ref);
+    if (found != kNullRef) {
+      *out = found;
+      return true;
+    }
+    const uint8_t* old = app_.recordPool.Resolve(ref);
+    return !old || MoveFolder(ref, old, out);  // a dangling ref is left as it was
+  }
+
+  bool MoveFolders() {
+    const RecordList& list = app_.folderList;
+    for (size_t p = 0; p < list.PageCount(); ++p) {
+      const RecordPage* page = list.Page(p);
+      for (uint32_t s = page->first; s < page->end; ++s) {
+        uint8_t* r = page->slots[s];
+        RecordRef old = RefOf(r), fresh;
+        if (old == kNullRef) {
+          secondPoolFolders_.push_back(r);
+          continue;
+        }
+        if (!MoveFolder(old, r, &fresh)) return false;
+      }
+    }
+    listedFolders_ = copies_.size();
+    return true;
+  }
+
+  bool MoveFiles() {
+    const RecordList& list = app_.fileList;
+    fileCopies_.reserve(list.Count());
+    constexpr uint32_t kAhead = 16;  // the old records lie all over the pool
+    for (size_t p = 0; p < list.PageCount(); ++p) {
+      const RecordPage* page = list.Page(p);
+      for (uint32_t s = page->first; s < page->end; ++s) {
+        if (s + kAhead < page->end) __builtin_prefetch(page->slots[s + kAhead]);
+        const uint8_t* r = page->slots[s];
+        RecordRef parent;
+        if (!NewRef(FileRecord::Parent(r), &parent)) return false;
+        size_t size = FileRecord::Size(r);
+        uint8_t* copy = fresh_.Alloc(size);
+        if (!copy) return false;
+        std::memcpy(copy, r, size);
+        FileRecord::SetParent(copy, parent);
+        fileCopies_.push_back(copy);
+      }
+    }
+    return true;
+  }
+
+  // The copies take their new parents at once (a parent first met here is
+  // copied and linked in turn); the second pool's folders, which are live,
+  // only once everything is copied.
+  bool LinkFolders() {
+    for (size_t i = 0; i < copies_.size(); ++i) {
+      RecordRef parent;
+      if (!NewRef(DirRecord::Parent(copies_[i]), &parent)) return false;
+      DirRecord::SetParent(copies_[i], parent);
+    }
+    for (uint8_t* r : secondPoolFolders_) {
+      RecordRef parent;
+      if (!NewRef(DirRecord::Parent(r), &parent)) return false;
+      secondPoolParents_.push_back(parent);
+    }
+    return true;
+  }
+
+  void RemapMap() {
+    DirMap& map = app_.dirMap;
+    for (size_t p = 0; p < map.PageCount(); ++p) {
+      DirMapPage* page = map.Page(p);
+      for (uint32_t k = page->first; k < page->end; ++k) {
+        RecordRef& ref = page->entries[k].record;
+        if (ref == kNullRef || (ref & qvFileBaseApp::kSecondPoolTag)) continue;
+        // An entry whose folder was not copied names nothing that stays.
+        ref = moved_.Find(ref);
+      }
+    }
+  }
+
+  void ApplySlots() {
+    for (size_t i = 0; i < secondPoolFolders_.size(); ++i)
+      DirRecord::SetParent(secondPoolFolders_[i], secondPoolParents_[i]);
+    size_t next = 0;
+    RecordList& folders = app_.folderList;
+    for (size_t p = 0; p < folders.PageCount(); ++p) {
+      RecordPage* page = folders.Page(p);
+      for (uint32_t s = page->first; s < page->end; ++s)
+        if (RefOf(page->slots[s]) != kNullRef) page->slots[s] = copies_[next++];
+    }
+    next = 0;
+    const bool realCase = app_.extCase.Size() > 0;
+    RecordList& files = app_.fileList;
+    for (size_t p = 0; p < files.PageCount(); ++p) {
+      RecordPage* page = files.Page(p);
+      for (uint32_t s = page->first; s < page->end; ++s) {
+        uint8_t* old = page->slots[s];
+        uint8_t* copy = fileCopies_[next++];
+        if (realCase) {
+          if (const qvString* ext = app_.extCase.Get(old)) {
+            qvString text = *ext;
+            app_.extCase.Erase(old);
+            app_.extCase.Set(copy, text.data(), text.size());
+          }
+        }
+        page->slots[s] = copy;
+      }
+    }
+  }
+
+  qvFileBaseApp& app_;
+  CMemoryPool fresh_;
+  RefTable moved_;
+  std::vector<std::pair<const uint8_t*, uint32_t>> blocks_;  // first pool's blocks by address
+  std::vector<uint8_t*> copies_;                             // folder copies, listed ones first
+  size_t listedFolders_ = 0;
+  std::vector<uint8_t*> fileCopies_;
+  std::vector<uint8_t*> secondPoolFolders_;
+  std::vector<RecordRef> secondPoolParents_;
+};
+
+}  // namespace
+
+bool qvCompactRecords(qvFileBaseApp& app) {
+  try {
+    return Compactor(app).Run();
+  } catch (const std::bad_alloc&) {
+    return false;  // the live tables are untouched until every copy is made
+  }
+}
