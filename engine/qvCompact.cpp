@@ -71,6 +71,7 @@ class Compactor {
     // Everything is copied: only now do the live tables change.
     RemapMap();
     ApplySlots();
+    fresh_.Trim();
     app_.folderResults.Reset();
     app_.fileResults.Reset();
     app_.recordPool.Swap(fresh_);  // fresh_ now holds the old blocks, freed with it

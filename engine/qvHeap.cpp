@@ -53,3 +53,9 @@ void qvHeap::FreePages(void* pages, size_t size) {
   inUse_.fetch_sub(size, std::memory_order_relaxed);
   munmap(pages, size);
 }
+
+void qvHeap::TrimPages(void* pages, size_t size, size_t keep) {
+  if (!pages || keep >= size) return;
+  inUse_.fetch_sub(size - keep, std::memory_order_relaxed);
+  munmap(static_cast<uint8_t*>(pages) + keep, size - keep);
+}

@@ -23,6 +23,9 @@ class qvHeap {
   static constexpr size_t kHugePage = 2u << 20;
   void* AllocPages(size_t size);
   void FreePages(void* pages, size_t size);
+  // Gives back the pages of [pages + keep, pages + size): `keep` is a
+  // multiple of the page size.
+  void TrimPages(void* pages, size_t size, size_t keep);
 
   // Bytes currently allocated through this heap.
   size_t BytesInUse() const { return inUse_.load(std::memory_order_relaxed); }

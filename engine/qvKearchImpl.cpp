@@ -196,6 +196,7 @@ bool qvKearchImpl::LoadDatabase() {
   if (!qvDatabase::LoadIndex(*app, sink)) return false;
   if (!qvDatabase::ReadExtensionFile(*app)) return false;
   qvExtCaseFile::Load(*app);
+  app->recordPool.Trim();  // the loaded index is complete: no slack kept
   return true;
 }
 

@@ -60,6 +60,15 @@ bool CMemoryPool::AddChunk() {
   return true;
 }
 
+void CMemoryPool::Trim() {
+  if (chunkCount_ == 0) return;
+  Chunk& last = chunks_[chunkCount_ - 1];
+  if (chunkUsed_ >= last.bytes || chunkUsed_ == 0) return;
+  heap_.TrimPages(last.pages, last.bytes, chunkUsed_);
+  chunkBytes_ -= last.bytes - chunkUsed_;
+  last.bytes = chunkUsed_;
+}
+
 void CMemoryPool::FreeChunks() {
   for (size_t i = 0; i < chunkCount_; ++i) heap_.FreePages(chunks_[i].pages, chunks_[i].bytes);
   chunkCount_ = 0;

@@ -33,6 +33,10 @@ class CMemoryPool {
 
   // Frees every block and starts again with one empty block.
   void Reset();
+  // Gives back the pages of the last chunk that no block uses yet, once
+  // the pool is filled (a rebuilt or loaded index): a large index would
+  // otherwise carry up to 2 MB it never touches.
+  void Trim();
   // Exchanges the blocks of two pools of the same heap and tag, so that a
   // pool rebuilt aside takes the place of this one.
   void Swap(CMemoryPool& other);
