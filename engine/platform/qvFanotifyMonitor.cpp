@@ -239,13 +239,16 @@ void qvFanotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
       continue;
     }
     Folder folder;
-    if ((e.mask & (FAN_DELETE_SELF | FAN_MOVE_SELF)) && e.hasFrom && e.fromName.empty() &&
+    // A folder's own event names no entry (or "." where the kernel fills
+    // the name in).
+    bool self = e.fromName.empty() || e.fromName == ".";
+    if ((e.mask & (FAN_DELETE_SELF | FAN_MOVE_SELF)) && e.hasFrom && self &&
         LookUp(e.group, e.fromDir, &folder) && folder.number == QV_ROOT_RECORD_NUMBER) {
       rescan[folder.slot] = true;  // the root went away
     }
     if (e.mask & FAN_RENAME) {
       due |= ProcessRename(e, touched);
-    } else if ((e.mask & kNameEvents) && e.hasFrom && !e.fromName.empty() && LookUp(e.group, e.fromDir, &folder)) {
+    } else if ((e.mask & kNameEvents) && e.hasFrom && !self && LookUp(e.group, e.fromDir, &folder)) {
       touched[folder.slot] = true;
       due |= Settle(folder, e.fromName);
     }

@@ -227,8 +227,17 @@ void qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string
     if (ref != folder && ref <= QV_MAX_RECORD_NUMBER) WatchFolder(slot, static_cast<uint32_t>(ref), fd, std::string());
   };
   qvDirWalker walker(options);
+  {
+    std::lock_guard<std::mutex> guard(walkerLock_);
+    if (stop_) return;
+    walker_ = &walker;
+  }
   EntryBuffer buffer;
   walker.Walk(path, [&](const ScanEntry* e, size_t n) { buffer.Add(e, n); });
+  {
+    std::lock_guard<std::mutex> guard(walkerLock_);
+    walker_ = nullptr;
+  }
   buffer.Seal();
   // A walk that could not open the folder (gone again) hands out nothing
   // and must not take the numbering back.

@@ -90,6 +90,6 @@ class qvMonitorCore : public qvVolumeMonitor {
   bool reported_[2][QV_VOLUME_SLOTS] = {};
 
   std::mutex walkerLock_;
-  qvDirWalker* walker_ = nullptr;  // the running rescan, for Stop
+  qvDirWalker* walker_ = nullptr;  // the running walk, for Stop
   uint32_t nextNumber_[QV_VOLUME_SLOTS] = {};
 };

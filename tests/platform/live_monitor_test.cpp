@@ -299,6 +299,31 @@ TEST(LiveMonitorFanotify, ChangesOutsideTheRootAreIgnored) {
   EXPECT_EQ(index.Rows(u"x-new").size(), 0u);
 }
 
+// The root itself removed: nothing of it may stay listed. (The fanotify
+// kinds watch the root for its own removal.)
+class LiveMonitorRoot : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LiveMonitorRoot, RemovedRootEmptiesTheVolume) {
+  qvtest::TempTree tree;
+  ASSERT_TRUE(tree.Dir("r"));
+  ASSERT_TRUE(tree.Dir("r/sub"));
+  ASSERT_TRUE(tree.File("r/sub/x-file"));
+  const std::string root = tree.Path() + "/r";
+  LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  ASSERT_TRUE(Converges(index, root));
+  fs::rename(root, tree.Path() + "/moved-away");
+  bool empty = false;
+  for (int i = 0; i < 300 && !empty; ++i) {
+    empty = index.Rows(u"*?").empty();
+    if (!empty) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(empty);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tiers, LiveMonitorRoot, ::testing::Values("fanotify-fs", "fanotify-marks"));
+
 // A queue that overflows loses events: the volume is scanned again and the
 // index still ends equal to the tree. The queue length is fixed when the
 // monitor starts, so a tiny limit is set just for that moment.
