@@ -61,16 +61,35 @@ size_t MarkBudget() {
   return limit / 10 * 8;
 }
 
-std::string ChildPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
-// 1: present, 0: absent, -1: cannot tell.
-int Presence(const std::string& path, struct stat* st) {
-  if (fstatat(AT_FDCWD, path.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0) return 1;
+// Whether `name` is in folder `dirFd`: 1 present, 0 absent, -1 cannot
+// tell.
+int Presence(int dirFd, const std::string& name, struct stat* st) {
+  if (fstatat(dirFd, name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0) return 1;
   return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
 }
+
+// Opens a folder for lookups only; a path too long for one call is
+// followed a component at a time. Symbolic links are not followed.
+int OpenFolderPath(const std::string& path) {
+  int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+  fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (size_t at = 0; fd >= 0 && at < path.size();) {
+    size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    if (end > at) {
+      int next = openat(fd, path.substr(at, end - at).c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      close(fd);
+      fd = next;
+    }
+    at = end + 1;
+  }
+  return fd;
+}
+
+// Rounds of waiting for the rename that explains where a folder went,
+// before its volume is scanned again instead.
+constexpr int kMaxRounds = 8;
 
 }  // namespace
 
@@ -225,96 +244,168 @@ void qvFanotifyMonitor::Parse(size_t group, const char* buffer, size_t length) {
 }
 
 void qvFanotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
-  std::vector<Event> events;
-  events.swap(events_);
+  std::vector<Event> pending;
+  pending.swap(events_);
   bool due = false;
   bool touched[QV_VOLUME_SLOTS] = {};
-  for (const Event& e : events) {
-    if (e.mask & FAN_Q_OVERFLOW) {
-      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
-        if (groupOf_[slot] != static_cast<int>(e.group)) continue;
-        rescan[slot] = true;
-        ReportOnce(slot, 1);
-      }
-      continue;
+  for (int round = 0; !pending.empty(); ++round) {
+    std::vector<Event> later;
+    std::vector<int> laterSlots;
+    for (Event& e : pending) {
+      int slot = ProcessOne(e, rescan, touched, &due);
+      if (slot < 0) continue;
+      later.push_back(std::move(e));
+      laterSlots.push_back(slot);
     }
-    Folder folder;
-    // A folder's own event names no entry (or "." where the kernel fills
-    // the name in).
-    bool self = e.fromName.empty() || e.fromName == ".";
-    if ((e.mask & (FAN_DELETE_SELF | FAN_MOVE_SELF)) && e.hasFrom && self &&
-        LookUp(e.group, e.fromDir, &folder) && folder.number == QV_ROOT_RECORD_NUMBER) {
-      rescan[folder.slot] = true;  // the root went away
+    if (later.empty()) break;
+    // A folder found elsewhere than the index has it: the rename that
+    // explains it is queued, in this batch or right behind it.
+    ReadEvents();
+    if (events_.empty() || round == kMaxRounds) {
+      for (int slot : laterSlots) rescan[slot] = true;
+      events_.clear();
+      break;
     }
-    if (e.mask & FAN_RENAME) {
-      due |= ProcessRename(e, touched);
-    } else if ((e.mask & kNameEvents) && e.hasFrom && !self && LookUp(e.group, e.fromDir, &folder)) {
-      touched[folder.slot] = true;
-      due |= Settle(folder, e.fromName);
-    }
+    pending.swap(events_);
+    events_.clear();
+    for (Event& e : later) pending.push_back(std::move(e));
   }
   FinishBatch(due, touched);
+}
+
+int qvFanotifyMonitor::ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], bool touched[QV_VOLUME_SLOTS],
+                                  bool* due) {
+  if (e.mask & FAN_Q_OVERFLOW) {
+    for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
+      if (groupOf_[slot] != static_cast<int>(e.group)) continue;
+      rescan[slot] = true;
+      ReportOnce(slot, 1);
+    }
+    return -1;
+  }
+  Folder folder;
+  // A folder's own event names no entry (or "." where the kernel fills the
+  // name in).
+  bool self = e.fromName.empty() || e.fromName == ".";
+  if ((e.mask & (FAN_DELETE_SELF | FAN_MOVE_SELF)) && e.hasFrom && self && LookUp(e.group, e.fromDir, &folder) &&
+      folder.number == QV_ROOT_RECORD_NUMBER) {
+    rescan[folder.slot] = true;  // the root went away
+  }
+  if (e.mask & FAN_RENAME) return ProcessRename(e, touched, due);
+  if (!(e.mask & kNameEvents) || !e.hasFrom || self || !LookUp(e.group, e.fromDir, &folder)) return -1;
+  int fd = -1;
+  Reach reach = OpenFolder(e.group, e.fromDir, folder, &fd);
+  if (reach == Reach::kLater) return static_cast<int>(folder.slot);
+  if (reach == Reach::kOpen) {
+    touched[folder.slot] = true;
+    *due |= Settle(folder, fd, e.fromName);
+    close(fd);
+  }
+  return -1;  // a folder that is gone takes its entries with it
 }
 
 // A rename whose old name is gone from its folder moves the indexed entry
 // (a folder keeps its subtree); then both names are settled, which also
 // repairs whatever a merged event hid.
-bool qvFanotifyMonitor::ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOTS]) {
+int qvFanotifyMonitor::ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOTS], bool* due) {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   Folder from, to;
+  int fromFd = -1, toFd = -1;
   bool knownFrom = e.hasFrom && !e.fromName.empty() && LookUp(e.group, e.fromDir, &from);
   bool knownTo = e.hasTo && !e.toName.empty() && LookUp(e.group, e.toDir, &to);
-  bool due = false;
+  if (knownFrom) {
+    Reach r = OpenFolder(e.group, e.fromDir, from, &fromFd);
+    if (r == Reach::kLater) return static_cast<int>(from.slot);
+    knownFrom = r == Reach::kOpen;
+  }
+  if (knownTo) {
+    Reach r = OpenFolder(e.group, e.toDir, to, &toFd);
+    if (r == Reach::kLater) {
+      if (fromFd >= 0) close(fromFd);
+      return static_cast<int>(to.slot);
+    }
+    knownTo = r == Reach::kOpen;
+  }
   if (knownFrom && knownTo) {
     qvString oldName = qvNameCodec::DecodeToString(e.fromName);
     struct stat st;
-    if (Presence(ChildPath(FolderPath(from.slot, from.number), e.fromName), &st) == 0) {
+    if (Presence(fromFd, e.fromName, &st) == 0) {
       for (bool isFolder : {true, false}) {
         if (FindChildNumber(*app, from.slot, from.number, oldName.data(), oldName.size(), isFolder) == 0) continue;
-        due |= Moved(from.slot, from.number, oldName, to.slot, to.number, qvNameCodec::DecodeToString(e.toName),
-                     isFolder);
+        *due |= Moved(from.slot, from.number, oldName, to.slot, to.number, qvNameCodec::DecodeToString(e.toName),
+                      isFolder);
         break;
       }
     }
   }
   if (knownFrom) {
     touched[from.slot] = true;
-    due |= Settle(from, e.fromName);
+    *due |= Settle(from, fromFd, e.fromName);
+    close(fromFd);
   }
   if (knownTo) {
     touched[to.slot] = true;
-    due |= Settle(to, e.toName);
+    *due |= Settle(to, toFd, e.toName);
+    close(toFd);
   }
-  return due;
+  return -1;
 }
 
-bool qvFanotifyMonitor::Settle(const Folder& parent, const std::string& name) {
+// Finds the folder an event names, wherever it is now: by its handle
+// where the process may open handles, else at its indexed path when the
+// folder there is still the same one.
+qvFanotifyMonitor::Reach qvFanotifyMonitor::OpenFolder(size_t group, const std::string& handle, const Folder& folder,
+                                                       int* fd) {
+  if (openByHandle_) {
+    alignas(file_handle) unsigned char storage[sizeof(file_handle) + MAX_HANDLE_SZ];
+    auto* fh = reinterpret_cast<file_handle*>(storage);
+    int32_t type;
+    std::memcpy(&type, handle.data(), sizeof type);
+    fh->handle_type = type;
+    fh->handle_bytes = static_cast<unsigned>(handle.size() - sizeof type);
+    std::memcpy(fh->f_handle, handle.data() + sizeof type, fh->handle_bytes);
+    *fd = open_by_handle_at(groups_[group].rootFd, fh, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (*fd >= 0) return Reach::kOpen;
+    if (errno == ESTALE || errno == ENOENT) return Reach::kGone;
+    if (errno != EPERM && errno != EACCES && errno != ENOSYS && errno != EOPNOTSUPP) return Reach::kLater;
+    openByHandle_ = false;  // not for this process: by path from now on
+  }
+  *fd = OpenFolderPath(FolderPath(folder.slot, folder.number));
+  if (*fd < 0) return Reach::kLater;
+  if (HandleAt(*fd, "", AT_EMPTY_PATH) == handle) return Reach::kOpen;
+  close(*fd);
+  *fd = -1;
+  return Reach::kLater;
+}
+
+bool qvFanotifyMonitor::Settle(const Folder& parent, int dirFd, const std::string& name) {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   if (app->dirMap.FindRecord(MakeDirKey(parent.slot, parent.number)) == kNullRef) return false;
-  std::string path = ChildPath(FolderPath(parent.slot, parent.number), name);
   struct stat st;
-  int present = Presence(path, &st);
+  int present = Presence(dirFd, name, &st);
   if (present < 0) return false;
   bool isDir = present && S_ISDIR(st.st_mode);
   qvString text = qvNameCodec::DecodeToString(name);
   uint32_t file = FindChildNumber(*app, parent.slot, parent.number, text.data(), text.size(), false);
   uint32_t dir = FindChildNumber(*app, parent.slot, parent.number, text.data(), text.size(), true);
+  // The new entry as it can be reached now, whatever the index's path.
+  std::string where = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
   bool due = false;
   if (file != 0 && (!present || isDir)) due |= Deleted(parent.slot, parent.number, text, false);
   if (dir != 0 && (!present || !isDir)) {
     due |= Deleted(parent.slot, parent.number, text, true);
-  } else if (dir != 0 && !SameFolder(parent.slot, dir, path)) {
+  } else if (dir != 0 && !SameFolder(parent.slot, dir, dirFd, name)) {
     // Another folder now has the name: the old one's contents are gone.
     due |= Deleted(parent.slot, parent.number, text, true);
-    due |= Added(parent.slot, parent.number, text, true);
+    due |= Added(parent.slot, parent.number, text, true, where);
   }
   if (present && !isDir && file == 0) due |= Added(parent.slot, parent.number, text, false);
-  if (present && isDir && dir == 0) due |= Added(parent.slot, parent.number, text, true);
+  if (present && isDir && dir == 0) due |= Added(parent.slot, parent.number, text, true, where);
   return due;
 }
 
-bool qvFanotifyMonitor::SameFolder(uint32_t slot, uint32_t number, const std::string& path) {
-  std::string now = HandleAt(AT_FDCWD, path.c_str(), 0);
+bool qvFanotifyMonitor::SameFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& name) {
+  std::string now = HandleAt(dirFd, name.c_str(), 0);
   if (now.empty()) return true;
   std::lock_guard<std::mutex> guard(folderLock_);
   auto it = handleOf_.find(FolderId(slot, number));

@@ -9,7 +9,10 @@
 // The kernel merges queued events of the same (folder, name), so their
 // order is lost; every name an event carries is therefore settled against
 // the folder's present contents (added, kept, replaced or removed), and a
-// rename whose old name is gone moves the entry in place.
+// rename whose old name is gone moves the entry in place. The folder is
+// opened by its handle where the process may (CAP_DAC_READ_SEARCH), else
+// at its indexed path once that path leads to the same folder again (the
+// rename that moved it is applied first).
 #pragma once
 
 #include <sys/types.h>
@@ -65,19 +68,28 @@ class qvFanotifyMonitor final : public qvMonitorCore {
   void ForgetSlot(uint32_t slot) override;
   void RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) override;
 
+  enum class Reach { kOpen, kGone, kLater };
+
   bool AddGroupFor(uint32_t slot);
   void Parse(size_t group, const char* buffer, size_t length);
   bool LookUp(size_t group, const std::string& handle, Folder* out);
-  bool ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOTS]);
-  // Makes the index agree with what (folder, name) holds now.
-  bool Settle(const Folder& parent, const std::string& name);
-  bool SameFolder(uint32_t slot, uint32_t number, const std::string& path);
+  // Apply one event; -1 when done, else the slot of a folder that is not
+  // where the index has it (to be tried again once more events are in).
+  int ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], bool touched[QV_VOLUME_SLOTS], bool* due);
+  int ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOTS], bool* due);
+  // Opens folder `folder` (an O_PATH descriptor in *fd) where it is now.
+  Reach OpenFolder(size_t group, const std::string& handle, const Folder& folder, int* fd);
+  // Makes the index agree with what `name` in the folder (open as dirFd)
+  // is now.
+  bool Settle(const Folder& parent, int dirFd, const std::string& name);
+  bool SameFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& name);
 
   const Marks marks_;
   bool ready_ = false;
   std::vector<Group> groups_;  // fixed after construction
   int groupOf_[QV_VOLUME_SLOTS];
   size_t markBudget_ = 0;
+  bool openByHandle_ = true;  // monitor thread
   std::vector<Event> events_;  // read, not yet applied (monitor thread)
 
   std::mutex folderLock_;  // the folder maps; the hook runs on walking threads

@@ -169,7 +169,8 @@ bool qvMonitorCore::Apply(uint32_t slot, uint32_t reason, bool isFolder, uint32_
   return ApplyJournalRecord(engine_, slot, r);
 }
 
-bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) {
+bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder,
+                          const std::string& where) {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   // The scan, or an earlier event, may hold it already.
   if (FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder) != 0) return false;
@@ -177,7 +178,7 @@ bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, 
   uint32_t number = nextNumber_[slot]++;
   bool due = Apply(slot, USN_REASON_FILE_CREATE | USN_REASON_CLOSE, isFolder, number, parent, name);
   if (isFolder && app->dirMap.FindRecord(MakeDirKey(slot, number)) != kNullRef) {
-    std::string path = FolderPath(slot, number);
+    std::string path = where.empty() ? FolderPath(slot, number) : where;
     WatchFolder(slot, number, -1, path);
     AddSubtree(slot, number, path);
     due |= !app->patternSet.Empty();

@@ -53,8 +53,10 @@ class qvMonitorCore : public qvVolumeMonitor {
   virtual void RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) = 0;
 
   // --- shared store edits (engine lock held) ---------------------------
-  // Each returns true when a search is due.
-  bool Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder);
+  // Each returns true when a search is due. `where` reaches a new folder
+  // now (empty: its path is built from the index).
+  bool Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder,
+             const std::string& where = std::string());
   bool Deleted(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder);
   bool Moved(uint32_t slot, uint32_t parent, const qvString& name, uint32_t toSlot, uint32_t toParent,
              const qvString& toName, bool isFolder);

@@ -254,6 +254,32 @@ TEST_P(LiveMonitor, ChurnOnOneNameEndsAsTheTreeIs) {
   ASSERT_TRUE(Converges(index, root));
 }
 
+// Entries made in a folder just before it (or a folder above it) is
+// renamed: their events name the folder under its old path, which is gone
+// by the time they are applied.
+TEST_P(LiveMonitor, EntriesMadeJustBeforeTheirFolderMoved) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.Dir("top"));
+  LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  for (int i = 0; i < 50; ++i) {
+    std::string n = std::to_string(i);
+    fs::create_directories(root + "/top/d" + n + "/inner");
+  }
+  ASSERT_TRUE(Converges(index, root));
+  for (int i = 0; i < 50; ++i) {
+    std::string n = std::to_string(i);
+    Touch(root + "/top/d" + n + "/a-x" + n);
+    fs::create_directory(root + "/top/d" + n + "/inner/sub-x");
+    Touch(root + "/top/d" + n + "/inner/b-x" + n);
+    fs::rename(root + "/top/d" + n, root + "/top/e" + n);
+  }
+  fs::rename(root + "/top", root + "/top2");
+  ASSERT_TRUE(Converges(index, root));
+}
+
 INSTANTIATE_TEST_SUITE_P(Tiers, LiveMonitor, ::testing::Values("inotify", "fanotify-fs", "fanotify-marks"));
 
 // "" takes the first kind that can start, in the order whole file system,
