@@ -90,6 +90,8 @@ int OpenFolderPath(const std::string& path) {
 // Rounds of waiting for the rename that explains where a folder went,
 // before its volume is scanned again instead.
 constexpr int kMaxRounds = 8;
+// Folders kept open during a batch, at most.
+constexpr size_t kMaxOpenFolders = 64;
 
 }  // namespace
 
@@ -270,11 +272,13 @@ void qvFanotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
     events_.clear();
     for (Event& e : later) pending.push_back(std::move(e));
   }
+  CloseFolders();
   FinishBatch(due, touched);
 }
 
 int qvFanotifyMonitor::ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], bool touched[QV_VOLUME_SLOTS],
                                   bool* due) {
+  if (openFolders_.size() >= kMaxOpenFolders) CloseFolders();
   if (e.mask & FAN_Q_OVERFLOW) {
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
       if (groupOf_[slot] != static_cast<int>(e.group)) continue;
@@ -299,7 +303,6 @@ int qvFanotifyMonitor::ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], 
   if (reach == Reach::kOpen) {
     touched[folder.slot] = true;
     *due |= Settle(folder, fd, e.fromName);
-    close(fd);
   }
   return -1;  // a folder that is gone takes its entries with it
 }
@@ -320,10 +323,7 @@ int qvFanotifyMonitor::ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOT
   }
   if (knownTo) {
     Reach r = OpenFolder(e.group, e.toDir, to, &toFd);
-    if (r == Reach::kLater) {
-      if (fromFd >= 0) close(fromFd);
-      return static_cast<int>(to.slot);
-    }
+    if (r == Reach::kLater) return static_cast<int>(to.slot);
     knownTo = r == Reach::kOpen;
   }
   if (knownFrom && knownTo) {
@@ -341,21 +341,43 @@ int qvFanotifyMonitor::ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOT
   if (knownFrom) {
     touched[from.slot] = true;
     *due |= Settle(from, fromFd, e.fromName);
-    close(fromFd);
   }
   if (knownTo) {
     touched[to.slot] = true;
     *due |= Settle(to, toFd, e.toName);
-    close(toFd);
   }
   return -1;
 }
 
 // Finds the folder an event names, wherever it is now: by its handle
 // where the process may open handles, else at its indexed path when the
-// folder there is still the same one.
+// folder there is still the same one. The descriptor stays with the
+// cache: a burst in one folder opens it once.
 qvFanotifyMonitor::Reach qvFanotifyMonitor::OpenFolder(size_t group, const std::string& handle, const Folder& folder,
                                                        int* fd) {
+  auto cached = openFolders_.find(handle);
+  if (cached != openFolders_.end() && cached->second.group == group) {
+    *fd = cached->second.fd;
+    return Reach::kOpen;
+  }
+  Reach reach = OpenUncached(group, handle, folder, fd);
+  if (reach == Reach::kOpen) {
+    if (cached != openFolders_.end()) {
+      close(cached->second.fd);
+      openFolders_.erase(cached);
+    }
+    openFolders_[handle] = {group, *fd};
+  }
+  return reach;
+}
+
+void qvFanotifyMonitor::CloseFolders() {
+  for (auto& [handle, open] : openFolders_) close(open.fd);
+  openFolders_.clear();
+}
+
+qvFanotifyMonitor::Reach qvFanotifyMonitor::OpenUncached(size_t group, const std::string& handle,
+                                                         const Folder& folder, int* fd) {
   if (openByHandle_) {
     alignas(file_handle) unsigned char storage[sizeof(file_handle) + MAX_HANDLE_SZ];
     auto* fh = reinterpret_cast<file_handle*>(storage);

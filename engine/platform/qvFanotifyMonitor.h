@@ -77,8 +77,11 @@ class qvFanotifyMonitor final : public qvMonitorCore {
   // where the index has it (to be tried again once more events are in).
   int ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], bool touched[QV_VOLUME_SLOTS], bool* due);
   int ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOTS], bool* due);
-  // Opens folder `folder` (an O_PATH descriptor in *fd) where it is now.
+  // Opens folder `folder` (an O_PATH descriptor in *fd, owned by the
+  // batch's cache) where it is now.
   Reach OpenFolder(size_t group, const std::string& handle, const Folder& folder, int* fd);
+  Reach OpenUncached(size_t group, const std::string& handle, const Folder& folder, int* fd);
+  void CloseFolders();
   // Makes the index agree with what `name` in the folder (open as dirFd)
   // is now.
   bool Settle(const Folder& parent, int dirFd, const std::string& name);
@@ -90,6 +93,11 @@ class qvFanotifyMonitor final : public qvMonitorCore {
   int groupOf_[QV_VOLUME_SLOTS];
   size_t markBudget_ = 0;
   bool openByHandle_ = true;  // monitor thread
+  struct OpenFolderFd {
+    size_t group;
+    int fd;
+  };
+  std::unordered_map<std::string, OpenFolderFd> openFolders_;  // this batch's, by handle
   std::vector<Event> events_;  // read, not yet applied (monitor thread)
 
   std::mutex folderLock_;  // the folder maps; the hook runs on walking threads

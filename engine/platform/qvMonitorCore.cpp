@@ -27,7 +27,7 @@ constexpr size_t kMaxBatch = 4096;
 // Where watches ran out, the volume is scanned again this often.
 constexpr int kPollFallbackMs = 30000;
 // Events held in memory while a rescan walks, at most.
-constexpr size_t kDrainLimit = size_t{1} << 20;
+constexpr size_t kDrainLimit = size_t{1} << 18;
 
 }  // namespace
 
