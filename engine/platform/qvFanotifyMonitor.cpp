@@ -283,7 +283,7 @@ int qvFanotifyMonitor::ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], 
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
       if (groupOf_[slot] != static_cast<int>(e.group)) continue;
       rescan[slot] = true;
-      ReportOnce(slot, 1);
+      ReportOnce(slot, kEventsLost);
     }
     return -1;
   }

@@ -63,7 +63,12 @@ void qvInotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
     const Event& e = events[i];
     if (e.mask & IN_Q_OVERFLOW) {
       // One queue serves every volume.
-      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) rescan[slot] = true;
+      qvFileBaseApp* app = qvFileBaseApp::Instance();
+      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
+        if (!app->volumes.indexed[slot]) continue;
+        rescan[slot] = true;
+        ReportOnce(slot, kEventsLost);
+      }
       continue;
     }
     if (e.mask & IN_IGNORED) {

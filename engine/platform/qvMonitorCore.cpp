@@ -151,7 +151,7 @@ void qvMonitorCore::Run(bool catchUp) {
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
       if (rescan[slot] && app->volumes.indexed[slot]) Rescan(slot);
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
-      if (overBudget_[slot].load()) ReportOnce(slot, 0);
+      if (overBudget_[slot].load()) ReportOnce(slot, kWatchesRanOut);
   }
 }
 
@@ -344,12 +344,12 @@ std::string qvMonitorCore::FolderPath(uint32_t slot, uint32_t number) {
   return qvNameCodec::EncodeToString(std::u16string_view(path.data(), n));
 }
 
-void qvMonitorCore::ReportOnce(uint32_t slot, int what) {
+void qvMonitorCore::ReportOnce(uint32_t slot, Report what) {
   if (reported_[what][slot]) return;
   reported_[what][slot] = true;
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   std::string root = qvNameCodec::EncodeToString(app->volumes.root[slot]);
-  if (what == 0)
+  if (what == kWatchesRanOut)
     ShowErrorBox("卷%s的文件夹太多，无法全部监视；改为每%d秒重新扫描一次", root.c_str(), kPollFallbackMs / 1000);
   else
     ShowErrorBox("卷%s的变更事件队列溢出，已重新扫描", root.c_str());

@@ -71,9 +71,9 @@ class qvMonitorCore : public qvVolumeMonitor {
 
   // A folder of `slot` could not be watched: the volume is polled.
   void SetOverBudget(uint32_t slot) { overBudget_[slot].store(true); }
-  // Reports a condition once per volume and kind (0: watches ran out,
-  // 1: events were lost).
-  void ReportOnce(uint32_t slot, int what);
+  // Reports a condition once per volume.
+  enum Report { kWatchesRanOut = 0, kEventsLost = 1 };
+  void ReportOnce(uint32_t slot, Report what);
 
   qvKearchImpl& engine_;
   std::atomic<bool> stop_{false};

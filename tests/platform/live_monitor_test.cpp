@@ -120,9 +120,10 @@ class LiveMonitor : public ::testing::TestWithParam<const char*> {};
 
 // A forced kind that cannot start here leaves the engine without a
 // monitor.
-#define SKIP_WITHOUT_MONITOR(index)                                                               \
-  do {                                                                                            \
-    if ((index).Tier() == 0) GTEST_SKIP() << GetParam() << " cannot start here (privileges, kernel)"; \
+#define SKIP_WITHOUT_MONITOR(index)                                                  \
+  do {                                                                               \
+    if ((index).Tier() == 0)                                                         \
+      GTEST_SKIP() << GetParam() << " cannot start here (privileges, kernel)";       \
   } while (0)
 
 }  // namespace
