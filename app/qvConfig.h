@@ -21,7 +21,7 @@ class qvConfig : public qvSingleton<qvConfig> {
   // The URL getters keep at most this many characters of a value.
   static constexpr size_t kUrlLimit = 260;
 
-  qvConfig() = default;
+  qvConfig() { Register(this); }
   virtual ~qvConfig() = default;
 
   // Points both files at `appFolder` (which ends in '/').

@@ -64,7 +64,10 @@ int32_t qvKearchImpl::GetItemDetails(ItemDetails* d, int32_t row) {
   if (isFolder && pathLength == 0) full += '/';
   struct statx st;
   if (statx(AT_FDCWD, full.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) == 0) {
-    d->creationTime = (st.stx_mask & STATX_BTIME) ? ToFileTime(st.stx_btime) : ToFileTime(st.stx_ctime);
+    // A birth time of exactly the epoch was never recorded (images made
+    // by tools that leave it zero): the change time says more.
+    bool born = (st.stx_mask & STATX_BTIME) && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
+    d->creationTime = born ? ToFileTime(st.stx_btime) : ToFileTime(st.stx_ctime);
     d->modificationTime = ToFileTime(st.stx_mtime);
     d->accessTime = ToFileTime(st.stx_atime);
     d->attributes = AttributesOf(st, d->name);

@@ -9,8 +9,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           # icon theme for the lists
           qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev qt6-qpa-plugins
           xvfb xauth fonts-wqy-microhei fonts-dejavu-core adwaita-icon-theme
-          # libcurl for the update check and the usage report
-          libcurl4-openssl-dev
+          # libcurl for the update check and the usage report; xdg-open
+          # for opening results with the desktop's programs
+          libcurl4-openssl-dev xdg-utils
           ${QV_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do

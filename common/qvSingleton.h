@@ -1,6 +1,6 @@
-// One process-wide pointer to the single owner of the index. The owner
-// registers itself once it is constructed; its destructor clears the
-// pointer.
+// One process-wide pointer to the single instance of a class (the owner of
+// the index, the configuration). The instance registers itself once it is
+// constructed; its destructor clears the pointer.
 #pragma once
 
 template <typename T>
