@@ -240,7 +240,7 @@ void qvFanotifyMonitor::Parse(size_t group, const char* buffer, size_t length) {
       }
       p = recordEnd;
     }
-    events_.push_back(std::move(e));
+    if ((e.mask & FAN_Q_OVERFLOW) || Concerns(e)) events_.push_back(std::move(e));
     off += meta.event_len;
   }
 }
@@ -521,6 +521,16 @@ void qvFanotifyMonitor::RenumberFolder(uint32_t slot, uint32_t from, uint32_t to
   handleOf_.erase(h);
   g.folders[handle] = {slot, to};
   handleOf_[FolderId(slot, to)] = std::move(handle);
+}
+
+// Whether an event names an indexed folder. Others are dropped as they are
+// read: a folder that becomes known later is walked after this read, and
+// the walk finds what the dropped events told of (a rescan watches each
+// folder before it reads it).
+bool qvFanotifyMonitor::Concerns(const Event& e) {
+  std::lock_guard<std::mutex> guard(folderLock_);
+  const auto& folders = groups_[e.group].folders;
+  return (e.hasFrom && folders.count(e.fromDir)) || (e.hasTo && folders.count(e.toDir));
 }
 
 bool qvFanotifyMonitor::LookUp(size_t group, const std::string& handle, Folder* out) {

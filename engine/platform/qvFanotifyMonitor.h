@@ -73,6 +73,7 @@ class qvFanotifyMonitor final : public qvMonitorCore {
   bool AddGroupFor(uint32_t slot);
   void Parse(size_t group, const char* buffer, size_t length);
   bool LookUp(size_t group, const std::string& handle, Folder* out);
+  bool Concerns(const Event& e);
   // Apply one event; -1 when done, else the slot of a folder that is not
   // where the index has it (to be tried again once more events are in).
   int ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], bool touched[QV_VOLUME_SLOTS], bool* due);
