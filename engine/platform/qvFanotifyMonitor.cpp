@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -38,6 +39,22 @@ std::string HandleKey(int32_t type, const unsigned char* bytes, uint32_t length)
   key.append(reinterpret_cast<const char*>(bytes), length);
   return key;
 }
+
+// A handle rebuilt from its map key, for open_by_handle_at.
+class HandleBuffer {
+ public:
+  explicit HandleBuffer(const std::string& key) {
+    int32_t type;
+    std::memcpy(&type, key.data(), sizeof type);
+    get()->handle_type = type;
+    get()->handle_bytes = static_cast<unsigned>(std::min<size_t>(key.size() - sizeof type, MAX_HANDLE_SZ));
+    std::memcpy(get()->f_handle, key.data() + sizeof type, get()->handle_bytes);
+  }
+  file_handle* get() { return reinterpret_cast<file_handle*>(storage_); }
+
+ private:
+  alignas(file_handle) unsigned char storage_[sizeof(file_handle) + MAX_HANDLE_SZ];
+};
 
 // The handle of `path` (relative to `dirFd`), empty when it has none.
 std::string HandleAt(int dirFd, const char* path, int flags) {
@@ -117,12 +134,6 @@ qvFanotifyMonitor::~qvFanotifyMonitor() {
   }
 }
 
-bool qvFanotifyMonitor::WholeRenames() const {
-  for (const Group& g : groups_)
-    if (!g.renames) return false;
-  return !groups_.empty();
-}
-
 // Finds or makes the group of the slot's file system, marked so that the
 // slot's root is followed, and marks the root itself for its own removal.
 bool qvFanotifyMonitor::AddGroupFor(uint32_t slot) {
@@ -151,7 +162,6 @@ bool qvFanotifyMonitor::AddGroupFor(uint32_t slot) {
     // A rename as one event with both names where the kernel has it.
     if (fanotify_mark(g.fd, how, kEntryEvents | FAN_RENAME, rootFd, nullptr) == 0) {
       g.dirMask = kEntryEvents | FAN_RENAME;
-      g.renames = true;
     } else if (errno == EINVAL &&
                fanotify_mark(g.fd, how, kEntryEvents | FAN_MOVED_FROM | FAN_MOVED_TO, rootFd, nullptr) == 0) {
       g.dirMask = kEntryEvents | FAN_MOVED_FROM | FAN_MOVED_TO;
@@ -379,14 +389,8 @@ void qvFanotifyMonitor::CloseFolders() {
 qvFanotifyMonitor::Reach qvFanotifyMonitor::OpenUncached(size_t group, const std::string& handle,
                                                          const Folder& folder, int* fd) {
   if (openByHandle_) {
-    alignas(file_handle) unsigned char storage[sizeof(file_handle) + MAX_HANDLE_SZ];
-    auto* fh = reinterpret_cast<file_handle*>(storage);
-    int32_t type;
-    std::memcpy(&type, handle.data(), sizeof type);
-    fh->handle_type = type;
-    fh->handle_bytes = static_cast<unsigned>(handle.size() - sizeof type);
-    std::memcpy(fh->f_handle, handle.data() + sizeof type, fh->handle_bytes);
-    *fd = open_by_handle_at(groups_[group].rootFd, fh, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    HandleBuffer fh(handle);
+    *fd = open_by_handle_at(groups_[group].rootFd, fh.get(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (*fd >= 0) return Reach::kOpen;
     if (errno == ESTALE || errno == ENOENT) return Reach::kGone;
     if (errno != EPERM && errno != EACCES && errno != ENOSYS && errno != EOPNOTSUPP) return Reach::kLater;
@@ -483,14 +487,8 @@ void qvFanotifyMonitor::ForgetFolders(uint32_t slot, const std::vector<uint32_t>
   // reached by its handle (this needs CAP_DAC_READ_SEARCH; a deleted
   // folder's mark went with it).
   for (const std::string& key : unmark) {
-    alignas(file_handle) unsigned char storage[sizeof(file_handle) + MAX_HANDLE_SZ];
-    auto* fh = reinterpret_cast<file_handle*>(storage);
-    int32_t type;
-    std::memcpy(&type, key.data(), sizeof type);
-    fh->handle_type = type;
-    fh->handle_bytes = static_cast<unsigned>(key.size() - sizeof type);
-    std::memcpy(fh->f_handle, key.data() + sizeof type, fh->handle_bytes);
-    int fd = open_by_handle_at(g.rootFd, fh, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    HandleBuffer fh(key);
+    int fd = open_by_handle_at(g.rootFd, fh.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) continue;
     fanotify_mark(g.fd, FAN_MARK_REMOVE | FAN_MARK_ONLYDIR, g.dirMask, fd, nullptr);
     close(fd);

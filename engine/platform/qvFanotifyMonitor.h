@@ -35,8 +35,6 @@ class qvFanotifyMonitor final : public qvMonitorCore {
 
   bool Ready() const { return ready_; }
   Tier Kind() const override { return marks_ == Marks::FileSystem ? kTierFanotifyFs : kTierFanotifyMarks; }
-  // Whether renames arrive as one event with both names (kernel 5.17+).
-  bool WholeRenames() const;
 
  private:
   struct Folder {
@@ -47,8 +45,7 @@ class qvFanotifyMonitor final : public qvMonitorCore {
     int fd = -1;
     int rootFd = -1;  // a folder of the file system, for opening handles
     dev_t dev = 0;
-    uint64_t dirMask = 0;
-    bool renames = false;
+    uint64_t dirMask = 0;  // with FAN_RENAME where the kernel has it
     std::unordered_map<std::string, Folder> folders;  // handle -> folder
   };
   // One event, its names copied out of the read buffer.
