@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "IQvSearch.h"
 #include "platform_test_util.h"
@@ -19,10 +20,12 @@ namespace {
 
 class LiveIndex {
  public:
-  LiveIndex(const std::string& root, const char* tier, const std::string& data = "") {
+  LiveIndex(const std::string& root, const char* tier, const std::string& data = "")
+      : LiveIndex(std::vector<std::string>{root}, tier, data) {}
+  LiveIndex(const std::vector<std::string>& roots, const char* tier, const std::string& data = "") {
     engine_ = static_cast<qvKearchImpl*>(CreateObjcet(&IID_IQvSearch, QV_SEARCH_VERSION));
     auto* config = static_cast<IQvSearchConfig*>(engine_->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
-    config->AddRoot(qvNameCodec::DecodeToString(root).c_str());
+    for (const std::string& root : roots) config->AddRoot(qvNameCodec::DecodeToString(root).c_str());
     config->SetOption("monitor", tier);
     if (data.empty()) {
       config->SetOption("no_save", "1");
@@ -90,14 +93,20 @@ std::set<std::string> FreshListing(const std::string& root, const std::string& t
   return out;
 }
 
-// Polls until the index lists what the tree holds (bounded).
-::testing::AssertionResult Converges(LiveIndex& index, const std::string& root) {
+std::set<std::string> FreshListing(const std::vector<std::string>& roots, const std::string& term = "") {
+  std::set<std::string> out;
+  for (const std::string& root : roots) out.merge(FreshListing(root, term));
+  return out;
+}
+
+// Polls until the index lists what the trees hold (bounded).
+::testing::AssertionResult Converges(LiveIndex& index, const std::vector<std::string>& roots) {
   std::set<std::string> want, got;
   for (int i = 0; i < 300; ++i) {
-    want = FreshListing(root);
+    want = FreshListing(roots);
     got = index.Rows(u"*?");
     if (got == want) {
-      want = FreshListing(root, "x");
+      want = FreshListing(roots, "x");
       got = index.Rows(u"x");
       if (got == want) return ::testing::AssertionSuccess();
     }
@@ -109,6 +118,10 @@ std::set<std::string> FreshListing(const std::string& root, const std::string& t
   for (auto& g : got)
     if (!want.count(g)) diff += "\n  extra   " + g;
   return ::testing::AssertionFailure() << "index differs from the tree:" << diff;
+}
+
+::testing::AssertionResult Converges(LiveIndex& index, const std::string& root) {
+  return Converges(index, std::vector<std::string>{root});
 }
 
 void Touch(const std::string& path) {
@@ -279,6 +292,48 @@ TEST_P(LiveMonitor, EntriesMadeJustBeforeTheirFolderMoved) {
   }
   fs::rename(root + "/top", root + "/top2");
   ASSERT_TRUE(Converges(index, root));
+}
+
+// A folder renamed over an empty one takes its place with its subtree; the
+// empty one's entry goes.
+TEST_P(LiveMonitor, FolderRenamedOverAnEmptyFolder) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.Dir("full"));
+  ASSERT_TRUE(tree.Dir("full/deep-x"));
+  ASSERT_TRUE(tree.File("full/deep-x/leaf-x.txt"));
+  ASSERT_TRUE(tree.Dir("empty-x"));
+  LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  fs::rename(root + "/full", root + "/empty-x");
+  ASSERT_TRUE(Converges(index, root));
+  Touch(root + "/empty-x/deep-x/later-x");  // still followed under the new name
+  ASSERT_TRUE(Converges(index, root));
+}
+
+// Two indexed roots on one file system: each keeps its own entries, and
+// entries moved between them leave one and join the other.
+TEST_P(LiveMonitor, TwoRootsOnOneFileSystem) {
+  qvtest::TempTree one;
+  qvtest::TempTree two;
+  ASSERT_TRUE(one.Dir("a"));
+  ASSERT_TRUE(one.File("a/x-file"));
+  ASSERT_TRUE(two.Dir("a"));  // the same names in both
+  ASSERT_TRUE(two.File("a/x-file"));
+  const std::vector<std::string> roots = {one.Path(), two.Path()};
+  LiveIndex index(roots, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  ASSERT_TRUE(Converges(index, roots));
+  fs::remove(one.Path() + "/a/x-file");
+  Touch(two.Path() + "/a/x-new");
+  ASSERT_TRUE(Converges(index, roots));
+  fs::rename(one.Path() + "/a", two.Path() + "/moved-x");  // a folder from one root to the other
+  fs::rename(two.Path() + "/a/x-file", one.Path() + "/back-x");
+  ASSERT_TRUE(Converges(index, roots));
+  Touch(two.Path() + "/moved-x/inside-x");
+  ASSERT_TRUE(Converges(index, roots));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tiers, LiveMonitor, ::testing::Values("inotify", "fanotify-fs", "fanotify-marks"));
