@@ -49,10 +49,12 @@ constexpr size_t kSplitItems = 1 << 16;
 std::atomic<unsigned> gScanThreads{std::thread::hardware_concurrency() > 1 ? 2u : 1u};
 
 // The helper's hits, kept from one scan to the next like the result pages,
-// so that a search of similar size allocates nothing.
+// so that a search of similar size allocates nothing; `pages` holds, for
+// each page the helper walked (last page first), where its hits begin.
 struct HelperHits {
   std::mutex lock;
   std::vector<uint8_t*> hits;
+  std::vector<size_t> pages;
 };
 HelperHits gHelperHits;
 
@@ -77,22 +79,44 @@ bool WalkPages(const RecordList& list, size_t from, size_t to, const qvExtFilter
   return true;
 }
 
-// The first page of the file list whose items, with those after it, make
-// up about half of all the items to walk (`before` more lie ahead of the
-// file list: the folders).
-size_t SplitPage(const RecordList& files, size_t before) {
-  size_t total = before + files.Count();
-  size_t seen = before, p = 0;
-  for (; p < files.PageCount() && seen < total / 2; ++p) seen += files.Page(p)->Count();
-  return p;
-}
+// The file list's pages, handed out one at a time: to this thread from the
+// front, to the helper from the back. Whoever runs takes the next one, so
+// a helper that starts late (an idle core can take milliseconds to wake
+// in a virtual machine) or shares this thread's core costs nothing; the
+// two meet where their speeds put them. Front and back share one word.
+class PageClaims {
+ public:
+  explicit PageClaims(size_t pages) : word_(Pack(0, pages)) {}
+  bool Front(size_t* page) {
+    uint64_t w = word_.load(std::memory_order_relaxed);
+    do {
+      if (FrontOf(w) >= BackOf(w)) return false;
+      *page = FrontOf(w);
+    } while (!word_.compare_exchange_weak(w, Pack(FrontOf(w) + 1, BackOf(w)), std::memory_order_relaxed));
+    return true;
+  }
+  bool Back(size_t* page) {
+    uint64_t w = word_.load(std::memory_order_relaxed);
+    do {
+      if (FrontOf(w) >= BackOf(w)) return false;
+      *page = BackOf(w) - 1;
+    } while (!word_.compare_exchange_weak(w, Pack(FrontOf(w), BackOf(w) - 1), std::memory_order_relaxed));
+    return true;
+  }
+
+ private:
+  static uint64_t Pack(uint64_t front, uint64_t back) { return front << 32 | back; }
+  static size_t FrontOf(uint64_t w) { return static_cast<size_t>(w >> 32); }
+  static size_t BackOf(uint64_t w) { return static_cast<size_t>(w & 0xFFFFFFFFu); }
+  std::atomic<uint64_t> word_;
+};
 
 // Walks the folder list (unless a filter is set: folders have no
 // extension) and the file list, each under its lock. With two threads and
-// enough items, a helper takes the back part of the file list and this
-// thread the folders and the front part, split so that both have about as
-// many items; the helper's hits follow once it is done, so the hits keep
-// store order. `makeTest` gives each thread a test of its own.
+// enough items a helper walks file pages from the back while this thread
+// walks the folders, then file pages from the front; the helper's hits
+// follow once it is done, page by page, so the hits keep store order.
+// `makeTest` gives each thread a test of its own.
 template <typename MakeTest>
 bool Walk(qvFileBaseApp& app, const qvExtFilter* filter, MakeTest&& makeTest) {
   RecordList& folders = app.folderList;
@@ -100,30 +124,38 @@ bool Walk(qvFileBaseApp& app, const qvExtFilter* filter, MakeTest&& makeTest) {
   std::scoped_lock guard(folders.Lock(), files.Lock());
   const size_t folderItems = filter ? 0 : folders.Count();
   const size_t pages = files.PageCount();
-  const bool halves = gScanThreads.load(std::memory_order_relaxed) > 1 && folderItems + files.Count() >= kSplitItems;
-  size_t split = halves ? SplitPage(files, folderItems) : pages;
+  // The page count fits the claim word's halves: a list has far fewer.
+  PageClaims claims(pages);
+  const bool share = gScanThreads.load(std::memory_order_relaxed) > 1 && pages > 1 &&
+                     folderItems + files.Count() >= kSplitItems;
 
   std::unique_lock<std::mutex> hitsGuard(gHelperHits.lock, std::defer_lock);
-  std::vector<uint8_t*>& secondHits = gHelperHits.hits;
-  bool secondOk = true;
+  std::vector<uint8_t*>& helperHits = gHelperHits.hits;
+  std::vector<size_t>& helperPages = gHelperHits.pages;
+  bool helperOk = true;
   std::thread helper;
-  if (split < pages) {
+  if (share) {
     hitsGuard.lock();
-    secondHits.clear();
+    helperHits.clear();
+    helperPages.clear();
     try {
       helper = std::thread([&] {
         try {
           auto test = makeTest();
-          secondOk = WalkPages<true>(files, split, pages, filter, test, [&](uint8_t* r) {
-            secondHits.push_back(r);
-            return true;
-          });
+          size_t p;
+          while (helperOk && claims.Back(&p)) {
+            helperPages.push_back(helperHits.size());
+            helperOk = WalkPages<true>(files, p, p + 1, filter, test, [&](uint8_t* r) {
+              helperHits.push_back(r);
+              return true;
+            });
+          }
         } catch (const std::bad_alloc&) {
-          secondOk = false;  // out of memory: the hits so far are kept
+          helperOk = false;  // out of memory: the hits so far are kept
         }
       });
     } catch (const std::exception&) {
-      split = pages;  // no thread to be had: walk it all here
+      // No thread to be had: this thread claims every page.
     }
   }
   auto test = makeTest();
@@ -131,11 +163,19 @@ bool Walk(qvFileBaseApp& app, const qvExtFilter* filter, MakeTest&& makeTest) {
   if (!filter)
     ok = WalkPages<false>(folders, 0, folders.PageCount(), nullptr, test,
                           [&](uint8_t* r) { return app.folderResults.Append(r); });
-  ok = ok && WalkPages<true>(files, 0, split, filter, test, [&](uint8_t* r) { return app.fileResults.Append(r); });
+  size_t p;
+  while (ok && claims.Front(&p))
+    ok = WalkPages<true>(files, p, p + 1, filter, test, [&](uint8_t* r) { return app.fileResults.Append(r); });
   if (helper.joinable()) {
     helper.join();
-    for (size_t i = 0; ok && i < secondHits.size(); ++i) ok = app.fileResults.Append(secondHits[i]);
-    ok = ok && secondOk;
+    // The helper walked its pages last first: append them first to last.
+    size_t end = helperHits.size();
+    for (size_t k = helperPages.size(); ok && k-- > 0;) {
+      size_t begin = helperPages[k];
+      for (size_t i = begin; ok && i < end; ++i) ok = app.fileResults.Append(helperHits[i]);
+      end = begin;
+    }
+    ok = ok && helperOk;
   }
   return ok;
 }
