@@ -15,10 +15,21 @@ std::string DataFilePath(const qvFileBaseApp& app, const char* name) {
   return qvNameCodec::EncodeToString(app.dataFolder) + name;
 }
 
+void HeapBuffer::Release() {
+  if (pages_) heap_.FreePages(data_, allocated_);
+  else heap_.Free(data_, allocated_);
+  data_ = nullptr;
+  allocated_ = 0;
+}
+
 bool HeapBuffer::Allocate(size_t size) {
-  heap_.Free(data_, allocated_);
-  allocated_ = size ? size : 1;
-  data_ = static_cast<uint8_t*>(heap_.Alloc(allocated_));
+  Release();
+  // A large file is read into huge pages: a few faults instead of one per
+  // 4 KB, which a virtual machine makes costly.
+  constexpr size_t kLarge = 1u << 20;
+  pages_ = size >= kLarge;
+  allocated_ = pages_ ? (size + qvHeap::kHugePage - 1) / qvHeap::kHugePage * qvHeap::kHugePage : size ? size : 1;
+  data_ = static_cast<uint8_t*>(pages_ ? heap_.AllocPages(allocated_) : heap_.Alloc(allocated_));
   if (!data_) allocated_ = 0;
   size_ = data_ ? size : 0;
   return data_ != nullptr;

@@ -19,7 +19,7 @@ std::string DataFilePath(const qvFileBaseApp& app, const char* name);
 class HeapBuffer {
  public:
   explicit HeapBuffer(qvHeap& heap) : heap_(heap) {}
-  ~HeapBuffer() { heap_.Free(data_, allocated_); }
+  ~HeapBuffer() { Release(); }
   HeapBuffer(const HeapBuffer&) = delete;
   HeapBuffer& operator=(const HeapBuffer&) = delete;
 
@@ -29,10 +29,13 @@ class HeapBuffer {
   size_t Size() const { return size_; }
 
  private:
+  void Release();
+
   qvHeap& heap_;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t allocated_ = 0;
+  bool pages_ = false;  // whole huge pages rather than a heap block
 };
 
 enum class ReadResult {
