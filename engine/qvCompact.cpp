@@ -130,9 +130,9 @@ class Compactor {
           continue;
         }
         if (!MoveFolder(old, r, &fresh)) return false;
+        folderSlots_.push_back(fresh_.Resolve(fresh));
       }
     }
-    listedFolders_ = copies_.size();
     return true;
   }
 
@@ -196,7 +196,7 @@ class Compactor {
     for (size_t p = 0; p < folders.PageCount(); ++p) {
       RecordPage* page = folders.Page(p);
       for (uint32_t s = page->first; s < page->end; ++s)
-        if (RefOf(page->slots[s]) != kNullRef) page->slots[s] = copies_[next++];
+        if (RefOf(page->slots[s]) != kNullRef) page->slots[s] = folderSlots_[next++];
     }
     next = 0;
     const bool realCase = app_.extCase.Size() > 0;
@@ -222,8 +222,8 @@ class Compactor {
   CMemoryPool fresh_;
   RefTable moved_;
   std::vector<std::pair<const uint8_t*, uint32_t>> blocks_;  // first pool's blocks by address
-  std::vector<uint8_t*> copies_;                             // folder copies, listed ones first
-  size_t listedFolders_ = 0;
+  std::vector<uint8_t*> copies_;                             // every folder copy, in the order made
+  std::vector<uint8_t*> folderSlots_;                        // the copy for each first-pool list slot
   std::vector<uint8_t*> fileCopies_;
   std::vector<uint8_t*> secondPoolFolders_;
   std::vector<RecordRef> secondPoolParents_;
