@@ -33,7 +33,8 @@ const char kUsage[] =
     "usage: qvsearch [--root DIR]... [--data DIR] [--ext LIST] [--count] [--long]\n"
     "                [--offline] [--no-save] [--watch] [-0] [TERM...]\n"
     "Prints the folders and files whose names hold every TERM ('?' and '*' are\n"
-    "wildcards, ASCII letters match either case), folders first.\n"
+    "wildcards, ASCII letters match either case), folders first; without a\n"
+    "TERM, every folder and file.\n"
     "  --root DIR   index DIR instead of this machine's volumes (repeatable)\n"
     "  --data DIR   keep the saved index in DIR (default: data/ beside the program)\n"
     "  --ext LIST   only files with these extensions (spaces or commas between)\n"
@@ -305,7 +306,9 @@ int main(int argc, char** argv) {
   std::string filter = o.ext;
   for (char& c : filter)
     if (c == ',') c = ' ';
-  if (query.empty() && !filter.empty()) query = "*?";
+  // No term (or only blank ones) asks for every entry, as "*?" does; the
+  // engine itself answers an empty search box with nothing.
+  if (query.find_first_not_of(' ') == std::string::npos) query = "*?";
 
   // With --watch, SIGINT and SIGTERM end the run through a thread of their
   // own; every engine thread inherits the blocked mask.

@@ -140,6 +140,12 @@ TEST_F(QvsearchTree, QueriesFiltersCountsAndStatus) {
   EXPECT_EQ(rows({"\xFF"}).second, std::vector<std::string>{d + "bad-\xFF\xFE-bytes"});
   EXPECT_EQ(rows({"--count", "item"}).second, std::vector<std::string>{"3000"});
   EXPECT_EQ(rows({"--ext", "dat,gz", "--count"}).second, std::vector<std::string>{"3001"});
+  // Without a term, or with a blank one (the main job's --count ""), every
+  // entry is counted, the root included.
+  const std::string every = std::to_string(tree.Expected().size() + 1);
+  EXPECT_EQ(rows({"--count"}).second, std::vector<std::string>{every});
+  EXPECT_EQ(rows({"--count", ""}).second, std::vector<std::string>{every});
+  EXPECT_EQ(rows({"--count", "*?"}).second, std::vector<std::string>{every});
   auto none = rows({"no-such-name"});
   EXPECT_EQ(none.first, 1);
   EXPECT_TRUE(none.second.empty());
