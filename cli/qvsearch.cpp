@@ -31,7 +31,7 @@ namespace {
 
 const char kUsage[] =
     "usage: qvsearch [--root DIR]... [--data DIR] [--ext LIST] [--count] [--long]\n"
-    "                [--offline] [--no-save] [--watch] [-0] [TERM...]\n"
+    "                [--offline] [--no-save] [--watch] [--stats] [-0] [TERM...]\n"
     "Prints the folders and files whose names hold every TERM ('?' and '*' are\n"
     "wildcards, ASCII letters match either case), folders first; without a\n"
     "TERM, every folder and file.\n"
