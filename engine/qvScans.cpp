@@ -293,29 +293,34 @@ bool ScanFixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* fi
   });
 }
 
-bool ScanStar(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+namespace {
+
+// The star and mixed scans: names long enough and holding the prefilter's
+// run are decoded, then `passes` decides on the folded units.
+template <typename Passes>
+bool ScanDecoded(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter, Passes passes) {
   const size_t minLength = set.MinNameLength();
   const Prefilter pre(set);
   return Walk(app, filter, [&] {
     return [&, d = DecodedName()](const StoredName& n) mutable {
       if (n.length < minLength || !pre.MayMatch(n)) return false;
       size_t len = d.Decode(n);
-      const qvChar* u = d.Units();
-      return len >= minLength && set.StarPasses(u, len) && set.PlainPasses(u, len) && set.MixedPasses(u, len);
+      return len >= minLength && passes(d.Units(), len);
     };
   });
 }
 
+}  // namespace
+
+bool ScanStar(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+  return ScanDecoded(app, set, filter, [&](const qvChar* u, size_t len) {
+    return set.StarPasses(u, len) && set.PlainPasses(u, len) && set.MixedPasses(u, len);
+  });
+}
+
 bool ScanMixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
-  const size_t minLength = set.MinNameLength();
-  const Prefilter pre(set);
-  return Walk(app, filter, [&] {
-    return [&, d = DecodedName()](const StoredName& n) mutable {
-      if (n.length < minLength || !pre.MayMatch(n)) return false;
-      size_t len = d.Decode(n);
-      const qvChar* u = d.Units();
-      return len >= minLength && set.MixedPasses(u, len) && set.PlainPasses(u, len);
-    };
+  return ScanDecoded(app, set, filter, [&](const qvChar* u, size_t len) {
+    return set.MixedPasses(u, len) && set.PlainPasses(u, len);
   });
 }
 

@@ -9,17 +9,13 @@
 #include "engine_fixture.h"
 #include "qvCollation.h"
 #include "qvCompact.h"
+#include "journal_reasons.h"
 #include "qvJournal.h"
 #include "qvStreamScan.h"
 
 using E = qvStreamVolumeSource;
 
 namespace {
-
-constexpr uint32_t kCreate = USN_REASON_FILE_CREATE | USN_REASON_CLOSE;
-constexpr uint32_t kDelete = USN_REASON_FILE_DELETE | USN_REASON_CLOSE;
-constexpr uint32_t kOld = USN_REASON_RENAME_OLD_NAME;
-constexpr uint32_t kNew = USN_REASON_RENAME_NEW_NAME | USN_REASON_CLOSE;
 
 // A tree of folders in several levels with files of many shapes: plain,
 // upper-case extensions (kept aside by record), CJK, long names.

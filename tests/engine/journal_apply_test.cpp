@@ -4,16 +4,12 @@
 
 #include "engine_fixture.h"
 #include "qvCollation.h"
+#include "journal_reasons.h"
 #include "qvJournal.h"
 
 using E = qvStreamVolumeSource;
 
 namespace {
-
-constexpr uint32_t kCreate = USN_REASON_FILE_CREATE | USN_REASON_CLOSE;
-constexpr uint32_t kDelete = USN_REASON_FILE_DELETE | USN_REASON_CLOSE;
-constexpr uint32_t kOld = USN_REASON_RENAME_OLD_NAME;
-constexpr uint32_t kNew = USN_REASON_RENAME_NEW_NAME | USN_REASON_CLOSE;
 
 struct Journal : ::testing::Test {
   void SetUp() override {
