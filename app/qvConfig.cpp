@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "qvAppFolders.h"
 #include "qvNameCodec.h"
 
 namespace {
@@ -52,8 +53,9 @@ qvString Trim(const qvString& s) {
 }  // namespace
 
 void qvConfig::SetFolder(const qvString& appFolder) {
-  m_updateIni.SetPath((appFolder + u"update.dat").c_str());
-  m_configIni.SetPath((appFolder + u"qvConfig.ini").c_str());
+  const qvAppFolders folders = qvAppFolders::Locate(appFolder);
+  m_updateIni.SetPath(folders.updateFile.c_str());
+  m_configIni.SetPath(folders.configFile.c_str());
 }
 
 qvString qvConfig::GetServerListUrl() const {

@@ -24,7 +24,8 @@ class qvConfig : public qvSingleton<qvConfig> {
   qvConfig() { Register(this); }
   virtual ~qvConfig() = default;
 
-  // Points both files at `appFolder` (which ends in '/').
+  // Points both files where qvAppFolders puts them for the program in
+  // `appFolder` (which ends in '/').
   void SetFolder(const qvString& appFolder);
 
   qvString GetServerListUrl() const;

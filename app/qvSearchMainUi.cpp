@@ -19,6 +19,7 @@
 
 #include "CSettingWnd.h"
 #include "CTrayMenu.h"
+#include "qvAppFolders.h"
 #include "qvConfig.h"
 #include "qvNameCodec.h"
 #include "qvPath.h"
@@ -117,8 +118,7 @@ bool qvSearchMainUi::Create(const qvSkinArchive& skin) {
                            QFile::decodeName(QByteArray::fromStdString(qvNameCodec::EncodeToString(appFolder_))) +
                                QLatin1String(CTrayMenu::kSkinFolder) + u'/' + QLatin1String(CTrayMenu::kSkinFile));
 
-  qvString dataFolder = appFolder_ + u"data/";
-  if (!qvPath::IsDirectoryExist(dataFolder.c_str())) qvPath::CreateDirectoryW(dataFolder.c_str());
+  qvAppFolders::Locate(appFolder_).MakeFolders();
 
   BindEngine();
   return true;
@@ -205,7 +205,7 @@ void qvSearchMainUi::BindEngine() {
         helper_.GetInterface()->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
     if (setup) {
       setup->SetErrorReporter(&CQvSearchNotify::ReportError, this);
-      setup->SetDataFolder((appFolder_ + u"data/").c_str());
+      setup->SetDataFolder(qvAppFolders::Locate(appFolder_).dataFolder.c_str());
       for (const qvString& root : config_->GetRoots()) setup->AddRoot(root.c_str());
     }
   }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "IQvSearch.h"
+#include "qvAppFolders.h"
 #include "qvFormat.h"
 #include "qvNameCodec.h"
 #include "qvPath.h"
@@ -36,7 +37,8 @@ const char kUsage[] =
     "wildcards, ASCII letters match either case), folders first; without a\n"
     "TERM, every folder and file.\n"
     "  --root DIR   index DIR instead of this machine's volumes (repeatable)\n"
-    "  --data DIR   keep the saved index in DIR (default: data/ beside the program)\n"
+    "  --data DIR   keep the saved index in DIR (default: data/ beside the program,\n"
+    "               or ~/.local/share/qvsearch/ when installed by the system)\n"
     "  --ext LIST   only files with these extensions (spaces or commas between)\n"
     "  --count      print the number of rows only\n"
     "  --long       print name, folder, size, times and attributes, tab-separated\n"
@@ -195,15 +197,11 @@ bool MakeFolder(const std::string& path) {
   return true;
 }
 
-// data/ beside the program when it can be made there, else the user's
-// cache folder.
+// data/ beside a portable program, else the user's data folder.
 std::string DefaultDataFolder() {
-  std::string beside = qvNameCodec::EncodeToString(qvPath::GetAppPath()) + "data/";
-  if (MakeFolder(beside) && access(beside.c_str(), W_OK) == 0) return beside;
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  std::string base = cache && *cache ? cache : std::string(home ? home : "/tmp") + "/.cache";
-  return base + "/qvsearch/";
+  const qvAppFolders folders = qvAppFolders::Locate(qvPath::GetAppPath());
+  folders.MakeFolders();
+  return qvNameCodec::EncodeToString(folders.dataFolder);
 }
 
 std::string Utf8(const qvChar* s) { return qvNameCodec::EncodeToString(s); }
