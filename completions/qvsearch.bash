@@ -1,0 +1,33 @@
+# bash completion for qvsearch
+# Options, folders after --root and --data, extension lists after --ext.
+
+_qvsearch_extensions="jpg png gif doc docx xls txt log pdf et html htm avi rmvb mp4 mp3 rar zip 7z exe bat cmd dll"
+
+_qvsearch() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  local prev=${COMP_WORDS[COMP_CWORD-1]}
+  local IFS=$'\n'
+  COMPREPLY=()
+  case $prev in
+    --root|--data)
+      compopt -o filenames 2>/dev/null
+      COMPREPLY=($(compgen -d -- "$cur"))
+      return 0
+      ;;
+    --ext)
+      # A list: complete the extension after the last comma.
+      local head="" last=$cur
+      if [[ $cur == *,* ]]; then head=${cur%,*},; last=${cur##*,}; fi
+      local IFS=' '
+      COMPREPLY=($(compgen -P "$head" -W "$_qvsearch_extensions" -- "$last"))
+      compopt -o nospace 2>/dev/null
+      return 0
+      ;;
+  esac
+  if [[ $cur == -* ]]; then
+    local IFS=' '
+    COMPREPLY=($(compgen -W "--root --data --ext --count --long --offline --no-save --watch --stats -0 --help -h" -- "$cur"))
+  fi
+  return 0
+}
+complete -F _qvsearch qvsearch

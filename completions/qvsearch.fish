@@ -1,0 +1,22 @@
+# fish completion for qvsearch
+
+# The extensions of the search window's categories; after a comma the
+# list goes on.
+function __qvsearch_extensions
+    set -l head (string replace -r '[^,]*$' '' -- (commandline -ct))
+    for e in jpg png gif doc docx xls txt log pdf et html htm avi rmvb mp4 mp3 rar zip 7z exe bat cmd dll
+        echo $head$e
+    end
+end
+
+complete -c qvsearch -l root -x -a '(__fish_complete_directories)' -d 'Index this folder instead of the volumes'
+complete -c qvsearch -l data -x -a '(__fish_complete_directories)' -d 'Keep the saved index in this folder'
+complete -c qvsearch -l ext -x -a '(__qvsearch_extensions)' -d 'Only files with these extensions'
+complete -c qvsearch -l count -d 'Print the number of rows only'
+complete -c qvsearch -l long -d 'Print name, folder, size, times and attributes'
+complete -c qvsearch -l offline -d 'Answer from the saved index alone'
+complete -c qvsearch -l no-save -d 'Do not save the index at exit'
+complete -c qvsearch -l watch -d 'Print the answer again whenever it changes'
+complete -c qvsearch -l stats -d 'Print index size and timings to standard error'
+complete -c qvsearch -o 0 -d 'End rows with NUL instead of newline'
+complete -c qvsearch -s h -l help -d 'Print the usage'
