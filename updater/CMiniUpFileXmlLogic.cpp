@@ -82,15 +82,18 @@ void StoreChild(CMiniUpFileParse* entry, const xmlNode* child) {
     entry->m_FileDate.dwHighDateTime = static_cast<uint32_t>(qvUpText::ParseNumber(TextOf(child)));
 }
 
-// A single ordinary name: not empty, not "." or "..", no separator.
+// A single ordinary name that a file system can hold: not empty, not "."
+// or "..", no separator, at most NAME_MAX bytes.
 bool IsPlainName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
+  return !name.empty() && name.size() <= NAME_MAX && name != "." && name != ".." &&
+         name.find_first_of("/\\") == std::string::npos;
 }
 
 // A relative folder that stays inside its base: not absolute, no drive
 // letter, no ".." component. Backslashes have become "/" already.
 bool IsInsideFolder(const std::string& folder) {
   if (folder.empty()) return true;
+  if (folder.size() >= PATH_MAX) return false;
   if (folder.front() == '/' || (folder.size() >= 2 && folder[1] == ':')) return false;
   size_t start = 0;
   while (start <= folder.size()) {
