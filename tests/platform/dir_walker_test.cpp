@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/qvDirWalker.h"
+#include "qvDirWalker.h"
 #include "platform_test_util.h"
 
 using qvtest::Listing;

@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "platform/qvLinuxVolumeSource.h"
+#include "qvLinuxVolumeSource.h"
 #include "platform_test_util.h"
 
 using qvtest::Listing;

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/qvMountTable.h"
+#include "qvMountTable.h"
 
 namespace fs = std::filesystem;
 

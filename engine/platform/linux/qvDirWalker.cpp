@@ -1,4 +1,4 @@
-#include "platform/qvDirWalker.h"
+#include "qvDirWalker.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -2,9 +2,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/qvFanotifyMonitor.h"
-#include "platform/qvInotifyMonitor.h"
-#include "platform/qvLinuxVolumeSource.h"
+#include "qvFanotifyMonitor.h"
+#include "qvInotifyMonitor.h"
+#include "qvLinuxVolumeSource.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/qvDirWalker.h"
+#include "qvDirWalker.h"
 #include "qvVolumeSource.h"
 
 // Where the machine describes its file systems (tests point these at

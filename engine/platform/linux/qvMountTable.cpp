@@ -1,4 +1,4 @@
-#include "platform/qvMountTable.h"
+#include "qvMountTable.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <unordered_map>
 
-#include "platform/qvDirWalker.h"
+#include "qvDirWalker.h"
 #include "qvErrorBox.h"
 #include "qvFileBaseApp.h"
 #include "qvKearchImpl.h"

@@ -1,4 +1,4 @@
-#include "platform/qvLinuxVolumeSource.h"
+#include "qvLinuxVolumeSource.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/qvMountTable.h"
+#include "qvMountTable.h"
 #include "qvNameCodec.h"
 
 namespace {
