@@ -136,7 +136,7 @@ void CUpdateDlg::Log(const QString& text) {
                                          unsigned(now.second())) + text;
   logList_->addItem(line);
   logList_->setCurrentRow(logList_->count() - 1);
-  // The same line on standard output, for a terminal or a caller watching.
+  if (!echoLog_) return;
   std::fprintf(stdout, "%s\n", line.toUtf8().constData());
   std::fflush(stdout);
 }

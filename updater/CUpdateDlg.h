@@ -34,6 +34,9 @@ class CUpdateDlg : public QDialog, private CNotifyWindow {
   // list; the window shows itself.
   void OnInitDialog();
 
+  // Writes every log line to standard output as well (the program does).
+  void SetEchoLog(bool echo) { echoLog_ = echo; }
+
   // The log as shown, one entry per line.
   QStringList LogLines() const;
   QString TrayText() const { return trayTip_; }
@@ -87,4 +90,5 @@ class CUpdateDlg : public QDialog, private CNotifyWindow {
   static constexpr int kMaxRunning = 5;
   int running_ = 0;
   QString trayTip_;
+  bool echoLog_ = false;
 };

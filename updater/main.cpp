@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
   int exitCode;
   {
     CUpdateDlg dialog(ReadUpdaterSettings(UpdaterOwnFolder()), commandLine);
+    // The log lines go to standard output too, for a terminal or a caller.
+    dialog.SetEchoLog(true);
     dialog.OnInitDialog();
     exitCode = dialog.exec();
   }
