@@ -12,6 +12,12 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           # libcurl for the update check and the usage report; xdg-open
           # for opening results with the desktop's programs
           libcurl4-openssl-dev xdg-utils
+          # the updater: libxml2 for its manifests, OpenSSL for MD5, and the
+          # openssl tool for the test certificate of its https test
+          libxml2-dev libssl-dev openssl
+          # the tips bubble: the accessibility library and Xlib; its desktop
+          # tests run a real desktop with an accessibility bus
+          libatspi2.0-dev libx11-dev at-spi2-core libatk-adaptor dbus dbus-x11 pcmanfm
           ${QV_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
