@@ -2,6 +2,7 @@
 #include <new>
 
 #include "IQvSearch.h"
+#include "qvAppFolders.h"
 #include "qvFileBaseApp.h"
 #include "qvKearchImpl.h"
 #include "qvPath.h"
@@ -15,7 +16,7 @@ extern "C" __attribute__((visibility("default"))) IQvSearch* CreateObjcet(const 
   try {
     app = new qvFileBaseApp();
     app->extTable.Reset();
-    app->dataFolder = qvPath::GetAppPath() + u"data/";
+    app->dataFolder = qvAppFolders::Locate(qvPath::GetAppPath()).dataFolder;
     engine = new qvKearchImpl();
     if (IUnknownEx* found = engine->QueryInterface(iid, version); found == engine)
       return engine;
