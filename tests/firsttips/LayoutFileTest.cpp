@@ -24,7 +24,8 @@ TEST(DesktopItemsFile, PinnedItemsInFileOrderDamageSkipped) {
   EXPECT_EQ(items[1].fileName, QStringLiteral("spaced name.txt"));
   EXPECT_EQ(items[1].position, QPoint(-20, 7));
   EXPECT_TRUE(ParseDesktopItems(QByteArray()).empty());
-  EXPECT_TRUE(ParseDesktopItems(QByteArray("\xff\xfe[\0]x=1", 10)).empty());
+  static const char kBinary[] = "\xff\xfe[\0]x=1";
+  EXPECT_TRUE(ParseDesktopItems(QByteArray(kBinary, sizeof kBinary - 1)).empty());
 }
 
 TEST(DesktopItemsFile, LauncherLabelFollowsTheLocale) {
