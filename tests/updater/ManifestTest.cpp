@@ -191,8 +191,7 @@ TEST(ManifestHostile, AHundredThousandFileElementsLoad) {
 }
 
 TEST(ManifestHostile, AFiftyMegabyteTextNodeGivesAnEntryThatIsNeverWritten) {
-  std::string xml = "<r><File><FileName>" + std::string(50u << 20, 'a') + "</FileName><LocalPath>" +
-                    std::string(50u << 20, 'b') + "</LocalPath></File></r>";
+  std::string xml = "<r><File><FileName>" + std::string(50u << 20, 'a') + "</FileName></File></r>";
   bool ok = false;
   auto entries = Load(xml, &ok);
   if (!ok) return;  // a parser limit refusing the document is as good

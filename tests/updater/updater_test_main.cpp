@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(DropPlatformNotes);
   QTemporaryDir runtime;
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+  // The updater's temporary server lists and manifests (a failed manifest
+  // download leaves its file) go where they are removed afterwards.
+  QTemporaryDir temporary;
+  qputenv("TMPDIR", QFile::encodeName(temporary.path()));
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
