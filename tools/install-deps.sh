@@ -18,6 +18,12 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           # the tips bubble: the accessibility library and Xlib; its desktop
           # tests run a real desktop with an accessibility bus
           libatspi2.0-dev libx11-dev at-spi2-core libatk-adaptor dbus dbus-x11 pcmanfm
+          # the Debian package and its test: debhelper builds it, lintian,
+          # desktop-file-validate and appstreamcli check it, scdoc makes the
+          # manual pages, rsvg-convert the icons; zsh and fish load the
+          # completions in their test
+          debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream scdoc librsvg2-bin
+          zsh fish
           ${QV_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
