@@ -193,18 +193,19 @@ void qvKearchImpl::FullScan() {
 
 bool qvKearchImpl::LoadDatabase() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
-  if (!qvDatabase::LoadIndex(*app, sink)) return false;
-  if (!qvDatabase::ReadExtensionFile(*app)) return false;
-  qvExtCaseFile::Load(*app);
+  qvStatus status = qvDatabase::LoadSavedIndex(*app, sink);
+  if (!status.ok()) {
+    qvDatabase::ReportDropped(status);  // once, and never for a first start
+    return false;
+  }
   app->recordPool.Trim();  // the loaded index is complete: no slack kept
   return true;
 }
 
-void qvKearchImpl::SaveDatabase() {
-  if (noSave_) return;
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  qvExtCaseFile::Save(*app);
-  qvDatabase::SaveIndex(*app);
+int qvKearchImpl::SaveDatabase() {
+  if (noSave_) return 0;
+  qvStatus status = qvDatabase::SaveIndex(*qvFileBaseApp::Instance());
+  return status.ok() ? 0 : status.error() ? status.error() : EIO;
 }
 
 void qvKearchImpl::Release() {
@@ -271,6 +272,9 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "monitor_tier") == 0) return owner_.monitor_ ? owner_.monitor_->Kind() : 0;
   std::lock_guard<std::mutex> guard(owner_.lock);
   if (std::strcmp(name, "loaded") == 0) return owner_.loadedFromDatabase_ ? 1 : 0;
+  // Saves now, as Release would, and answers 0 or the system error code of
+  // the failure (its reason went to the error reporter); -1 before ready.
+  if (std::strcmp(name, "save") == 0) return owner_.ready.load() ? owner_.SaveDatabase() : -1;
   if (std::strcmp(name, "folders") == 0) return static_cast<int64_t>(app->folderList.Count());
   if (std::strcmp(name, "files") == 0) return static_cast<int64_t>(app->fileList.Count());
   if (std::strcmp(name, "index_bytes") == 0) return static_cast<int64_t>(app->IndexBytes());

@@ -82,7 +82,7 @@ class qvKearchImpl final : public IQvSearch {
   void DiscoverVolumes();
   void FullScan();
   bool LoadDatabase();
-  void SaveDatabase();
+  int SaveDatabase();  // 0, or the system error code of the failure
 
   qvSearchConfigImpl config_;
   std::unique_ptr<qvVolumeSource> source_;

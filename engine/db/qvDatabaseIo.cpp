@@ -1,6 +1,7 @@
 #include "qvDatabaseIo.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,9 +54,9 @@ class FileDescriptor {
 
 }  // namespace
 
-ReadResult ReadWholeFile(const std::string& path, size_t minSize, HeapBuffer& out, int& error) {
+ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuffer& out, int& error) {
   error = 0;
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.Get() < 0) {
     error = errno;
     return ReadResult::kOpenFailed;
@@ -63,28 +64,75 @@ ReadResult ReadWholeFile(const std::string& path, size_t minSize, HeapBuffer& ou
   struct stat st;
   if (::fstat(fd.Get(), &st) != 0) {
     error = errno;
-    return ReadResult::kSizeFailed;
+    return ReadResult::kStatFailed;
   }
-  // Only regular files have a size that a read can be checked against.
+  // Only regular files have a size that a read can be checked against;
+  // anything else could block or never end.
   if (!S_ISREG(st.st_mode)) {
-    error = EINVAL;
-    return ReadResult::kSizeFailed;
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return ReadResult::kNotRegular;
   }
-  if (static_cast<uint64_t>(st.st_size) < minSize) return ReadResult::kSizeFailed;
-  if (static_cast<uint64_t>(st.st_size) > UINT32_MAX) return ReadResult::kTooLarge;
-  size_t size = static_cast<size_t>(st.st_size);
-  if (!out.Allocate(size)) return ReadResult::kAllocFailed;
+  uint64_t size64 = static_cast<uint64_t>(st.st_size);
+  if (size64 < rule.minSize) {
+    error = ENODATA;
+    return ReadResult::kTooSmall;
+  }
+  if (size64 > rule.maxSize || size64 > SIZE_MAX) {
+    error = EFBIG;
+    return ReadResult::kTooLarge;
+  }
+  if (rule.expected != SizeRule::kAnySize && size64 != rule.expected) {
+    error = EBADMSG;
+    return ReadResult::kSizeMismatch;
+  }
+  size_t size = static_cast<size_t>(size64);
+  if (!out.Allocate(size)) {
+    error = ENOMEM;
+    return ReadResult::kAllocFailed;
+  }
   size_t done = 0;
   while (done < size) {
     ssize_t n = ::read(fd.Get(), out.Data() + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) {
-      error = n < 0 ? errno : 0;
+      // A file that shrank while it was read reports no error of its own.
+      error = n < 0 ? errno : ENODATA;
       return ReadResult::kReadFailed;
     }
     done += static_cast<size_t>(n);
   }
   return ReadResult::kOk;
+}
+
+FolderLock::FolderLock(const qvFileBaseApp& app, Mode mode) {
+  std::string path = DataFilePath(app, "db.lock");
+  // A reader does not create the file: its folder may be read-only.
+  int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC | (mode == kExclusive ? O_CREAT : 0);
+  int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0 && mode == kShared) fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error_ = errno;
+    return;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error_ = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return;
+  }
+  int r;
+  do r = ::flock(fd, mode == kExclusive ? LOCK_EX : LOCK_SH);
+  while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    error_ = errno;
+    ::close(fd);
+    return;
+  }
+  fd_ = fd;
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 }  // namespace qvDbIo

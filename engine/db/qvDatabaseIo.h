@@ -40,16 +40,50 @@ class HeapBuffer {
 
 enum class ReadResult {
   kOk,
-  kOpenFailed,
-  kSizeFailed,   // the size could not be had, or is below the minimum
-  kTooLarge,     // above what a 32-bit size field can describe
-  kAllocFailed,  // already reported by the heap
-  kReadFailed,   // an error or fewer bytes than the size
+  kOpenFailed,    // `error` says why; ENOENT when there is no such file
+  kStatFailed,
+  kNotRegular,    // a folder, FIFO, device or socket: never read
+  kTooSmall,      // below the minimum size
+  kTooLarge,      // above the maximum size
+  kSizeMismatch,  // not the size the caller expected
+  kAllocFailed,   // already reported by the heap
+  kReadFailed,    // an error, or fewer bytes than the size
 };
 
-// Reads the file at `path` into `out` with one buffer of its size. `error`
-// receives the system error code of a failure (0 when there is none, as
-// for a file below `minSize` bytes).
-ReadResult ReadWholeFile(const std::string& path, size_t minSize, HeapBuffer& out, int& error);
+// What a file must be before a byte of it is read.
+struct SizeRule {
+  uint64_t minSize = 0;
+  uint64_t maxSize = UINT32_MAX;
+  uint64_t expected = kAnySize;  // the exact size, when it is known
+  static constexpr uint64_t kAnySize = UINT64_MAX;
+};
+
+// Reads the file at `path` into `out` with one buffer of its size. The
+// open never blocks (a FIFO in place of the file), and nothing but a
+// regular file within the rule is read. `error` receives the system error
+// code of a failure, or the closest one where the system reported none
+// (EISDIR, EINVAL, ENODATA, EFBIG).
+ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuffer& out, int& error);
+
+// Holds flock() on "<data folder>db.lock": exclusive while a save
+// replaces the files, shared while a load reads them, so that two
+// processes sharing a data folder neither interleave their saves nor read
+// a set half replaced. Taking it blocks until the other side is done.
+class FolderLock {
+ public:
+  enum Mode { kShared, kExclusive };
+  FolderLock(const qvFileBaseApp& app, Mode mode);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // False when the lock file could not be opened or locked; `Error()` says
+  // why. A reader goes on without it (a folder it may not write to).
+  bool Held() const { return fd_ >= 0; }
+  int Error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+};
 
 }  // namespace qvDbIo

@@ -4,8 +4,10 @@
 // buffer, every position must name the start of a folder record, parent
 // chains must end at a volume root, names must be well-formed packed
 // bytes, and each record's flags must agree with its stored widths. Any
-// failure empties the tables and the caller scans instead.
+// failure empties the tables, says why, and the caller scans instead.
+#include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "IQvSearch.h"
@@ -46,6 +48,19 @@ uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
+using Code = qvStatus::Code;
+
+// The reason for a file whose contents are not as the saver writes them.
+qvStatus Malformed(Code code) {
+  const char* part = code == Code::kBadHeader         ? "文件头"
+                     : code == Code::kBadVolumeTable  ? "卷表"
+                     : code == Code::kBadFolderRecord ? "文件夹记录"
+                     : code == Code::kBadFolderLinks  ? "文件夹链接"
+                     : code == Code::kBadFileRecord   ? "文件记录"
+                                                      : "名称";
+  return qvStatus::Error(code, EBADMSG, std::string("数据库文件格式错误(") + part + ")");
+}
+
 bool ReadVolumeTable(const uint8_t* data, Header& h) {
   size_t at = kVolumeTableAt;
   for (int slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
@@ -65,20 +80,23 @@ bool ReadVolumeTable(const uint8_t* data, Header& h) {
 
 // The design's checks in its order, then those that keep every later read
 // inside the buffer: the sections follow each other inside the file.
-bool ReadHeader(const uint8_t* data, size_t size, Header& h) {
-  if (size < kMinHeaderSize) return false;
+qvStatus ReadHeader(const uint8_t* data, size_t size, Header& h) {
+  if (size < kMinHeaderSize) return Malformed(Code::kBadHeader);
   h.headerSize = LoadU32(data + kHeaderSizeAt);
   h.folderOffset = LoadU32(data + kFolderOffsetAt);
   h.fileOffset = LoadU32(data + kFileOffsetAt);
   h.folderCount = LoadU32(data + kFolderCountAt);
   h.fileCount = LoadU32(data + kFileCountAt);
-  if (h.folderCount == 0 || LoadU32(data + kTotalSizeAt) != size || h.headerSize < kMinHeaderSize) return false;
-  if (h.folderOffset < h.headerSize || h.folderOffset - h.headerSize != 4ull * h.folderCount) return false;
+  if (h.folderCount == 0 || LoadU32(data + kTotalSizeAt) != size || h.headerSize < kMinHeaderSize)
+    return Malformed(Code::kBadHeader);
+  if (h.folderOffset < h.headerSize || h.folderOffset - h.headerSize != 4ull * h.folderCount)
+    return Malformed(Code::kBadHeader);
   if (LoadU32(data + kMagic1At) != kMagic1 || LoadU32(data + kMagic2At) != kMagic2 ||
       LoadU32(data + kVersionAt) != kVersion)
-    return false;
-  if (h.headerSize > kMaxHeaderSize || h.fileOffset < h.folderOffset || h.fileOffset > size) return false;
-  return ReadVolumeTable(data, h);
+    return Malformed(Code::kBadHeader);
+  if (h.headerSize > kMaxHeaderSize || h.fileOffset < h.folderOffset || h.fileOffset > size)
+    return Malformed(Code::kBadHeader);
+  return ReadVolumeTable(data, h) ? qvStatus::Ok() : Malformed(Code::kBadVolumeTable);
 }
 
 // Current when every slot holds the same volume as at the save and its
@@ -125,9 +143,17 @@ class IndexLoader {
   IndexLoader(qvFileBaseApp& app, const uint8_t* data, size_t size, const Header& h)
       : app_(app), data_(data), size_(size), h_(h) {}
 
-  bool Run() { return LoadFolders() && LinkFolders() && LoadFiles(); }
+  qvStatus Run() {
+    if (LoadFolders() && LinkFolders() && LoadFiles()) return qvStatus::Ok();
+    return failure_ == Code::kNoMemory ? qvStatus::Error(Code::kNoMemory, ENOMEM, "申请内存失败") : Malformed(failure_);
+  }
 
  private:
+  bool Fail(Code code) {
+    failure_ = code;
+    return false;
+  }
+
   // Folder records, in section order, into the fresh record pool: each
   // lands where the saver's simulation put it. Parents still hold their
   // stored positions.
@@ -138,34 +164,35 @@ class IndexLoader {
     const uint8_t* prev = nullptr;
     uint32_t prevLength = 0;
     for (uint32_t i = 0; i < h_.folderCount; ++i) {
-      if (end - at < kRecordFixedSize) return false;
+      if (end - at < kRecordFixedSize) return Fail(Code::kBadFolderRecord);
       const uint8_t* in = data_ + at;
       DirKey key = LoadU32(in);
       uint32_t word = Load24(in + 8);
       uint32_t p = WordPrefix(word), s = WordSuffix(word), length = p + s;
       if ((word & kFolderReservedMask) || p > prevLength || length > kLengthFieldMax ||
           end - at - kRecordFixedSize < s || !KeySlotHeld(key, h_.held))
-        return false;
+        return Fail(Code::kBadFolderRecord);
       uint32_t size = static_cast<uint32_t>(DirRecord::kHeaderSize) + length;
       uint32_t pos = simulated.Next(size);
       RecordRef ref;
       uint8_t* r = pos == kNoFolder ? nullptr : app_.recordPool.Alloc(size, &ref);
-      if (!r || ref != PosToRef(pos)) return false;
+      if (pos != kNoFolder && !r) return Fail(Code::kNoMemory);
+      if (!r || ref != PosToRef(pos)) return Fail(Code::kBadFolderRecord);
       uint8_t* name = r + DirRecord::kHeaderSize;
       if (p) std::memcpy(name, prev, p);
       std::memcpy(name + p, in + kRecordFixedSize, s);
       bool nonAscii = word & kFolderNonAscii;
-      if (!NameMatches(name, length, nonAscii)) return false;
+      if (!NameMatches(name, length, nonAscii)) return Fail(Code::kBadName);
       StoreU32(r, key);
       StoreU32(r + 4, LoadU32(in + 4));
       StoreU16(r + 8, static_cast<uint16_t>(length | (nonAscii ? DirRecord::kNonAscii : 0)));
-      if (!app_.folderList.Append(r)) return false;
+      if (!app_.folderList.Append(r)) return Fail(Code::kNoMemory);
       starts_.Add(pos);
       prev = name;
       prevLength = length;
       at += kRecordFixedSize + s;
     }
-    return at == end;
+    return at == end || Fail(Code::kBadFolderRecord);
   }
 
   // The key section names every folder once, in strictly ascending key
@@ -181,31 +208,31 @@ class IndexLoader {
     for (uint32_t k = 0; k < n; ++k) {
       uint32_t pos = LoadU32(keys + 4 * k);
       uint32_t i = starts_.IndexOf(pos);
-      if (i == qvFolderStartIndex::kNone || seen[i]) return false;
+      if (i == qvFolderStartIndex::kNone || seen[i]) return Fail(Code::kBadFolderLinks);
       seen[i] = 1;
       uint8_t* r = app_.recordPool.Resolve(PosToRef(pos));
       DirKey key = DirRecord::Key(r);
-      if (k > 0 && key <= prevKey) return false;
+      if (k > 0 && key <= prevKey) return Fail(Code::kBadFolderLinks);
       prevKey = key;
       uint32_t parentPos = DirRecord::Parent(r);
       if (parentPos == kNoFolder) {
-        if (key != RootKey(DirKeySlot(key))) return false;
+        if (key != RootKey(DirKeySlot(key))) return Fail(Code::kBadFolderLinks);
         DirRecord::SetParent(r, kNullRef);
         state[i] = kGood;
       } else {
         uint32_t pi = starts_.IndexOf(parentPos);
-        if (pi == qvFolderStartIndex::kNone) return false;
+        if (pi == qvFolderStartIndex::kNone) return Fail(Code::kBadFolderLinks);
         // A folder and its parent belong to the same volume.
         if (DirKeySlot(DirRecord::Key(app_.recordPool.Resolve(PosToRef(parentPos)))) != DirKeySlot(key))
-          return false;
+          return Fail(Code::kBadFolderLinks);
         DirRecord::SetParent(r, PosToRef(parentPos));
         parent[i] = pi;
       }
-      if (!app_.dirMap.Append(key, PosToRef(pos))) return false;
+      if (!app_.dirMap.Append(key, PosToRef(pos))) return Fail(Code::kNoMemory);
     }
     Resolve(state, parent);
     for (uint8_t s : state)
-      if (s != kGood) return false;
+      if (s != kGood) return Fail(Code::kBadFolderLinks);
     return true;
   }
 
@@ -215,7 +242,7 @@ class IndexLoader {
     const uint8_t* prev = nullptr;
     uint32_t prevLength = 0;
     for (uint32_t j = 0; j < h_.fileCount; ++j) {
-      if (end - at < kRecordFixedSize) return false;
+      if (end - at < kRecordFixedSize) return Fail(Code::kBadFileRecord);
       const uint8_t* in = data_ + at;
       uint32_t flags = LoadU32(in);
       uint32_t parentPos = LoadU32(in + 4);
@@ -223,7 +250,7 @@ class IndexLoader {
       uint32_t p = WordPrefix(word), s = WordSuffix(word), width = WordFileWidth(word), length = p + s;
       if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
           end - at - kRecordFixedSize < s + width || starts_.IndexOf(parentPos) == qvFolderStartIndex::kNone)
-        return false;
+        return Fail(Code::kBadFileRecord);
       const uint8_t* ext = in + kRecordFixedSize + s;
       uint32_t extId = width == 1 ? ext[0] : width == 2 ? LoadU16(ext) : width == 4 ? LoadU32(ext) : 0;
       // The flags are those the scan would give this record: the smallest
@@ -233,27 +260,27 @@ class IndexLoader {
       if ((width && FileRecord::ExtWidthCode(extId) != (flags & FileRecord::kExtWidthMask) >> FileRecord::kExtWidthShift) ||
           icon != ((flags & FileRecord::kIconSlot) != 0) ||
           (length >= FileRecord::kLongNameThreshold) != ((flags & FileRecord::kLongLength) != 0))
-        return false;
+        return Fail(Code::kBadFileRecord);
       bool longLength = flags & FileRecord::kLongLength;
       size_t nameAt = longLength ? 10 : 9;
       uint8_t* r = app_.recordPool.Alloc(nameAt + length + width + (icon ? 4 : 0));
-      if (!r) return false;
+      if (!r) return Fail(Code::kNoMemory);
       uint8_t* name = r + nameAt;
       if (p) std::memcpy(name, prev, p);
       std::memcpy(name + p, in + kRecordFixedSize, s);
-      if (!NameMatches(name, length, (flags & FileRecord::kNonAscii) != 0)) return false;
+      if (!NameMatches(name, length, (flags & FileRecord::kNonAscii) != 0)) return Fail(Code::kBadName);
       StoreU32(r, flags);
       StoreU32(r + 4, PosToRef(parentPos));
       if (longLength) StoreU16(r + 8, static_cast<uint16_t>(length));
       else r[8] = static_cast<uint8_t>(length);
       std::memcpy(name + length, ext, width);
       if (icon) FileRecord::SetIconSlot(r, -1);
-      if (!app_.fileList.Append(r)) return false;
+      if (!app_.fileList.Append(r)) return Fail(Code::kNoMemory);
       prev = name;
       prevLength = length;
       at += kRecordFixedSize + s + width;
     }
-    return at == end;
+    return at == end || Fail(Code::kBadFileRecord);
   }
 
   qvFileBaseApp& app_;
@@ -261,46 +288,64 @@ class IndexLoader {
   size_t size_;
   const Header& h_;
   qvFolderStartIndex starts_;
+  Code failure_ = Code::kOk;
 };
 
 }  // namespace
 
-bool LoadIndexImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
+qvStatus LoadIndexImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
   // Positions are places in a fresh record pool; and whatever happens,
-  // a false leaves empty tables.
+  // a refusal leaves empty tables.
   app.ClearIndex();
   Header h;
-  if (!ReadHeader(data, size, h) || !IsCurrent(h, app.volumes)) return false;
+  qvStatus status = ReadHeader(data, size, h);
+  if (!status.ok()) return status;
+  if (!IsCurrent(h, app.volumes)) return qvStatus::Error(Code::kStale, 0, "数据库已过期");
   IndexLoader loader(app, data, size, h);
-  if (!loader.Run()) {
+  status = loader.Run();
+  if (!status.ok()) {
     app.ClearIndex();
-    return false;
+    return status;
   }
   for (int slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
     app.volumes.nextUsn[slot] = h.volumes[slot].held ? h.volumes[slot].nextUsn : 0;
-  return true;
+  return status;
 }
 
-bool LoadIndex(qvFileBaseApp& app, IQvSearchNotify* sink) {
+qvStatus LoadIndex(qvFileBaseApp& app, IQvSearchNotify* sink, const qvSavedSet& set) {
   if (sink) sink->OnStatus(-1, "正在加载数据库...");
   app.ClearIndex();
   qvDbIo::HeapBuffer buffer(app.heap);
   int error = 0;
-  switch (qvDbIo::ReadWholeFile(qvDbIo::DataFilePath(app, kIndexFileName), kMinHeaderSize, buffer, error)) {
-    case qvDbIo::ReadResult::kOk:
-      return LoadIndexImage(app, buffer.Data(), buffer.Size());
-    case qvDbIo::ReadResult::kSizeFailed:
-      ShowErrorBox("获取文件大小失败:%d", error);
-      return false;
-    case qvDbIo::ReadResult::kReadFailed:
-      ShowErrorBox("读文件失败:%d", error);
-      return false;
-    case qvDbIo::ReadResult::kOpenFailed:  // the normal first start
-    case qvDbIo::ReadResult::kTooLarge:    // cannot match its 32-bit size field
-    case qvDbIo::ReadResult::kAllocFailed:  // reported by the heap
-      return false;
+  using R = qvDbIo::ReadResult;
+  R read = qvDbIo::ReadWholeFile(set.Path(app, kIndexFileName),
+                                 set.Rule(qvDbSeal::kIndexFile, kMinHeaderSize, UINT32_MAX), buffer, error);
+  switch (read) {
+    case R::kOk:
+      break;
+    case R::kOpenFailed:
+      // No file is the normal first start; any other failure is a reason.
+      if (error == ENOENT) return qvStatus::Error(Code::kNotFound, error, "没有数据库文件");
+      return qvStatus::Error(Code::kIoError, error, "读文件失败");
+    case R::kStatFailed:
+    case R::kNotRegular:
+    case R::kTooSmall:
+    case R::kTooLarge:
+      return qvStatus::Error(read == R::kNotRegular ? Code::kNotRegularFile
+                             : read == R::kTooSmall ? Code::kTooSmall
+                             : read == R::kTooLarge ? Code::kTooLarge
+                                                    : Code::kIoError,
+                             error, "获取文件大小失败");
+    case R::kSizeMismatch:
+      return qvStatus::Error(Code::kMismatch, error, "ntfsqs.db与seal.db不符(不是同一次保存的文件，或已损坏)");
+    case R::kAllocFailed:
+      return qvStatus::Error(Code::kNoMemory, error, "申请内存失败");
+    case R::kReadFailed:
+      return qvStatus::Error(Code::kIoError, error, "读文件失败");
   }
-  return false;
+  qvStatus status = set.Check(qvDbSeal::kIndexFile, buffer.Data(), buffer.Size(), kIndexFileName);
+  if (!status.ok()) return status;
+  return LoadIndexImage(app, buffer.Data(), buffer.Size());
 }
 
 }  // namespace qvDatabase

@@ -1,4 +1,5 @@
-// Saving the index to "ntfsqs.db" and "ext.db" at shutdown.
+// Saving the index at shutdown: "ntfsqs.db", "ext.db", "extcase.db" and
+// the seal that binds them.
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,10 +9,12 @@
 
 #include "qvDatabase.h"
 #include "qvDatabaseChains.h"
+#include "qvDatabaseCommit.h"
 #include "qvDatabaseFormat.h"
 #include "qvDatabaseIo.h"
 #include "qvDatabasePosMap.h"
 #include "qvErrorBox.h"
+#include "qvExtCaseFile.h"
 #include "qvFileBaseApp.h"
 #include "qvWriteMgr.h"
 
@@ -275,35 +278,67 @@ bool BuildIndexImage(const qvFileBaseApp& app, CWriteMgr& out) {
          PatchU32(out, kFileCountAt, static_cast<uint32_t>(files));
 }
 
-// The two files only make sense together: extension ids are given anew by
-// every scan. The old index goes first, so that a failure or a crash part
-// way leaves no index that could be read against the wrong dictionary; the
-// next start then scans.
-bool SaveIndex(qvFileBaseApp& app) {
+namespace {
+
+// The generation after the newest one in the folder, so that a set can
+// be told from every earlier one.
+uint64_t NextGeneration(const qvFileBaseApp& app) {
+  uint64_t newest = 0;
+  for (auto which : {qvSavedSet::kCurrent, qvSavedSet::kPrevious}) {
+    qvSavedSet set = qvSavedSet::Open(app, which);
+    if (set.SealStatus().ok() && set.Seal().generation > newest) newest = set.Seal().generation;
+  }
+  return newest + 1;
+}
+
+qvDbSeal::FileSum SumOf(const CWriteMgr& out) {
+  qvDbSeal::Checksum sum;
+  out.ForEachChunk([&](const uint8_t* data, size_t n) { sum.Update(data, n); });
+  return {out.Total(), sum.Final()};
+}
+
+}  // namespace
+
+// The files only make sense together (extension ids are given anew by
+// every scan), so they are written as one sealed set beside the old one
+// and switched in; a failure keeps the old set.
+qvStatus SaveIndex(qvFileBaseApp& app) {
+  using Code = qvStatus::Code;
   CWriteMgr index(app.heap);
   CWriteMgr ext(app.heap);
+  CWriteMgr extCase(app.heap);
+  CWriteMgr seal(app.heap);
+  qvStatus status;
   if (!BuildIndexImage(app, index)) {
-    ShowErrorBox("写入数据库文件失败:%d", errno);
-    return false;
+    status = qvStatus::Error(errno == EFBIG ? Code::kCannotStore : Code::kNoMemory, errno, "写入数据库文件失败");
+  } else if (!BuildExtImage(app, ext)) {
+    status = qvStatus::Error(Code::kNoMemory, ENOMEM, "写入扩展名文件失败");
+  } else if (!qvExtCaseFile::BuildImage(app, extCase)) {
+    status = qvStatus::Error(Code::kNoMemory, ENOMEM, "写入扩展名大小写文件extcase.db失败");
+  } else {
+    qvDbIo::FolderLock lock(app, qvDbIo::FolderLock::kExclusive);
+    if (!lock.Held()) {
+      status = qvStatus::Error(Code::kLocked, lock.Error(), "锁定数据文件夹失败");
+    } else {
+      qvDbSeal::Seal sums;
+      sums.generation = NextGeneration(app);
+      sums.files[qvDbSeal::kIndexFile] = SumOf(index);
+      sums.files[qvDbSeal::kExtFile] = SumOf(ext);
+      sums.files[qvDbSeal::kExtCaseFile] = SumOf(extCase);
+      uint8_t sealBytes[qvDbSeal::kSize];
+      qvDbSeal::Build(sums, sealBytes);
+      seal.Append(sealBytes, sizeof sealBytes);
+      const qvDbCommit::NewFile files[] = {
+          {kIndexFileName, &index, "写入数据库文件失败"},
+          {kExtFileName, &ext, "写入扩展名文件失败"},
+          {qvExtCaseFile::kFileName, &extCase, "写入扩展名大小写文件extcase.db失败"},
+          {qvDbSeal::kFileName, &seal, "写入数据库文件失败"},
+      };
+      status = qvDbCommit::Replace(app, files, 4);
+    }
   }
-  if (!BuildExtImage(app, ext)) {
-    ShowErrorBox("写入扩展名文件失败:%d", ENOMEM);
-    return false;
-  }
-  std::string indexPath = qvDbIo::DataFilePath(app, kIndexFileName);
-  if (::unlink(indexPath.c_str()) != 0 && errno != ENOENT) {
-    ShowErrorBox("写入数据库文件失败:%d", errno);
-    return false;
-  }
-  if (!ext.WriteToFile(qvDbIo::DataFilePath(app, kExtFileName))) {
-    ShowErrorBox("写入扩展名文件失败:%d", errno);
-    return false;
-  }
-  if (!index.WriteToFile(indexPath)) {
-    ShowErrorBox("写入数据库文件失败:%d", errno);
-    return false;
-  }
-  return true;
+  if (!status.ok()) ShowErrorBox("%s", status.text().c_str());
+  return status;
 }
 
 }  // namespace qvDatabase

@@ -1,9 +1,9 @@
+// u32 magic, u32 count, then per entry, in ascending list position:
+// u32 position in the file list | u16 length in units | the units.
 #include "qvExtCaseFile.h"
 
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "qvDatabaseIo.h"
@@ -15,79 +15,111 @@ namespace qvExtCaseFile {
 
 namespace {
 
-constexpr char kName[] = "extcase.db";
 constexpr uint32_t kMagic = 0x43455651;  // "QVEC"
+constexpr size_t kEntryFixedSize = 4 + 2;
+// An entry per file at most: a bigger file is not read.
+constexpr uint64_t kMaxFileSize = 256u << 20;
 
-template <typename Fn>
-void ForEachFile(qvFileBaseApp& app, Fn&& fn) {
+template <typename App, typename Fn>
+void ForEachFile(App& app, Fn&& fn) {
   uint32_t index = 0;
   for (size_t p = 0; p < app.fileList.PageCount(); ++p) {
-    RecordPage* page = app.fileList.Page(p);
+    auto* page = app.fileList.Page(p);
     for (uint32_t s = page->first; s < page->end; ++s) fn(index++, page->slots[s]);
   }
 }
 
-}  // namespace
+using Code = qvStatus::Code;
 
-// u32 magic, u32 count, then per file: u32 position in the file list,
-// u16 length in units, the units.
-bool Save(qvFileBaseApp& app) {
-  std::string path = qvDbIo::DataFilePath(app, kName);
-  if (app.extCase.Size() == 0) {
-    std::remove(path.c_str());
-    return true;
-  }
-  CWriteMgr out(app.heap);
-  out.AppendU32(kMagic);
-  out.AppendU32(0);
-  uint32_t count = 0;
-  ForEachFile(app, [&](uint32_t index, const uint8_t* record) {
-    const qvString* real = app.extCase.Get(record);
-    if (!real || real->size() > 0xFFFF) return;
-    uint16_t length = static_cast<uint16_t>(real->size());
-    out.AppendU32(index);
-    out.Append(&length, 2);
-    out.Append(real->data(), real->size() * sizeof(qvChar));
-    ++count;
-  });
-  out.Patch(4, &count, 4);
-  return out.WriteToFile(path);
+qvStatus Refuse(qvFileBaseApp& app, Code code, int error) {
+  app.ClearIndex();
+  return qvStatus::Error(code, error, "读扩展名大小写文件extcase.db失败");
 }
 
-void Load(qvFileBaseApp& app) {
+}  // namespace
+
+bool BuildImage(const qvFileBaseApp& app, CWriteMgr& out) {
+  if (!out.AppendU32(kMagic) || !out.AppendU32(0)) return false;
+  uint32_t count = 0;
+  bool ok = true;
+  ForEachFile(app, [&](uint32_t index, const uint8_t* record) {
+    const qvString* real = app.extCase.Get(record);
+    if (!ok || !real || real->size() > 0xFFFF) return;
+    uint16_t length = static_cast<uint16_t>(real->size());
+    ok = out.AppendU32(index) && out.Append(&length, 2) && out.Append(real->data(), real->size() * sizeof(qvChar));
+    ++count;
+  });
+  return ok && out.Patch(4, &count, 4);
+}
+
+qvStatus LoadImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
   app.extCase.Clear();
-  std::ifstream in(qvDbIo::DataFilePath(app, kName), std::ios::binary);
-  if (!in) return;
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t at = 0;
-  auto take = [&](void* dst, size_t n) {
-    if (bytes.size() - at < n) return false;
-    std::memcpy(dst, bytes.data() + at, n);
-    at += n;
-    return true;
-  };
-  uint32_t magic = 0, count = 0;
-  if (!take(&magic, 4) || magic != kMagic || !take(&count, 4)) return;
-  uint32_t index = 0;
-  uint16_t length = 0;
-  bool more = count > 0 && take(&index, 4) && take(&length, 2);
+  if (size < 8 || LoadU32(data) != kMagic) return Refuse(app, Code::kBadExtCaseFile, EBADMSG);
+  uint32_t count = LoadU32(data + 4);
+  size_t at = 8;
+  bool bad = false;
   qvString text;
   ForEachFile(app, [&](uint32_t position, const uint8_t* record) {
-    while (more && index < position) more = false;  // positions ascend; anything else ends the file
-    if (!more || index != position) return;
-    text.resize(length);
-    if (!take(text.data(), length * sizeof(qvChar))) {
-      more = false;
+    if (bad || count == 0) return;
+    if (size - at < kEntryFixedSize) {
+      bad = true;
       return;
     }
+    uint32_t index = LoadU32(data + at);
+    if (index < position) bad = true;  // positions ascend, and each names a file
+    if (index != position) return;
+    uint16_t length = LoadU16(data + at + 4);
+    if (size - at - kEntryFixedSize < length * sizeof(qvChar)) {
+      bad = true;
+      return;
+    }
+    text.resize(length);
+    for (uint16_t i = 0; i < length; ++i) text[i] = LoadU16(data + at + kEntryFixedSize + 2 * i);
     // Only the case may differ from the record's own extension.
     const qvChar* own = FileRecord::HasExtension(record) ? app.extTable.Text(FileRecord::ExtId(record)) : nullptr;
     bool same = own && qvStrLen(own) == text.size();
     for (size_t i = 0; same && i < text.size(); ++i) same = qvFoldUnit(text[i]) == own[i];
-    if (same) app.extCase.Set(record, text.data(), text.size());
-    uint32_t previous = index;
-    more = --count > 0 && take(&index, 4) && take(&length, 2) && index > previous;
+    if (!same) {
+      bad = true;
+      return;
+    }
+    app.extCase.Set(record, text.data(), text.size());
+    at += kEntryFixedSize + length * sizeof(qvChar);
+    --count;
   });
+  if (bad || count != 0 || at != size) return Refuse(app, Code::kBadExtCaseFile, EBADMSG);
+  return qvStatus::Ok();
+}
+
+qvStatus Load(qvFileBaseApp& app, const qvSavedSet& set) {
+  app.extCase.Clear();
+  qvDbIo::HeapBuffer buffer(app.heap);
+  int error = 0;
+  using R = qvDbIo::ReadResult;
+  R read = qvDbIo::ReadWholeFile(set.Path(app, kFileName), set.Rule(qvDbSeal::kExtCaseFile, 0, kMaxFileSize),
+                                 buffer, error);
+  switch (read) {
+    case R::kOk:
+      break;
+    case R::kSizeMismatch: {
+      app.ClearIndex();
+      return qvStatus::Error(Code::kMismatch, error, "extcase.db与seal.db不符(不是同一次保存的文件，或已损坏)");
+    }
+    case R::kNotRegular:
+      return Refuse(app, Code::kNotRegularFile, error);
+    case R::kTooLarge:
+      return Refuse(app, Code::kTooLarge, error);
+    case R::kAllocFailed:
+      return Refuse(app, Code::kNoMemory, error);
+    default:
+      return Refuse(app, Code::kIoError, error);
+  }
+  qvStatus status = set.Check(qvDbSeal::kExtCaseFile, buffer.Data(), buffer.Size(), kFileName);
+  if (!status.ok()) {
+    app.ClearIndex();
+    return status;
+  }
+  return LoadImage(app, buffer.Data(), buffer.Size());
 }
 
 }  // namespace qvExtCaseFile

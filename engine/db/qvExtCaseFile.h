@@ -1,18 +1,28 @@
 // "extcase.db": the real case of the extensions that are not lower-case
-// (photo.JPG), beside the two database files. Their format has no room for
-// it, and readers of those files need not know this one: a missing or bad
-// "extcase.db" only shows such extensions lower-case.
+// (photo.JPG), beside the two database files, whose format has no room for
+// it. Part of the sealed set: written by every save, empty or not, and
+// read with the index.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
+#include "qvSavedSet.h"
+#include "qvStatus.h"
+
+class CWriteMgr;
 class qvFileBaseApp;
 
 namespace qvExtCaseFile {
 
-// Writes the file for the file list as it is now (before the index is
-// saved, which rewrites records in place).
-bool Save(qvFileBaseApp& app);
-// Reads it after a successful load: entries are matched to the loaded
-// file list by position and checked against each record's extension.
-void Load(qvFileBaseApp& app);
+constexpr const char* kFileName = "extcase.db";
+
+// The file's contents for the file list as it is now.
+bool BuildImage(const qvFileBaseApp& app, CWriteMgr& out);
+// Reads it after a successful load of the index and its dictionary:
+// entries are matched to the loaded file list by position and must agree
+// with each record's extension. On failure the whole index is emptied.
+qvStatus Load(qvFileBaseApp& app, const qvSavedSet& set);
+qvStatus LoadImage(qvFileBaseApp& app, const uint8_t* data, size_t size);
 
 }  // namespace qvExtCaseFile

@@ -12,7 +12,6 @@
 #include "qvDatabase.h"
 #include "qvDatabaseFormat.h"
 #include "qvDatabaseIo.h"
-#include "qvErrorBox.h"
 #include "qvFileBaseApp.h"
 #include "qvWriteMgr.h"
 
@@ -120,41 +119,53 @@ bool FillTable(ExtTable& table, const std::vector<StoredEntry>& entries) {
   return true;
 }
 
-bool Discard(qvFileBaseApp& app) {
+using Code = qvStatus::Code;
+
+// Every failure of the dictionary drops the loaded index with it.
+qvStatus Discard(qvFileBaseApp& app, Code code, int error, const char* what = "读扩展名文件失败") {
   app.ClearIndex();
-  return false;
+  return qvStatus::Error(code, error, what);
 }
+
+// No dictionary the engine builds comes near this; a bigger file is not read.
+constexpr uint64_t kMaxExtFileSize = 256u << 20;
 
 }  // namespace
 
-bool LoadExtImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
+qvStatus LoadExtImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
   std::vector<StoredEntry> entries;
-  if (!ParseEntries(data, size, entries) || !FilesFit(app, static_cast<uint32_t>(entries.size())) ||
-      !FillTable(app.extTable, entries))
-    return Discard(app);
-  return true;
+  if (!ParseEntries(data, size, entries)) return Discard(app, Code::kBadExtensionFile, EINVAL);
+  if (!FilesFit(app, static_cast<uint32_t>(entries.size()))) return Discard(app, Code::kExtensionMissing, EINVAL);
+  if (!FillTable(app.extTable, entries)) return Discard(app, Code::kNoMemory, ENOMEM, "申请内存失败");
+  return qvStatus::Ok();
 }
 
-bool ReadExtensionFile(qvFileBaseApp& app) {
+qvStatus ReadExtensionFile(qvFileBaseApp& app, const qvSavedSet& set) {
   qvDbIo::HeapBuffer buffer(app.heap);
   int error = 0;
-  switch (qvDbIo::ReadWholeFile(qvDbIo::DataFilePath(app, qvDbFormat::kExtFileName), 0, buffer, error)) {
-    case qvDbIo::ReadResult::kOk:
+  using R = qvDbIo::ReadResult;
+  R read = qvDbIo::ReadWholeFile(set.Path(app, qvDbFormat::kExtFileName),
+                                 set.Rule(qvDbSeal::kExtFile, 0, kMaxExtFileSize), buffer, error);
+  switch (read) {
+    case R::kOk:
       break;
-    case qvDbIo::ReadResult::kAllocFailed:  // reported by the heap
-      return Discard(app);
-    case qvDbIo::ReadResult::kTooLarge:
-      error = EFBIG;
-      [[fallthrough]];
+    case R::kAllocFailed:
+      return Discard(app, Code::kNoMemory, error, "申请内存失败");
+    case R::kSizeMismatch:
+      return Discard(app, Code::kMismatch, error, "ext.db与seal.db不符(不是同一次保存的文件，或已损坏)");
+    case R::kNotRegular:
+      return Discard(app, Code::kNotRegularFile, error);
+    case R::kTooLarge:
+      return Discard(app, Code::kTooLarge, error);
     default:
-      ShowErrorBox("读扩展名文件失败:%d", error);
-      return Discard(app);
+      return Discard(app, Code::kIoError, error);
   }
-  if (!LoadExtImage(app, buffer.Data(), buffer.Size())) {
-    ShowErrorBox("读扩展名文件失败:%d", EINVAL);
-    return false;
+  qvStatus status = set.Check(qvDbSeal::kExtFile, buffer.Data(), buffer.Size(), qvDbFormat::kExtFileName);
+  if (!status.ok()) {
+    app.ClearIndex();
+    return status;
   }
-  return true;
+  return LoadExtImage(app, buffer.Data(), buffer.Size());
 }
 
 bool BuildExtImage(const qvFileBaseApp& app, CWriteMgr& out) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 CWriteMgr::CWriteMgr(qvHeap& heap) : heap_(heap) {
@@ -55,9 +54,8 @@ bool CWriteMgr::Patch(size_t offset, const void* bytes, size_t n) {
   return true;
 }
 
-bool CWriteMgr::WriteToFile(const std::string& path) const {
-  std::string temp = path + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool CWriteMgr::WriteSynced(const std::string& path) const {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   bool ok = true;
   for (size_t i = 0; i < count_ && ok; ++i) {
@@ -81,13 +79,6 @@ bool CWriteMgr::WriteToFile(const std::string& path) const {
     ok = false;
     saved = errno;
   }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    errno = saved;
-  }
+  errno = saved;
   return ok;
 }

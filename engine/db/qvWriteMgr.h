@@ -24,10 +24,16 @@ class CWriteMgr {
   bool Patch(size_t offset, const void* bytes, size_t n);
   size_t Total() const { return total_; }
 
-  // Writes every chunk to `path`: to a temporary file beside it, synced and
-  // then renamed into place, so that a crash or a full disk never leaves a
-  // truncated file where a good one stood. Returns false with errno set.
-  bool WriteToFile(const std::string& path) const;
+  // Writes every chunk to `path` (created or truncated) and syncs it to
+  // the disk. Returns false with errno set; a partial file may remain.
+  // Saves write beside the files they replace (qvDatabaseCommit.h).
+  bool WriteSynced(const std::string& path) const;
+
+  // Calls fn(bytes, n) for the data in order, chunk by chunk.
+  template <typename Fn>
+  void ForEachChunk(Fn&& fn) const {
+    for (size_t i = 0; i < count_; ++i) fn(chunks_[i]->data, kChunkSize - chunks_[i]->freeBytes);
+  }
 
  private:
   struct Chunk {

@@ -10,16 +10,21 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "qvDatabase.h"
+#include "qvDatabaseSeal.h"
 #include "qvErrorBox.h"
 #include "qvFileBaseApp.h"
 #include "qvNameCodec.h"
 #include "qvStreamScan.h"
 #include "qvStreamVolumeSource.h"
+
+// Reasons print as their numbers in test failures.
+inline void PrintTo(qvStatus::Code code, std::ostream* os) { *os << "reason " << static_cast<int>(code); }
 
 namespace dbtest {
 
@@ -321,6 +326,24 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The current set of saved files in the app's data folder.
+inline qvSavedSet CurrentSet(const qvFileBaseApp& app) { return qvSavedSet::Open(app, qvSavedSet::kCurrent); }
+
+// Writes "seal.db" for the files in `dir` as they are now, for tests that
+// make or change a file by hand and mean its contents to be judged.
+inline void Reseal(const std::string& dir) {
+  qvDbSeal::Seal seal;
+  seal.generation = 1;
+  const char* names[] = {"ntfsqs.db", "ext.db", "extcase.db"};
+  for (int f = 0; f < qvDbSeal::kFileCount; ++f) {
+    std::vector<uint8_t> bytes = ReadFile(dir + "/" + names[f]);
+    seal.files[f] = qvDbSeal::SumOf(bytes.data(), bytes.size());
+  }
+  std::vector<uint8_t> out(qvDbSeal::kSize);
+  qvDbSeal::Build(seal, out.data());
+  WriteFile(dir + "/seal.db", out);
 }
 
 // Collects the error texts shown while it lives.

@@ -14,6 +14,7 @@
 using namespace dbtest;
 using namespace std::string_literals;
 using E = qvStreamVolumeSource;
+using Code = qvStatus::Code;
 
 namespace {
 
@@ -59,7 +60,7 @@ TEST(DatabaseFormat, SaverWritesTheDocumentedBytes) {
                {E::Folder(16, 5, u"Program Files"), E::Folder(17, 5, u"Program Files (x86)"),
                 E::File(18, 16, u"a.exe"), E::File(19, 17, u"readme"), E::File(20, 5, u"notes.TXT")}}});
   std::time_t before = std::time(nullptr);
-  ASSERT_TRUE(qvDatabase::SaveIndex(*app));
+  ASSERT_TRUE(qvDatabase::SaveIndex(*app).ok());
   std::time_t after = std::time(nullptr);
   std::vector<uint8_t> db = ReadFile(dir.Path("ntfsqs.db"));
   ASSERT_GE(db.size(), 44u);
@@ -111,7 +112,7 @@ TEST(DatabaseFormat, PrefixLengthsCountBytes) {
                {E::Folder(16, 5, u"Program Files"), E::Folder(17, 5, u"Program Files (x86)"),
                 E::Folder(18, 5, u"x\u4E00"), E::Folder(19, 18, u"x\u4E01"), E::Folder(20, 19, u"zeta")}}});
   Picture saved = Take(*app);
-  ASSERT_TRUE(qvDatabase::SaveIndex(*app));
+  ASSERT_TRUE(qvDatabase::SaveIndex(*app).ok());
   std::vector<SavedFolder> f = FolderSection(ReadFile(dir.Path("ntfsqs.db")));
   ASSERT_EQ(f.size(), 6u);
   EXPECT_EQ(f[0].p, 0u);  // the first record has nothing before it
@@ -129,8 +130,7 @@ TEST(DatabaseFormat, PrefixLengthsCountBytes) {
   app.reset();
   auto loaded = NewApp(dir.Path());
   Discover(*loaded, {{0, "C:/", 7, 0, 0, {}}});
-  ASSERT_TRUE(qvDatabase::LoadIndex(*loaded, nullptr));
-  ASSERT_TRUE(qvDatabase::ReadExtensionFile(*loaded));
+  ASSERT_TRUE(qvDatabase::LoadSavedIndex(*loaded, nullptr).ok());
   EXPECT_EQ(Take(*loaded), saved);
   EXPECT_EQ(Take(*loaded).folders[4].name, Packed(u"x\u4E01"));
 }
@@ -183,8 +183,8 @@ TEST(DatabaseFormat, HandWrittenDatabaseLoads) {
   std::vector<uint8_t> ext = BuildExt(HandMadeExts(70001));
   auto app = NewApp();
   Discover(*app, HandMadeVolumes());
-  ASSERT_TRUE(qvDatabase::LoadIndexImage(*app, db.data(), db.size()));
-  ASSERT_TRUE(qvDatabase::LoadExtImage(*app, ext.data(), ext.size()));
+  ASSERT_TRUE(qvDatabase::LoadIndexImage(*app, db.data(), db.size()).ok());
+  ASSERT_TRUE(qvDatabase::LoadExtImage(*app, ext.data(), ext.size()).ok());
   Picture pic = Take(*app);
 
   std::vector<Picture::Folder> folders = {
@@ -217,41 +217,42 @@ TEST(DatabaseFormat, HandWrittenDatabaseLoads) {
 TEST(DatabaseFormat, HandWrittenDatabaseWithAnyFieldWrongIsRefused) {
   struct Case {
     const char* what;
+    Code why;
     void (*change)(HandDb&);
   };
   const Case cases[] = {
-      {"prefix longer than the previous name", [](HandDb& d) { d.folders[2].p = 3; }},
-      {"first record with a prefix", [](HandDb& d) { d.folders[0].p = 1; }},
-      {"reserved bits of a folder word", [](HandDb& d) { d.folders[2].top = 0x200000; }},
-      {"non-ASCII bit on an ASCII name", [](HandDb& d) { d.folders[2].top = 0x100000; }},
-      {"non-ASCII name without its bit", [](HandDb& d) { d.folders[3].top = 0; }},
-      {"wide unit cut by the end of the name", [](HandDb& d) { d.folders[4].suffix = "\x01"; }},
-      {"marker other than 0x81", [](HandDb& d) { d.folders[3].suffix = "\x82\x00\x4E"s; }},
-      {"ASCII unit in three bytes", [](HandDb& d) { d.folders[3].suffix = "\x81\x41\x00"s; }},
-      {"parent position inside a record", [](HandDb& d) { d.folders[2].parentPos = 13; }},
-      {"parent position past the last record", [](HandDb& d) { d.folders[2].parentPos = 72; }},
-      {"parent position with an offset above 4095", [](HandDb& d) { d.files[0].parentPos = 0x00001000; }},
-      {"parent position in another block", [](HandDb& d) { d.files[0].parentPos = 0x00010000; }},
-      {"parent cycle", [](HandDb& d) { d.folders[3].parentPos = 55; }},
-      {"folder its own parent", [](HandDb& d) { d.folders[2].parentPos = 24; }},
-      {"parent on another volume", [](HandDb& d) { d.folders[2].parentPos = 0; }},
-      {"root without the root number", [](HandDb& d) { d.folders[2].parentPos = 0xFFFFFFFF; }},
-      {"folder of a volume the table does not hold", [](HandDb& d) { d.folders[2].key = 0x10000010; }},
-      {"keys not ascending", [](HandDb& d) { std::swap(d.keySection[1], d.keySection[2]); }},
-      {"a folder named twice in the key section", [](HandDb& d) { d.keySection[2] = 38; }},
-      {"duplicate keys", [](HandDb& d) { d.folders[4].key = 0x11; }},
-      {"key section position inside a record", [](HandDb& d) { d.keySection[4] = 25; }},
-      {"key section one entry short", [](HandDb& d) { d.keySection.pop_back(); }},
-      {"extension width 3", [](HandDb& d) { d.files[1].width = 3; }},
-      {"width disagrees with the flags", [](HandDb& d) { d.files[1].width = 2; }},
-      {"id wider than needed", [](HandDb& d) { d.files[2].extId = 200; }},
-      {"icon slot bit on a non-built-in id", [](HandDb& d) { d.files[1].flags |= 0x08000000; }},
-      {"built-in id without the icon slot bit", [](HandDb& d) { d.files[0].flags &= ~0x08000000u; }},
-      {"long-length bit on a short name", [](HandDb& d) { d.files[0].flags |= 0x40000000; }},
-      {"long name without the long-length bit", [](HandDb& d) { d.files[3].flags &= ~0x40000000u; }},
-      {"file name prefix longer than the previous one", [](HandDb& d) { d.files[2].p = 3; }},
-      {"file non-ASCII bit missing", [](HandDb& d) { d.files[4].flags &= ~0x80000000u; }},
-      {"name of 1024 bytes",
+      {"prefix longer than the previous name", Code::kBadFolderRecord, [](HandDb& d) { d.folders[2].p = 3; }},
+      {"first record with a prefix", Code::kBadFolderRecord, [](HandDb& d) { d.folders[0].p = 1; }},
+      {"reserved bits of a folder word", Code::kBadFolderRecord, [](HandDb& d) { d.folders[2].top = 0x200000; }},
+      {"non-ASCII bit on an ASCII name", Code::kBadName, [](HandDb& d) { d.folders[2].top = 0x100000; }},
+      {"non-ASCII name without its bit", Code::kBadName, [](HandDb& d) { d.folders[3].top = 0; }},
+      {"wide unit cut by the end of the name", Code::kBadName, [](HandDb& d) { d.folders[4].suffix = "\x01"; }},
+      {"marker other than 0x81", Code::kBadName, [](HandDb& d) { d.folders[3].suffix = "\x82\x00\x4E"s; }},
+      {"ASCII unit in three bytes", Code::kBadName, [](HandDb& d) { d.folders[3].suffix = "\x81\x41\x00"s; }},
+      {"parent position inside a record", Code::kBadFolderLinks, [](HandDb& d) { d.folders[2].parentPos = 13; }},
+      {"parent position past the last record", Code::kBadFolderLinks, [](HandDb& d) { d.folders[2].parentPos = 72; }},
+      {"parent position with an offset above 4095", Code::kBadFileRecord, [](HandDb& d) { d.files[0].parentPos = 0x00001000; }},
+      {"parent position in another block", Code::kBadFileRecord, [](HandDb& d) { d.files[0].parentPos = 0x00010000; }},
+      {"parent cycle", Code::kBadFolderLinks, [](HandDb& d) { d.folders[3].parentPos = 55; }},
+      {"folder its own parent", Code::kBadFolderLinks, [](HandDb& d) { d.folders[2].parentPos = 24; }},
+      {"parent on another volume", Code::kBadFolderLinks, [](HandDb& d) { d.folders[2].parentPos = 0; }},
+      {"root without the root number", Code::kBadFolderLinks, [](HandDb& d) { d.folders[2].parentPos = 0xFFFFFFFF; }},
+      {"folder of a volume the table does not hold", Code::kBadFolderRecord, [](HandDb& d) { d.folders[2].key = 0x10000010; }},
+      {"keys not ascending", Code::kBadFolderLinks, [](HandDb& d) { std::swap(d.keySection[1], d.keySection[2]); }},
+      {"a folder named twice in the key section", Code::kBadFolderLinks, [](HandDb& d) { d.keySection[2] = 38; }},
+      {"duplicate keys", Code::kBadFolderLinks, [](HandDb& d) { d.folders[4].key = 0x11; }},
+      {"key section position inside a record", Code::kBadFolderLinks, [](HandDb& d) { d.keySection[4] = 25; }},
+      {"key section one entry short", Code::kBadHeader, [](HandDb& d) { d.keySection.pop_back(); }},
+      {"extension width 3", Code::kBadFileRecord, [](HandDb& d) { d.files[1].width = 3; }},
+      {"width disagrees with the flags", Code::kBadFileRecord, [](HandDb& d) { d.files[1].width = 2; }},
+      {"id wider than needed", Code::kBadFileRecord, [](HandDb& d) { d.files[2].extId = 200; }},
+      {"icon slot bit on a non-built-in id", Code::kBadFileRecord, [](HandDb& d) { d.files[1].flags |= 0x08000000; }},
+      {"built-in id without the icon slot bit", Code::kBadFileRecord, [](HandDb& d) { d.files[0].flags &= ~0x08000000u; }},
+      {"long-length bit on a short name", Code::kBadFileRecord, [](HandDb& d) { d.files[0].flags |= 0x40000000; }},
+      {"long name without the long-length bit", Code::kBadFileRecord, [](HandDb& d) { d.files[3].flags &= ~0x40000000u; }},
+      {"file name prefix longer than the previous one", Code::kBadFileRecord, [](HandDb& d) { d.files[2].p = 3; }},
+      {"file non-ASCII bit missing", Code::kBadName, [](HandDb& d) { d.files[4].flags &= ~0x80000000u; }},
+      {"name of 1024 bytes", Code::kBadFileRecord,
        [](HandDb& d) {
          d.files[3].suffix.assign(1023, 'x');
          d.files[4] = {0x40000068, 12, 1023, "x", 0, 0};
@@ -263,38 +264,39 @@ TEST(DatabaseFormat, HandWrittenDatabaseWithAnyFieldWrongIsRefused) {
     std::vector<uint8_t> db = hand.Build();
     auto app = NewApp();
     Discover(*app, HandMadeVolumes());
-    EXPECT_FALSE(qvDatabase::LoadIndexImage(*app, db.data(), db.size())) << c.what;
+    EXPECT_EQ(qvDatabase::LoadIndexImage(*app, db.data(), db.size()).code(), c.why) << c.what;
     EXPECT_TRUE(TablesEmpty(*app)) << c.what;
   }
   // And the untouched file loads, so each refusal above is the change's.
   std::vector<uint8_t> db = HandMadeIndex().Build();
   auto app = NewApp();
   Discover(*app, HandMadeVolumes());
-  EXPECT_TRUE(qvDatabase::LoadIndexImage(*app, db.data(), db.size()));
+  EXPECT_TRUE(qvDatabase::LoadIndexImage(*app, db.data(), db.size()).ok());
 }
 
 TEST(DatabaseFormat, HeaderAndSectionSizesAreChecked) {
   const std::vector<uint8_t> good = HandMadeIndex().Build();
   struct Case {
     const char* what;
+    Code why;
     size_t at;
     uint32_t value;
   };
   const uint32_t total = static_cast<uint32_t>(good.size());
   const Case cases[] = {
-      {"total size", 0, total + 1},
-      {"header size below 70", 4, 69},
-      {"folder offset not header + 4 per folder", 8, 44 + 26 + 32 + 24},
-      {"file offset before the folder section ends", 12, 0},
-      {"file offset past the end", 12, total + 1},
-      {"magic 1", 16, 0xD0DBC7E1},
-      {"magic 2", 20, 0xC7E0D0DA},
-      {"version", 24, 0x01000002},
-      {"folder count 0", 28, 0},
-      {"more folders than records", 28, 6},
-      {"more files than records", 32, 6},
-      {"fewer files than records", 32, 4},
-      {"volume table entry neither 0 nor 1", 44, 2},
+      {"total size", Code::kBadHeader, 0, total + 1},
+      {"header size below 70", Code::kBadHeader, 4, 69},
+      {"folder offset not header + 4 per folder", Code::kBadHeader, 8, 44 + 26 + 32 + 24},
+      {"file offset before the folder section ends", Code::kBadHeader, 12, 0},
+      {"file offset past the end", Code::kBadHeader, 12, total + 1},
+      {"magic 1", Code::kBadHeader, 16, 0xD0DBC7E1},
+      {"magic 2", Code::kBadHeader, 20, 0xC7E0D0DA},
+      {"version", Code::kBadHeader, 24, 0x01000002},
+      {"folder count 0", Code::kBadHeader, 28, 0},
+      {"more folders than records", Code::kBadHeader, 28, 6},
+      {"more files than records", Code::kBadFileRecord, 32, 6},
+      {"fewer files than records", Code::kBadFileRecord, 32, 4},
+      {"volume table entry neither 0 nor 1", Code::kBadVolumeTable, 44, 2},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> db = good;
@@ -302,13 +304,13 @@ TEST(DatabaseFormat, HeaderAndSectionSizesAreChecked) {
     else std::memcpy(db.data() + c.at, &c.value, 4);
     auto app = NewApp();
     Discover(*app, HandMadeVolumes());
-    EXPECT_FALSE(qvDatabase::LoadIndexImage(*app, db.data(), db.size())) << c.what;
+    EXPECT_EQ(qvDatabase::LoadIndexImage(*app, db.data(), db.size()).code(), c.why) << c.what;
     EXPECT_TRUE(TablesEmpty(*app)) << c.what;
   }
-  auto refused = [](std::vector<uint8_t> db, const char* what) {
+  auto refused = [](std::vector<uint8_t> db, Code why, const char* what) {
     auto app = NewApp();
     Discover(*app, HandMadeVolumes());
-    EXPECT_FALSE(qvDatabase::LoadIndexImage(*app, db.data(), db.size())) << what;
+    EXPECT_EQ(qvDatabase::LoadIndexImage(*app, db.data(), db.size()).code(), why) << what;
   };
   auto add = [](std::vector<uint8_t>& db, size_t at, uint32_t n) {
     uint32_t v;
@@ -320,11 +322,11 @@ TEST(DatabaseFormat, HeaderAndSectionSizesAreChecked) {
   std::vector<uint8_t> longer = good;
   longer.push_back(0);
   add(longer, 0, 1);
-  refused(longer, "trailing byte");
+  refused(longer, Code::kBadFileRecord, "trailing byte");
   // Four bytes between the volume table and the key section, with every
   // size and offset moved to agree: the header is the volume table alone.
   std::vector<uint8_t> padded = good;
   padded.insert(padded.begin() + 102, 4, 0);
   for (size_t at : {0, 4, 8, 12}) add(padded, at, 4);
-  refused(padded, "padded header");
+  refused(padded, Code::kBadVolumeTable, "padded header");
 }

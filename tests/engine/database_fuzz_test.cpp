@@ -33,10 +33,20 @@ const Seed& SavedSeed() {
     TempDir dir;
     auto app = NewApp(dir.Path());
     Scan(*app, SeedVolumes());
-    if (!qvDatabase::SaveIndex(*app)) throw std::runtime_error("save failed");
+    if (!qvDatabase::SaveIndex(*app).ok()) throw std::runtime_error("save failed");
     return Seed{ReadFile(dir.Path("ntfsqs.db")), ReadFile(dir.Path("ext.db"))};
   }();
   return seed;
+}
+
+// A damaged file is refused as malformed: never as stale, which would
+// hide the damage, nor with a reason of the file system.
+bool MalformedReason(qvStatus::Code code) {
+  using C = qvStatus::Code;
+  for (C c : {C::kBadHeader, C::kBadVolumeTable, C::kBadFolderRecord, C::kBadFolderLinks, C::kBadFileRecord,
+              C::kBadName, C::kBadExtensionFile, C::kExtensionMissing})
+    if (code == c) return true;
+  return false;
 }
 
 // Loads the bytes into a fresh index; returns whether they were taken.
@@ -44,15 +54,20 @@ const Seed& SavedSeed() {
 bool LoadChecked(const std::vector<uint8_t>& index, const std::vector<uint8_t>* ext) {
   auto app = NewApp();
   Discover(*app, SeedVolumes());
-  if (!qvDatabase::LoadIndexImage(*app, index.data(), index.size())) {
+  qvStatus status = qvDatabase::LoadIndexImage(*app, index.data(), index.size());
+  if (!status.ok()) {
     EXPECT_TRUE(TablesEmpty(*app));
+    // A changed journal id or position makes a well-formed file stale.
+    EXPECT_TRUE(MalformedReason(status.code()) || status.code() == qvStatus::Code::kStale) << status.text();
     return false;
   }
   std::string wrong = CheckLoaded(*app, false);
   EXPECT_EQ(wrong, "");
   if (!ext) return true;
-  if (!qvDatabase::LoadExtImage(*app, ext->data(), ext->size())) {
+  status = qvDatabase::LoadExtImage(*app, ext->data(), ext->size());
+  if (!status.ok()) {
     EXPECT_TRUE(TablesEmpty(*app));
+    EXPECT_TRUE(MalformedReason(status.code())) << status.text();
     return false;
   }
   EXPECT_EQ(CheckLoaded(*app, true), "");

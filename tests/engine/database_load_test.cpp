@@ -1,16 +1,18 @@
 // Loading from the data folder: the currency test per volume slot, the
-// size and read checks with their messages, and "ext.db".
+// size and read checks with their reasons and messages, and "ext.db".
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "database_fixture.h"
 #include "engine_fixture.h"
 
 using namespace dbtest;
 using E = qvStreamVolumeSource;
+using Code = qvStatus::Code;
 
 namespace {
 
@@ -23,18 +25,20 @@ std::vector<VolumeSpec> TwoVolumes() {
 void SaveIndexOf(const std::vector<VolumeSpec>& volumes, const std::string& folder) {
   auto app = NewApp(folder);
   Scan(*app, volumes);
-  ASSERT_TRUE(qvDatabase::SaveIndex(*app));
+  ASSERT_TRUE(qvDatabase::SaveIndex(*app).ok());
 }
 
-// Loads with the volumes as discovery finds them now.
-bool LoadWith(const std::vector<VolumeSpec>& now, const std::string& folder) {
+// Loads with the volumes as discovery finds them now; the reason is
+// reported as the engine reports it.
+qvStatus LoadWith(const std::vector<VolumeSpec>& now, const std::string& folder) {
   auto app = NewApp(folder);
   Discover(*app, now);
-  bool ok = qvDatabase::LoadIndex(*app, nullptr);
-  if (!ok) {
+  qvStatus status = qvDatabase::LoadIndex(*app, nullptr, CurrentSet(*app));
+  if (!status.ok()) {
     EXPECT_TRUE(TablesEmpty(*app));
   }
-  return ok;
+  qvDatabase::ReportDropped(status);
+  return status;
 }
 
 }  // namespace
@@ -44,27 +48,27 @@ TEST(DatabaseLoad, CurrentOnlyForTheSameVolumesAndJournals) {
   SaveIndexOf(TwoVolumes(), dir.Path());
   ErrorCapture errors;
   std::vector<VolumeSpec> now = TwoVolumes();
-  EXPECT_TRUE(LoadWith(now, dir.Path()));
+  EXPECT_TRUE(LoadWith(now, dir.Path()).ok());
 
   std::vector<VolumeSpec> dGone = {now[0]};
-  EXPECT_FALSE(LoadWith(dGone, dir.Path()));
+  EXPECT_EQ(LoadWith(dGone, dir.Path()).code(), Code::kStale);
   std::vector<VolumeSpec> eAdded = now;
   eAdded.push_back({2, "E:/", 0xE0E0, 0, 0, {}});
-  EXPECT_FALSE(LoadWith(eAdded, dir.Path()));
+  EXPECT_EQ(LoadWith(eAdded, dir.Path()).code(), Code::kStale);
   std::vector<VolumeSpec> newJournal = now;
   newJournal[1].journalId = 0xD0D1;
-  EXPECT_FALSE(LoadWith(newJournal, dir.Path()));
+  EXPECT_EQ(LoadWith(newJournal, dir.Path()).code(), Code::kStale);
   std::vector<VolumeSpec> moved = now;  // D's volume now in slot 2
   moved[1].slot = 2;
-  EXPECT_FALSE(LoadWith(moved, dir.Path()));
+  EXPECT_EQ(LoadWith(moved, dir.Path()).code(), Code::kStale);
 
   // The journal must still hold the saved position (2000 for D).
   std::vector<VolumeSpec> wrapped = now;
   wrapped[1].firstUsn = 2001;
-  EXPECT_FALSE(LoadWith(wrapped, dir.Path()));
+  EXPECT_EQ(LoadWith(wrapped, dir.Path()).code(), Code::kStale);
   std::vector<VolumeSpec> justHeld = now;
   justHeld[1].firstUsn = 2000;
-  EXPECT_TRUE(LoadWith(justHeld, dir.Path()));
+  EXPECT_TRUE(LoadWith(justHeld, dir.Path()).ok());
   EXPECT_TRUE(errors.texts.empty());  // staleness is silent
 }
 
@@ -77,7 +81,7 @@ TEST(DatabaseLoad, SavedPositionsReplaceTheDiscoveredOnes) {
   Discover(*app, now);
   app->volumes.nextUsn[7] = 77;  // a slot without an entry gets 0
   RecordingSink sink;
-  ASSERT_TRUE(qvDatabase::LoadIndex(*app, &sink));
+  ASSERT_TRUE(qvDatabase::LoadIndex(*app, &sink, CurrentSet(*app)).ok());
   EXPECT_EQ(app->volumes.nextUsn[0], 1000);
   EXPECT_EQ(app->volumes.nextUsn[1], 2000);
   EXPECT_EQ(app->volumes.nextUsn[7], 0);
@@ -90,7 +94,7 @@ TEST(DatabaseLoad, FileSizeAndReadChecks) {
   std::string path = dir.Path("ntfsqs.db");
   {
     ErrorCapture errors;
-    EXPECT_FALSE(LoadWith({}, dir.Path()));  // no file: the normal first start
+    EXPECT_EQ(LoadWith({}, dir.Path()).code(), Code::kNotFound);  // no file: the normal first start
     EXPECT_TRUE(errors.texts.empty());
   }
   // 70 bytes: a header with an empty volume table, but no folders.
@@ -98,24 +102,28 @@ TEST(DatabaseLoad, FileSizeAndReadChecks) {
   std::vector<uint8_t> header = empty.Build();
   ASSERT_EQ(header.size(), 70u);
   WriteFile(path, header);
+  Reseal(dir.Path());
   {
     ErrorCapture errors;
-    EXPECT_FALSE(LoadWith({}, dir.Path()));
-    EXPECT_TRUE(errors.texts.empty());  // past the size test, refused silently
+    qvStatus status = LoadWith({}, dir.Path());
+    EXPECT_EQ(status.code(), Code::kBadHeader);  // past the size test
+    EXPECT_EQ(errors.texts, std::vector<std::string>{"数据库文件格式错误(文件头):" + std::to_string(EBADMSG)});
   }
-  header.pop_back();
-  WriteFile(path, header);
-  {
+  // Too short to be an index: the reason is the size, not "no error".
+  for (size_t size : {size_t{69}, size_t{0}}) {
+    header.resize(size);
+    WriteFile(path, header);
+    Reseal(dir.Path());
     ErrorCapture errors;
-    EXPECT_FALSE(LoadWith({}, dir.Path()));
-    EXPECT_EQ(errors.texts, std::vector<std::string>{"获取文件大小失败:0"});
+    EXPECT_EQ(LoadWith({}, dir.Path()).code(), Code::kTooSmall) << size;
+    EXPECT_EQ(errors.texts, std::vector<std::string>{"获取文件大小失败:" + std::to_string(ENODATA)}) << size;
   }
   ::unlink(path.c_str());
   ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);  // something that has no file size
   {
     ErrorCapture errors;
-    EXPECT_FALSE(LoadWith({}, dir.Path()));
-    EXPECT_EQ(errors.texts, std::vector<std::string>{"获取文件大小失败:22"});
+    EXPECT_EQ(LoadWith({}, dir.Path()).code(), Code::kNotRegularFile);
+    EXPECT_EQ(errors.texts, std::vector<std::string>{"获取文件大小失败:" + std::to_string(EISDIR)});
   }
 }
 
@@ -127,29 +135,33 @@ TEST(DatabaseLoad, ExtensionFileIsNeededAndChecked) {
     ErrorCapture errors;
     auto app = NewApp(dir.Path());
     Discover(*app, TwoVolumes());
-    bool ok = qvDatabase::LoadIndex(*app, nullptr) && qvDatabase::ReadExtensionFile(*app);
-    if (!ok) {
-    EXPECT_TRUE(TablesEmpty(*app));
-  }
+    qvStatus status = qvDatabase::LoadSavedIndex(*app, nullptr);
+    if (!status.ok()) {
+      EXPECT_TRUE(TablesEmpty(*app));
+    }
+    qvDatabase::ReportDropped(status);
     *texts = errors.texts;
-    return ok;
+    return status;
   };
   std::vector<std::string> texts;
-  EXPECT_TRUE(loadBoth(&texts));
+  EXPECT_TRUE(loadBoth(&texts).ok());
 
   ::unlink(dir.Path("ext.db").c_str());
-  EXPECT_FALSE(loadBoth(&texts));
+  EXPECT_EQ(loadBoth(&texts).code(), Code::kIoError);
   EXPECT_EQ(texts, std::vector<std::string>{"读扩展名文件失败:2"});
 
   // ini and jpg are ids 4 and 5: a dictionary without id 5 cannot serve
   // the loaded files.
   std::vector<HandExt> short4 = BuiltinExts();
-  short4.push_back({4, -3, u"ini"});
+  short4.insert(short4.begin() + 3, {4, -3, u"ini"});  // in text order, between ico and lnk
   WriteFile(dir.Path("ext.db"), BuildExt(short4));
-  EXPECT_FALSE(loadBoth(&texts));
+  EXPECT_EQ(loadBoth(&texts).code(), Code::kMismatch);  // not the file of that save
+  Reseal(dir.Path());
+  EXPECT_EQ(loadBoth(&texts).code(), Code::kExtensionMissing);
   EXPECT_EQ(texts, std::vector<std::string>{"读扩展名文件失败:22"});
   WriteFile(dir.Path("ext.db"), ext);
-  EXPECT_TRUE(loadBoth(&texts));
+  Reseal(dir.Path());
+  EXPECT_TRUE(loadBoth(&texts).ok());
 }
 
 TEST(DatabaseLoad, ExtensionFileContents) {
@@ -161,7 +173,7 @@ TEST(DatabaseLoad, ExtensionFileContents) {
   good.push_back({5, -2, u""});  // "name." has the empty extension, sorted first
   good.push_back({4, 12345, u"zip"});
   std::rotate(good.begin(), good.end() - 2, good.end() - 1);
-  ASSERT_TRUE(load(BuildExt(good), *app));
+  ASSERT_TRUE(load(BuildExt(good), *app).ok());
   EXPECT_EQ(app->extTable.Count(), 6u);
   EXPECT_EQ(app->extTable.Sorted(0).id, 5u);
   EXPECT_EQ(app->extTable.Icon(5), -2);
@@ -210,7 +222,7 @@ TEST(DatabaseLoad, ExtensionFileContents) {
   for (const Case& c : cases) {
     auto fresh = NewApp();
     fresh->extTable.FindOrAdd(std::u16string(u"kept").data(), 4);
-    EXPECT_FALSE(load(c.bytes, *fresh)) << c.what;
+    EXPECT_EQ(load(c.bytes, *fresh).code(), Code::kBadExtensionFile) << c.what;
     EXPECT_TRUE(TablesEmpty(*fresh)) << c.what;
   }
 }
@@ -225,7 +237,7 @@ TEST(DatabaseLoad, LargeExtensionFileGrowsTheTable) {
   }
   std::sort(exts.begin(), exts.end(), [](const HandExt& a, const HandExt& b) { return a.text < b.text; });
   std::vector<uint8_t> bytes = BuildExt(exts);
-  ASSERT_TRUE(qvDatabase::LoadExtImage(*app, bytes.data(), bytes.size()));
+  ASSERT_TRUE(qvDatabase::LoadExtImage(*app, bytes.data(), bytes.size()).ok());
   EXPECT_EQ(app->extTable.Count(), 600u);
   EXPECT_EQ(app->extTable.Capacity(), 664u);
   EXPECT_EQ(app->extTable.Find(u"x599", 4), 599);

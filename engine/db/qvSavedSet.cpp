@@ -1,0 +1,52 @@
+#include "qvSavedSet.h"
+
+#include <cerrno>
+
+#include "qvFileBaseApp.h"
+
+qvSavedSet qvSavedSet::Open(const qvFileBaseApp& app, Which which) {
+  qvSavedSet set;
+  set.suffix_ = which == kCurrent ? "" : ".prev";
+  qvDbIo::HeapBuffer buffer(const_cast<qvFileBaseApp&>(app).heap);
+  int error = 0;
+  qvDbIo::SizeRule rule;
+  rule.maxSize = qvDbSeal::kSize;
+  using R = qvDbIo::ReadResult;
+  switch (qvDbIo::ReadWholeFile(set.Path(app, qvDbSeal::kFileName), rule, buffer, error)) {
+    case R::kOk:
+      if (!qvDbSeal::Parse(buffer.Data(), buffer.Size(), set.seal_))
+        set.sealStatus_ = qvStatus::Error(qvStatus::Code::kBadSeal, EBADMSG, "数据库校验文件seal.db已损坏");
+      break;
+    case R::kOpenFailed:
+      if (error == ENOENT) {
+        set.sealStatus_ = qvStatus::Error(qvStatus::Code::kNoSeal, ENOENT, "数据库缺少校验文件seal.db");
+        break;
+      }
+      [[fallthrough]];
+    default:
+      set.sealStatus_ = qvStatus::Error(qvStatus::Code::kBadSeal, error, "读数据库校验文件seal.db失败");
+      break;
+  }
+  return set;
+}
+
+std::string qvSavedSet::Path(const qvFileBaseApp& app, const char* name) const {
+  return qvDbIo::DataFilePath(app, name) + suffix_;
+}
+
+qvDbIo::SizeRule qvSavedSet::Rule(qvDbSeal::File file, uint64_t minSize, uint64_t maxSize) const {
+  qvDbIo::SizeRule rule;
+  rule.minSize = minSize;
+  rule.maxSize = maxSize;
+  // A file of another size cannot be the sealed one: it is not even read.
+  if (sealStatus_.ok()) rule.expected = seal_.files[file].size;
+  return rule;
+}
+
+qvStatus qvSavedSet::Check(qvDbSeal::File file, const uint8_t* data, size_t size, const char* name) const {
+  if (!sealStatus_.ok()) return sealStatus_;
+  if (!(qvDbSeal::SumOf(data, size) == seal_.files[file]))
+    return qvStatus::Error(qvStatus::Code::kMismatch, EBADMSG,
+                           std::string(name) + "与seal.db不符(不是同一次保存的文件，或已损坏)");
+  return qvStatus::Ok();
+}
