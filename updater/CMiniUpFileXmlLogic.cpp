@@ -77,9 +77,9 @@ void StoreChild(CMiniUpFileParse* entry, const xmlNode* child) {
     if (NameIsNoCase(child, b.name)) entry->*b.field = Flag(TextOf(child));
   if (NameIsNoCase(child, "Length")) entry->m_Length = qvUpText::ParseNumber(TextOf(child));
   if (NameIsNoCase(child, "FileDateLow"))
-    entry->m_FileDate.dwLowDateTime = static_cast<uint32_t>(qvUpText::ParseNumber(TextOf(child)));
+    entry->m_FileDate.dwLowDateTime = qvUpText::ParseUnsigned32(TextOf(child));
   if (NameIsNoCase(child, "FileDateHigh"))
-    entry->m_FileDate.dwHighDateTime = static_cast<uint32_t>(qvUpText::ParseNumber(TextOf(child)));
+    entry->m_FileDate.dwHighDateTime = qvUpText::ParseUnsigned32(TextOf(child));
 }
 
 // A single ordinary name that a file system can hold: not empty, not "."

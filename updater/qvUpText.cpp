@@ -157,4 +157,17 @@ int32_t ParseNumber(std::string_view text) {
   return value > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(value);
 }
 
+uint32_t ParseUnsigned32(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  if (i < text.size() && text[i] == '-') return static_cast<uint32_t>(ParseNumber(text));
+  if (i < text.size() && text[i] == '+') ++i;
+  uint64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (value > std::numeric_limits<uint32_t>::max()) value = std::numeric_limits<uint32_t>::max();
+  }
+  return static_cast<uint32_t>(value);
+}
+
 }  // namespace qvUpText

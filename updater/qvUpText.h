@@ -32,4 +32,9 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // beyond the signed 32-bit range saturate.
 int32_t ParseNumber(std::string_view text);
 
+// The halves of a file time, which the manifest writer writes unsigned:
+// the same reading, but values up to 4294967295 are kept; a negative
+// value keeps its 32-bit pattern.
+uint32_t ParseUnsigned32(std::string_view text);
+
 }  // namespace qvUpText

@@ -175,6 +175,12 @@ TEST(ManifestWriter, RealFilesWrittenAndReadBackKeepEveryField) {
   WriteAll(dir / names[2], PeWithVersion());
   WriteAll(dir / names[3], "");
   WriteAll(dir / names[4], "euro");
+  // A last-write time whose low half has its top bit set.
+  struct timespec late[2] = {{0, UTIME_OMIT}, {1700000000, 429496729}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir / names[4]).c_str(), late, 0), 0);
+  CMiniUpFileParse probe(dir / names[4]);
+  ASSERT_TRUE(probe.ReadLocalInfo());
+  ASSERT_GE(probe.m_FileDate.dwLowDateTime, 0x80000000u);
   CMiniUpFileXmlLogic writer(UpdaterFolders{dir.Path(), dir.Path(), dir.Path()});
   writer.SetBaseUrl("http://h");
   for (const std::string& name : names) ASSERT_TRUE(writer.AddLocalFile(dir / name)) << name;

@@ -77,11 +77,17 @@ TEST(ManifestRead, NumbersAreSigned32BitReadsThatSaturate) {
   EXPECT_EQ(qvUpText::ParseNumber("abc"), 0);
   EXPECT_EQ(qvUpText::ParseNumber(std::string(5000, '9')), 2147483647);
   auto entries = Load("<r>" + FileElement({{"FileName", "a"}, {"Length", "4294967295"}, {"FileDateLow", "12abc"},
-                                           {"FileDateHigh", "-1"}}) + "</r>");
-  ASSERT_EQ(entries.size(), 1u);
+                                           {"FileDateHigh", "-1"}}) +
+                      FileElement({{"FileName", "b"}, {"Length", "12abc"}, {"FileDateLow", "4294967295"},
+                                   {"FileDateHigh", "99999999999"}}) + "</r>");
+  ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0]->m_Length, 2147483647);
   EXPECT_EQ(entries[0]->m_FileDate.dwLowDateTime, 12u);
   EXPECT_EQ(entries[0]->m_FileDate.dwHighDateTime, 0xFFFFFFFFu);
+  EXPECT_EQ(entries[1]->m_Length, 12);
+  // The file time's halves are written unsigned, and read back whole.
+  EXPECT_EQ(entries[1]->m_FileDate.dwLowDateTime, 4294967295u);
+  EXPECT_EQ(entries[1]->m_FileDate.dwHighDateTime, 4294967295u);
 }
 
 TEST(ManifestRead, TargetPathsComeFromInstallDirAndLocalPath) {
