@@ -10,6 +10,7 @@
 #include "qvDatabaseIo.h"
 #include "qvFileBaseApp.h"
 #include "qvNameCodec.h"
+#include "qvSavedSet.h"
 #include "qvWriteMgr.h"
 
 namespace qvDbCommit {
@@ -46,14 +47,16 @@ bool Exists(const std::string& path) {
 class Commit {
  public:
   Commit(const qvFileBaseApp& app, const NewFile* files, size_t count)
-      : files_(files), count_(count), folder_(qvNameCodec::EncodeToString(app.dataFolder)) {}
+      : app_(app), files_(files), count_(count), folder_(qvNameCodec::EncodeToString(app.dataFolder)) {}
 
   qvStatus Run() {
     for (size_t i = 0; i < count_; ++i) {
       Step("write", files_[i].name);
       if (!files_[i].contents->WriteSynced(Path(files_[i].name, ".tmp"))) return Fail(i);
     }
-    if (!Exists(Path(kMarker))) {
+    // A marker left by a save cut short: its ".prev" set is the one to
+    // keep, unless that save got all its files in place before it ended.
+    if (!Exists(Path(kMarker)) || CurrentIsWhole()) {
       for (size_t i = 0; i < count_; ++i)
         if (!KeepOld(files_[i].name)) return Fail(i);
       Step("mark", kMarker);
@@ -77,6 +80,21 @@ class Commit {
 
  private:
   std::string Path(const char* name, const char* suffix = "") const { return folder_ + name + suffix; }
+
+  bool CurrentIsWhole() const {
+    qvSavedSet set = qvSavedSet::Open(app_, qvSavedSet::kCurrent);
+    if (!set.SealStatus().ok()) return false;
+    const char* names[qvDbSeal::kFileCount] = {"ntfsqs.db", "ext.db", "extcase.db"};
+    for (int f = 0; f < qvDbSeal::kFileCount; ++f) {
+      qvDbIo::HeapBuffer buffer(const_cast<qvFileBaseApp&>(app_).heap);
+      int error = 0;
+      if (qvDbIo::ReadWholeFile(Path(names[f]), set.Rule(static_cast<qvDbSeal::File>(f), 0, UINT32_MAX), buffer,
+                                error) != qvDbIo::ReadResult::kOk ||
+          !set.Check(static_cast<qvDbSeal::File>(f), buffer.Data(), buffer.Size(), names[f]).ok())
+        return false;
+    }
+    return true;
+  }
 
   // The old file under its second name; nothing to keep when it is not
   // there (a first save).
@@ -124,6 +142,7 @@ class Commit {
     return qvStatus::Error(qvStatus::Code::kIoError, error, files_[i].failText);
   }
 
+  const qvFileBaseApp& app_;
   const NewFile* files_;
   size_t count_;
   std::string folder_;

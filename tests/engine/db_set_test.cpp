@@ -209,7 +209,26 @@ TEST(DatabaseSet, SaveKilledAtAnyStepLeavesAWholeSet) {
     if (kill == steps) {
       EXPECT_EQ(loaded, pb);
     }
-    // The next save finds what the killed one left, and completes.
+    // A second save of the old state, killed half way through its renames,
+    // finds what the first left: the next load is the set the first left
+    // or the old state again, never an older one.
+    pid_t again = fork();
+    ASSERT_GE(again, 0);
+    if (again == 0) {
+      auto old = NewApp(dir.Path());
+      Scan(*old, StateA());
+      int renames = 0;
+      qvDbCommit::SetStepHook([&](const char* step, const char*) {
+        if (std::string(step) == "rename" && ++renames == 2) ::kill(::getpid(), SIGKILL);
+      });
+      qvDatabase::SaveIndex(*old);
+      _exit(0);
+    }
+    ASSERT_EQ(waitpid(again, &status, 0), again);
+    Picture second;
+    ASSERT_TRUE(Load(dir.Path(), &second).ok()) << kill;
+    EXPECT_TRUE(second == loaded || second == pa) << kill;
+    // The next save finds what the killed ones left, and completes.
     ASSERT_TRUE(qvDatabase::SaveIndex(*app).ok()) << kill;
     ASSERT_TRUE(Load(dir.Path(), &loaded).ok()) << kill;
     EXPECT_EQ(loaded, pb) << kill;
