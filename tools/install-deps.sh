@@ -24,6 +24,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           # completions in their test
           debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream scdoc librsvg2-bin
           zsh fish
+          # clang and its sanitizer and fuzzer runtimes for tools/run-fuzz.sh
+          # (the saved index's readers under libFuzzer)
+          clang libclang-rt-14-dev
           ${QV_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do

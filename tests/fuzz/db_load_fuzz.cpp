@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return a;
   }();
   DiscoverFromInput(*app, data, size);
-  if (qvDatabase::LoadIndexImage(*app, data, size)) {
+  if (qvDatabase::LoadIndexImage(*app, data, size).ok()) {
     std::string wrong = dbtest::CheckLoaded(*app, false);
     if (!wrong.empty()) {
       std::fprintf(stderr, "loaded tables do not hold together: %s\n", wrong.c_str());

@@ -1,0 +1,61 @@
+// libFuzzer target for the database pair: the input is a "ntfsqs.db" and
+// an "ext.db" (a u32 length of the first, then both). The index's own
+// volume table is taken as what discovery found, so that inputs reach the
+// sections and then the dictionary. Whatever is taken must hold together;
+// whatever is refused leaves empty tables and gives a reason.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "database_fixture.h"
+
+namespace {
+
+void DiscoverFromInput(qvFileBaseApp& app, const uint8_t* data, size_t size) {
+  app.volumes.Clear();
+  size_t at = 44;
+  for (int slot = 0; slot < QV_VOLUME_SLOTS && at < size; ++slot) {
+    if (data[at++] != 1) continue;
+    if (size - at < 16) return;
+    uint64_t journal;
+    std::memcpy(&journal, data + at, 8);
+    at += 16;
+    app.volumes.indexed[slot] = true;
+    app.volumes.journalId[slot] = journal;
+    app.volumes.firstUsn[slot] = INT64_MIN;
+  }
+}
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "%s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static qvFileBaseApp* app = [] {
+    auto* a = new qvFileBaseApp();
+    a->extTable.Reset();
+    return a;
+  }();
+  if (size < 4) return 0;
+  uint32_t indexSize;
+  std::memcpy(&indexSize, data, 4);
+  if (indexSize > size - 4) return 0;
+  const uint8_t* index = data + 4;
+  const uint8_t* ext = index + indexSize;
+  size_t extSize = size - 4 - indexSize;
+  DiscoverFromInput(*app, index, indexSize);
+  qvStatus status = qvDatabase::LoadIndexImage(*app, index, indexSize);
+  if (status.ok()) status = qvDatabase::LoadExtImage(*app, ext, extSize);
+  if (status.ok()) {
+    if (!dbtest::CheckLoaded(*app, true).empty()) Fail("loaded tables do not hold together");
+  } else {
+    if (!dbtest::TablesEmpty(*app)) Fail("a refused load left records behind");
+    if (status.text().empty()) Fail("a refusal without a reason");
+  }
+  app->ClearIndex();
+  return 0;
+}
