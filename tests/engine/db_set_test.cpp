@@ -14,6 +14,7 @@
 #include <random>
 
 #include "database_fixture.h"
+#include "engine_fixture.h"
 #include "qvDatabaseCommit.h"
 
 using namespace dbtest;
@@ -319,4 +320,25 @@ TEST(DatabaseSet, SavesOfTwoProcessesDoNotInterleave) {
   ASSERT_TRUE(Load(dir.Path(), &loaded).ok());
   EXPECT_TRUE(loaded == pa || loaded == pb);
   ExpectNoLeftovers(dir.Path());
+}
+
+// What a program needs for its exit status: the engine saves on request
+// and answers the failure's system error code after showing its reason.
+TEST(DatabaseSet, EngineAnswersWhySaveFailed) {
+  TempDir dir;
+  RecordingSink sink;
+  auto* engine = MakeEngine({MakeVolume("/", {E::File(16, 5, u"a.txt")})}, &sink, dir.Path());
+  ASSERT_NE(engine, nullptr);
+  auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+  EXPECT_EQ(config->QueryValue("save"), 0);
+  EXPECT_TRUE(Exists(dir.Path("seal.db")));
+  ASSERT_EQ(::unlink(dir.Path("db.lock").c_str()), 0);
+  ASSERT_EQ(::mkdir(dir.Path("db.lock").c_str(), 0700), 0);
+  {
+    ErrorCapture errors;
+    EXPECT_EQ(config->QueryValue("save"), EISDIR);
+    EXPECT_EQ(errors.texts, std::vector<std::string>{"锁定数据文件夹失败:" + std::to_string(EISDIR)});
+  }
+  config->SetOption("no_save", "1");
+  engine->Release();
 }
