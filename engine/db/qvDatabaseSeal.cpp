@@ -38,8 +38,8 @@ void Checksum::Update(const uint8_t* data, size_t n) {
     }
   }
   for (; n >= 8; data += 8, n -= 8) Mix(Get64(data));
-  std::memcpy(pending_, data, n);
-  pendingBytes_ = n;
+  if (n) std::memcpy(pending_ + pendingBytes_, data, n);  // data may be null when n is 0
+  pendingBytes_ += n;
 }
 
 uint64_t Checksum::Final() const {
