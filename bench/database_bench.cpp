@@ -73,7 +73,7 @@ class SavedIndex {
     scan.BeginVolume(0, u"/");
     scan.AddEntries(stream.data(), stream.size());
     scan.EndVolume();
-    if (!scan.Finish() || !qvDatabase::SaveIndex(*app_)) throw std::runtime_error("building the index failed");
+    if (!scan.Finish() || !qvDatabase::SaveIndex(*app_).ok()) throw std::runtime_error("building the index failed");
   }
   ~SavedIndex() {
     nftw(
@@ -108,7 +108,7 @@ BENCHMARK(BM_BuildImages)->Unit(benchmark::kMillisecond)->Iterations(5);
 void BM_Save(benchmark::State& state) {
   SavedIndex& index = SavedIndex::Get();
   for (auto _ : state)
-    if (!qvDatabase::SaveIndex(index.App())) state.SkipWithError("save failed");
+    if (!qvDatabase::SaveIndex(index.App()).ok()) state.SkipWithError("save failed");
   ReportSizes(state, index);
 }
 BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond)->Iterations(5);
@@ -122,7 +122,7 @@ void BM_Load(benchmark::State& state) {
     app->ClearIndex();
     Discover(*app);
     state.ResumeTiming();
-    if (!qvDatabase::LoadIndex(*app, nullptr) || !qvDatabase::ReadExtensionFile(*app))
+    if (!qvDatabase::LoadSavedIndex(*app, nullptr).ok())
       state.SkipWithError("load failed");
   }
   ReportSizes(state, index);
@@ -136,7 +136,7 @@ void BM_LoadImage(benchmark::State& state) {
   app->extTable.Reset();
   qvDbIo::HeapBuffer buffer(app->heap);
   int error = 0;
-  if (qvDbIo::ReadWholeFile(index.Path("ntfsqs.db"), 0, buffer, error) != qvDbIo::ReadResult::kOk) {
+  if (qvDbIo::ReadWholeFile(index.Path("ntfsqs.db"), qvDbIo::SizeRule{}, buffer, error) != qvDbIo::ReadResult::kOk) {
     state.SkipWithError("read failed");
     return;
   }
@@ -145,7 +145,7 @@ void BM_LoadImage(benchmark::State& state) {
     app->ClearIndex();
     Discover(*app);
     state.ResumeTiming();
-    if (!qvDatabase::LoadIndexImage(*app, buffer.Data(), buffer.Size())) state.SkipWithError("load failed");
+    if (!qvDatabase::LoadIndexImage(*app, buffer.Data(), buffer.Size()).ok()) state.SkipWithError("load failed");
   }
   ReportSizes(state, index);
 }

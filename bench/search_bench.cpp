@@ -52,7 +52,6 @@ void Search(benchmark::State& state, const char16_t* query, const char16_t* filt
 
 template <bool Files>
 size_t MemchrList(RecordList& list) {
-  std::lock_guard<std::mutex> guard(list.Lock());
   size_t found = 0;
   for (size_t p = 0; p < list.PageCount(); ++p) {
     const RecordPage* page = list.Page(p);

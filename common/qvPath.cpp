@@ -143,6 +143,13 @@ qvString qvPath::GetExtension(const qvChar* path) {
   return dot == p.npos ? qvString() : qvString(p.substr(dot + 1));
 }
 
+qvString qvPath::RowPath(std::u16string_view folderPath, std::u16string_view name, bool isFolder) {
+  qvString path(folderPath);
+  path += name;
+  if (isFolder && folderPath.empty()) path += u'/';
+  return path;
+}
+
 qvString qvPath::GetFullPath(const qvChar* path) {
   std::u16string_view p = View(path);
   if (p.empty()) throw std::invalid_argument("GetFullPath: empty path");

@@ -4,12 +4,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "qvTypes.h"
 
 class qvPath {
  public:
   qvPath& operator=(const qvPath&) { return *this; }
+
+  // The path of a result row: its folder path (ending in '/') and its
+  // name. A volume root has an empty folder path and is named by its root
+  // text without the final '/': its path is that name followed by '/'.
+  static qvString RowPath(std::u16string_view folderPath, std::u16string_view name, bool isFolder);
 
   // The folder of the running program, from /proc/self/exe, ending in '/'.
   // Computed on the first call and cached for the life of the process.

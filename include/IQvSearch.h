@@ -5,6 +5,7 @@
 // part of the contract between separately built binaries, so never reorder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -137,6 +138,50 @@ struct IQvSearchConfig : IUnknownEx {
   virtual bool IsValid() = 0;
  protected:
   ~IQvSearchConfig() = default;
+};
+
+// {6A0E3F51-2C8B-4D17-A4E9-3B5F0C81D2A6}
+inline constexpr qvGUID IID_IQvSearchResults = {
+    0x6A0E3F51, 0x2C8B, 0x4D17, {0xA4, 0xE9, 0x3B, 0x5F, 0x0C, 0x81, 0xD2, 0xA6}};
+
+// One result row as CopyRows hands it out. The texts are not terminated
+// and are valid during the call only. The folder path is whole, whatever
+// its length; it ends in '/' and is empty for a volume root, whose own
+// path is its name followed by '/'.
+struct QvRowText {
+  const qvChar* folderPath;
+  size_t folderLength;
+  const qvChar* name;
+  size_t nameLength;
+  const qvChar* extension;  // the part after the name's last '.', or empty
+  size_t extensionLength;
+  int32_t isFolder;
+};
+
+// Takes the rows of CopyRows. Called under the engine lock: copy and
+// return; never block or call the engine.
+struct IQvRowSink {
+  virtual void OnRow(int32_t row, const QvRowText& text) = 0;
+ protected:
+  ~IQvRowSink() = default;
+};
+
+// The current answer read without tearing, for callers on other threads
+// than the one that searched (a terminal front end, a service). Obtained
+// with QueryInterface(&IID_IQvSearchResults, QV_SEARCH_VERSION); it lives
+// as long as the engine and its Release does nothing.
+struct IQvSearchResults : IUnknownEx {
+  // The current answer's id and its row counts, read together. The id
+  // changes with every search and every change of the index.
+  virtual uint64_t GetAnswer(int32_t* folders, int32_t* files) = 0;
+  // Hands rows first .. first + count - 1 of answer `answer` to `sink`
+  // under one hold of the engine lock (count is cut to 4096). Returns how
+  // many rows were handed out, or -1 when `answer` is no longer the
+  // current answer: the caller asks for the answer again and starts over.
+  virtual int32_t CopyRows(uint64_t answer, int32_t first, int32_t count, IQvRowSink* sink) = 0;
+  virtual bool IsValid() = 0;
+ protected:
+  ~IQvSearchResults() = default;
 };
 
 // The one export of the engine library.

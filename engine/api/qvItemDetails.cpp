@@ -12,6 +12,7 @@
 #include "qvIconRegistry.h"
 #include "qvKearchImpl.h"
 #include "qvNameCodec.h"
+#include "qvPath.h"
 #include "qvRecordPath.h"
 #include "qvUtils.h"
 
@@ -41,27 +42,40 @@ uint32_t AttributesOf(const struct statx& st, const qvChar* name) {
 int32_t qvKearchImpl::GetItemDetails(ItemDetails* d, int32_t row) {
   if (!d) return 0;
   std::memset(d, 0, sizeof *d);
-  std::lock_guard<std::mutex> guard(lock);
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  if (!app || row < 0) return 0;
-  size_t folders = app->folderResults.Count();
-  size_t r = static_cast<size_t>(row);
-  bool isFolder = r < folders;
-  uint8_t* record = isFolder ? app->folderResults.At(r) : app->fileResults.At(r - folders);
-  if (!record) return 0;
-
-  size_t nameLength = qvBuildDisplayName(*app, record, isFolder, d->name, QV_MAX_PATH, d->extension,
-                                         QV_MAX_PATH);
-  RecordRef parent = isFolder ? DirRecord::Parent(record) : FileRecord::Parent(record);
-  size_t pathLength = qvBuildFolderPath(*app, parent, d->folderPath, QV_MAX_PATH);
+  // Names and the icon cache are read under the engine lock; the disk
+  // (statx, a launcher's icon) only after it is released, so a slow disk
+  // never holds up a search.
+  size_t nameLength = 0, pathLength = 0;
+  bool isFolder = false;
+  bool hasExtension = false;
+  uint32_t extId = 0;
+  int32_t icon = 0;
+  uint64_t generation = 0;
+  {
+    qvMutexLock guard(lock);
+    qvFileBaseApp& app = IndexLocked();
+    if (row < 0) return 0;
+    const uint8_t* record = app.RowRecord(static_cast<size_t>(row), &isFolder);
+    if (!record) return 0;
+    generation = app.generation;
+    nameLength = qvBuildDisplayName(app, record, isFolder, d->name, QV_MAX_PATH, d->extension, QV_MAX_PATH);
+    RecordRef parent = isFolder ? DirRecord::Parent(record) : FileRecord::Parent(record);
+    pathLength = qvBuildFolderPath(app, parent, d->folderPath, QV_MAX_PATH);
+    if (isFolder) {
+      icon = pathLength == 0 ? rootIconIndex : folderIconIndex;
+    } else if (!FileRecord::HasExtension(record)) {
+      icon = qvIconRegistry::kNoExtension;
+    } else {
+      hasExtension = true;
+      extId = FileRecord::ExtId(record);
+      icon = extId < 4 ? FileRecord::IconSlot(record) : app.extTable.Icon(extId);
+    }
+  }
   d->nameLength = static_cast<int32_t>(nameLength);
   d->isFolder = isFolder ? 1 : 0;
 
-  // A volume root is named by its root text without the final '/'; its
-  // own path is that text with the '/'.
-  std::string full = qvNameCodec::EncodeToString(std::u16string_view(d->folderPath, pathLength)) +
-                     qvNameCodec::EncodeToString(std::u16string_view(d->name, nameLength));
-  if (isFolder && pathLength == 0) full += '/';
+  std::string full = qvNameCodec::EncodeToString(qvPath::RowPath(std::u16string_view(d->folderPath, pathLength),
+                                                                 std::u16string_view(d->name, nameLength), isFolder));
   struct statx st;
   if (statx(AT_FDCWD, full.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) == 0) {
     // A birth time of exactly the epoch was never recorded (images made
@@ -76,28 +90,24 @@ int32_t qvKearchImpl::GetItemDetails(ItemDetails* d, int32_t row) {
     d->attributes = (isFolder ? QV_ATTR_DIRECTORY : 0) | (d->name[0] == u'.' ? QV_ATTR_HIDDEN : 0);
   }
 
-  if (isFolder) {
-    d->iconIndex = pathLength == 0 ? rootIconIndex : folderIconIndex;
-  } else if (!FileRecord::HasExtension(record)) {
-    d->iconIndex = qvIconRegistry::kNoExtension;
-  } else {
-    uint32_t id = FileRecord::ExtId(record);
-    if (id < 4) {
-      int32_t icon = FileRecord::IconSlot(record);
-      if (icon == -1) {
-        icon = qvUtils::QV_GetFileIconIndex(d->folderPath, static_cast<int32_t>(pathLength), d->name,
-                                            static_cast<int32_t>(nameLength));
-        FileRecord::SetIconSlot(record, icon);
-      }
-      d->iconIndex = icon;
-    } else {
-      int32_t icon = app->extTable.Icon(id);
-      if (icon == ExtTable::kIconUnknown) {
-        icon = qvIconRegistry::ForFileName(d->name, nameLength);
-        app->extTable.SetIcon(id, icon);
-      }
-      d->iconIndex = icon;
+  // Icons not known yet: a launcher's own (its file is read) is kept in its
+  // record, a type's in the extension table, unless the row changed
+  // meanwhile.
+  bool perFile = hasExtension && extId < 4;
+  bool unknown = perFile ? icon == -1 : (hasExtension && icon == ExtTable::kIconUnknown);
+  if (unknown) {
+    icon = perFile ? qvUtils::QV_GetFileIconIndex(d->folderPath, static_cast<int32_t>(pathLength), d->name,
+                                                   static_cast<int32_t>(nameLength))
+                   : qvIconRegistry::ForFileName(d->name, nameLength);
+    qvMutexLock guard(lock);
+    qvFileBaseApp& app = IndexLocked();
+    bool same;
+    const uint8_t* record = app.RowRecord(static_cast<size_t>(row), &same);
+    if (record && app.generation == generation) {
+      if (perFile) FileRecord::SetIconSlot(const_cast<uint8_t*>(record), icon);
+      else app.extTable.SetIcon(extId, icon);
     }
   }
+  d->iconIndex = icon;
   return 1;
 }

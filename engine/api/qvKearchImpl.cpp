@@ -1,5 +1,6 @@
 #include "qvKearchImpl.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -32,9 +33,11 @@ void StoreText(qvChar* field, const qvChar* text) {
 
 std::string Utf8(const qvString& s) { return qvNameCodec::EncodeToString(s); }
 
+int32_t ClampRows(size_t n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
+
 }  // namespace
 
-qvKearchImpl::qvKearchImpl() : config_(*this) {
+qvKearchImpl::qvKearchImpl() : config_(*this), results_(*this) {
   std::memset(query, 0, sizeof query);
   std::memset(extFilter, 0, sizeof extFilter);
 }
@@ -45,6 +48,7 @@ IUnknownEx* qvKearchImpl::QueryInterface(const qvGUID* iid, uint32_t version) {
   if (!iid || !IsAcceptedQvVersion(version)) return nullptr;
   if (IsEqualQvGUID(*iid, IID_IQvSearch) || IsEqualQvGUID(*iid, IID_IUnknownEx)) return this;
   if (IsEqualQvGUID(*iid, IID_IQvSearchConfig)) return &config_;
+  if (IsEqualQvGUID(*iid, IID_IQvSearchResults)) return &results_;
   return nullptr;
 }
 
@@ -62,49 +66,56 @@ int32_t qvKearchImpl::Initialize(IQvSearchNotify* notify) {
 
 void qvKearchImpl::Search(const qvChar* text, const qvChar* filter, int32_t reset) {
   if (!text) return;
-  std::lock_guard<std::mutex> guard(lock);
+  qvMutexLock guard(lock);
   StoreText(query, text);
   StoreText(extFilter, filter);
   resetFlag = reset;
   RunSearchLocked();
 }
 
-void qvKearchImpl::RunSearchLocked() { RunSearch(*this); }
+void qvKearchImpl::RunSearchLocked() {
+  if (!ready.load()) return;
+  qvFileBaseApp& app = IndexLocked();
+  RunSearch(app, app.patternSet, {query, extFilter, resetFlag}, {sink, listWindow});
+}
+
+qvFileBaseApp& qvKearchImpl::IndexLocked() { return *qvFileBaseApp::Instance(); }
+
+void qvKearchImpl::ApplyJournalLocked(uint32_t slot, const JournalRecord* records, size_t count) {
+  qvFileBaseApp& app = IndexLocked();
+  if (ApplyJournalBatch(app, app.patternSet, slot, records, count)) RunSearchLocked();
+}
 
 void qvKearchImpl::SetListWindow(IQvListWindow* list) {
-  std::lock_guard<std::mutex> guard(lock);
+  qvMutexLock guard(lock);
   listWindow = list;
 }
 
 int32_t qvKearchImpl::GetFolderResultCount() {
-  std::lock_guard<std::mutex> guard(lock);
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  return app ? static_cast<int32_t>(app->folderResults.Count()) : 0;
+  qvMutexLock guard(lock);
+  return ClampRows(IndexLocked().folderResults.Count());
 }
 
 int32_t qvKearchImpl::GetFileResultCount() {
-  std::lock_guard<std::mutex> guard(lock);
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  return app ? static_cast<int32_t>(app->fileResults.Count()) : 0;
+  qvMutexLock guard(lock);
+  return ClampRows(IndexLocked().fileResults.Count());
 }
 
 int32_t qvKearchImpl::GetItemText(int32_t row, qvChar* folderPath, qvChar* name, qvChar* ext) {
   if (folderPath) folderPath[0] = 0;
   if (name) name[0] = 0;
   if (ext) ext[0] = 0;
-  std::lock_guard<std::mutex> guard(lock);
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  if (!app || row < 0) return 0;
-  size_t folders = app->folderResults.Count();
-  size_t r = static_cast<size_t>(row);
-  bool isFolder = r < folders;
-  const uint8_t* record = isFolder ? app->folderResults.At(r) : app->fileResults.At(r - folders);
+  qvMutexLock guard(lock);
+  qvFileBaseApp& app = IndexLocked();
+  if (row < 0) return 0;
+  bool isFolder;
+  const uint8_t* record = app.RowRecord(static_cast<size_t>(row), &isFolder);
   if (!record) return 0;
-  if (name) qvBuildDisplayName(*app, record, isFolder, name, QV_MAX_PATH, ext, ext ? QV_MAX_PATH : 0);
+  if (name) qvBuildDisplayName(app, record, isFolder, name, QV_MAX_PATH, ext, ext ? QV_MAX_PATH : 0);
   RecordRef parent = isFolder ? DirRecord::Parent(record) : FileRecord::Parent(record);
   qvChar scratch[1];
-  return static_cast<int32_t>(
-      folderPath ? qvBuildFolderPath(*app, parent, folderPath, QV_MAX_PATH) : qvBuildFolderPath(*app, parent, scratch, 1));
+  return static_cast<int32_t>(folderPath ? qvBuildFolderPath(app, parent, folderPath, QV_MAX_PATH)
+                                         : qvBuildFolderPath(app, parent, scratch, 1));
 }
 
 void qvKearchImpl::SetVolumeSource(std::unique_ptr<qvVolumeSource> source) { source_ = std::move(source); }
@@ -137,7 +148,7 @@ void qvKearchImpl::InitThreadMain() {
   if (!stopping_) {
     ready.store(1);
     {
-      std::lock_guard<std::mutex> guard(lock);
+      qvMutexLock guard(lock);
       RunSearchLocked();
     }
     if (monitor_) monitor_->Start(loaded);
@@ -215,7 +226,7 @@ void qvKearchImpl::Release() {
   // No change may reach the tables while or after they are saved.
   if (monitor_) monitor_->Stop();
   if (ready.load()) {
-    std::lock_guard<std::mutex> guard(lock);
+    qvMutexLock guard(lock);
     SaveDatabase();
   }
   FlushErrorBox();
@@ -270,7 +281,7 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "following") == 0) return owner_.monitor_ ? owner_.monitor_->Following() : 0;
   if (std::strcmp(name, "rescans") == 0) return owner_.monitor_ ? owner_.monitor_->Rescans() : 0;
   if (std::strcmp(name, "monitor_tier") == 0) return owner_.monitor_ ? owner_.monitor_->Kind() : 0;
-  std::lock_guard<std::mutex> guard(owner_.lock);
+  qvMutexLock guard(owner_.lock);
   if (std::strcmp(name, "loaded") == 0) return owner_.loadedFromDatabase_ ? 1 : 0;
   // Saves now, as Release would, and answers 0 or the system error code of
   // the failure (its reason went to the error reporter); -1 before ready.
@@ -282,4 +293,42 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "build_us") == 0) return owner_.buildMicros_;
   if (std::strcmp(name, "load_us") == 0) return owner_.loadMicros_;
   return -1;
+}
+
+// --- the current answer, read consistently ----------------------------------
+
+IUnknownEx* qvSearchResultsImpl::QueryInterface(const qvGUID* iid, uint32_t version) {
+  return owner_.QueryInterface(iid, version);
+}
+
+uint64_t qvSearchResultsImpl::GetAnswer(int32_t* folders, int32_t* files) {
+  qvMutexLock guard(owner_.lock);
+  qvFileBaseApp& app = owner_.IndexLocked();
+  if (folders) *folders = ClampRows(app.folderResults.Count());
+  if (files) *files = ClampRows(app.fileResults.Count());
+  return app.generation;
+}
+
+int32_t qvSearchResultsImpl::CopyRows(uint64_t answer, int32_t first, int32_t count, IQvRowSink* sink) {
+  constexpr int32_t kMaxRowsPerCall = 4096;
+  if (!sink || first < 0 || count < 0) return 0;
+  count = std::min(count, kMaxRowsPerCall);
+  qvString folder;
+  qvChar name[QV_MAX_PATH];
+  qvChar ext[QV_MAX_PATH];
+  qvMutexLock guard(owner_.lock);
+  qvFileBaseApp& app = owner_.IndexLocked();
+  if (app.generation != answer) return -1;
+  int32_t handed = 0;
+  for (int32_t row = first; handed < count; ++row, ++handed) {
+    bool isFolder;
+    const uint8_t* record = app.RowRecord(static_cast<size_t>(row), &isFolder);
+    if (!record) break;
+    size_t nameLength = qvBuildDisplayName(app, record, isFolder, name, QV_MAX_PATH, ext, QV_MAX_PATH);
+    folder.clear();
+    qvAppendFolderPath(app, isFolder ? DirRecord::Parent(record) : FileRecord::Parent(record), &folder);
+    QvRowText text{folder.data(), folder.size(), name, nameLength, ext, qvStrLen(ext), isFolder ? 1 : 0};
+    sink->OnRow(row, text);
+  }
+  return handed;
 }

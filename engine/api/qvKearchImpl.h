@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "IQvSearch.h"
+#include "qvJournal.h"
+#include "qvMutex.h"
 #include "qvVolumeMonitor.h"
 #include "qvVolumeSource.h"
 
@@ -38,6 +40,21 @@ class qvSearchConfigImpl final : public IQvSearchConfig {
   qvKearchImpl& owner_;
 };
 
+// The consistent reading of the current answer (IQvSearchResults), a part
+// of the engine object like the configuration.
+class qvSearchResultsImpl final : public IQvSearchResults {
+ public:
+  explicit qvSearchResultsImpl(qvKearchImpl& owner) : owner_(owner) {}
+  void Release() override {}
+  IUnknownEx* QueryInterface(const qvGUID* iid, uint32_t version) override;
+  uint64_t GetAnswer(int32_t* folders, int32_t* files) override;
+  int32_t CopyRows(uint64_t answer, int32_t first, int32_t count, IQvRowSink* sink) override;
+  bool IsValid() override { return qvNotNull(this); }
+
+ private:
+  qvKearchImpl& owner_;
+};
+
 class qvKearchImpl final : public IQvSearch {
  public:
   qvKearchImpl();
@@ -56,8 +73,15 @@ class qvKearchImpl final : public IQvSearch {
   virtual ~qvKearchImpl();
   bool IsValid() { return qvNotNull(this); }
 
-  // Runs the search driver with the stored texts. The caller holds lock.
-  void RunSearchLocked();
+  // Runs the search driver with the stored texts.
+  void RunSearchLocked() QV_REQUIRES(lock);
+
+  // The index, for code that holds the engine lock.
+  qvFileBaseApp& IndexLocked() QV_REQUIRES(lock);
+
+  // Applies change-journal records to volume `slot` and searches again
+  // when an applied name matches the query.
+  void ApplyJournalLocked(uint32_t slot, const JournalRecord* records, size_t count) QV_REQUIRES(lock);
 
   // For tests and embedders that link the engine directly: the source of
   // volumes to index (instead of the machine's volumes or AddRoot folders).
@@ -65,19 +89,22 @@ class qvKearchImpl final : public IQvSearch {
   // Blocks until the initialisation thread has finished (tests, tools).
   void WaitUntilInitialised();
 
-  // Search state; guarded by lock.
-  qvChar query[QV_QUERY_MAX];
-  qvChar extFilter[QV_QUERY_MAX];
-  int32_t resetFlag = 0;
-  std::mutex lock;
+  // The engine lock: it serialises searches, changes of the index, the
+  // row operations and the save. Never held around disk work.
+  qvMutex lock;
+  // Search state.
+  qvChar query[QV_QUERY_MAX] QV_GUARDED_BY(lock);
+  qvChar extFilter[QV_QUERY_MAX] QV_GUARDED_BY(lock);
+  int32_t resetFlag QV_GUARDED_BY(lock) = 0;
   std::atomic<int32_t> ready{0};
-  IQvListWindow* listWindow = nullptr;
+  IQvListWindow* listWindow QV_GUARDED_BY(lock) = nullptr;
   int32_t rootIconIndex = 7;
   int32_t folderIconIndex = 0;
   IQvSearchNotify* sink = nullptr;
 
  private:
   friend class qvSearchConfigImpl;
+  friend class qvSearchResultsImpl;
   void InitThreadMain();
   void DiscoverVolumes();
   void FullScan();
@@ -85,6 +112,7 @@ class qvKearchImpl final : public IQvSearch {
   int SaveDatabase();  // 0, or the system error code of the failure
 
   qvSearchConfigImpl config_;
+  qvSearchResultsImpl results_;
   std::unique_ptr<qvVolumeSource> source_;
   std::unique_ptr<qvVolumeMonitor> monitor_;
   std::string monitorTier_;

@@ -1,11 +1,10 @@
-// Live changes as change-journal records, and their application to the
-// record store. Depends on no operating-system service: the Linux monitor
-// turns file-system events into these records.
+// Live changes as change-journal records, and the apply step that turns
+// each record into an edit of the index. Depends on no operating-system
+// service: a change journal read from a volume feeds it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "qvTypes.h"
 
@@ -24,35 +23,15 @@ struct JournalRecord {
   uint32_t nameLength;
 };
 
-class qvKearchImpl;
-class qvFileBaseApp;
+class qvIndex;
+class CPatternSet;
 
-// Applies the records of one batch to volume `slot`, in order, and runs
-// the search again once when any applied record's name matches the
-// current query. The caller holds the engine lock.
-void ApplyJournalBatch(qvKearchImpl& engine, uint32_t slot, const JournalRecord* records, size_t count);
+// Applies one record to volume `slot`. A folder's old-name record leaves
+// it in the index's renamed-folder slot until its new-name record comes.
+// Returns true when the record was applied (not ignored).
+bool ApplyJournalRecord(qvIndex& index, uint32_t slot, const JournalRecord& record);
 
-// Applies one record; returns true when it was applied (not ignored) and
-// its whole name matches the current query, so that a search is due.
-bool ApplyJournalRecord(qvKearchImpl& engine, uint32_t slot, const JournalRecord& record);
-
-// Takes folder `folderNumber` of volume `slot` out of the index with every
-// folder and file below it (a folder deleted or moved out of the indexed
-// tree: no result may show a path through a folder that is gone). The
-// numbers of the removed folders go to `removedFolders` when given.
-// Returns false when the folder is not in the index.
-bool RemoveFolderTree(qvFileBaseApp& app, uint32_t slot, uint32_t folderNumber,
-                      std::vector<uint32_t>* removedFolders);
-
-// True between a folder's old-name record and its new-name record, while
-// the renamed-folder slot holds the old record for its children.
-bool JournalRenamePending();
-
-// The largest record number volume `slot` uses, folders and files.
-uint32_t MaxRecordNumber(qvFileBaseApp& app, uint32_t slot);
-
-// The record number of the entry called `name` directly inside folder
-// `parentNumber` of volume `slot`, or 0 when the store holds none. The
-// caller holds the engine lock.
-uint32_t FindChildNumber(qvFileBaseApp& app, uint32_t slot, uint32_t parentNumber, const qvChar* name,
-                         size_t nameLength, bool isFolder);
+// Applies the records of one batch in order. Returns true when a search
+// is due: some applied record's whole name matches `query`.
+bool ApplyJournalBatch(qvIndex& index, const CPatternSet& query, uint32_t slot, const JournalRecord* records,
+                       size_t count);

@@ -10,7 +10,7 @@
 #include "qvAsciiAutomaton.h"
 #include "qvAsciiTermFinder.h"
 #include "qvExtFilter.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvPackedName.h"
 #include "qvPatternSet.h"
 
@@ -112,16 +112,16 @@ class PageClaims {
 };
 
 // Walks the folder list (unless a filter is set: folders have no
-// extension) and the file list, each under its lock. With two threads and
+// extension) and the file list; the caller holds the engine lock, which
+// keeps both lists still until the helper has joined. With two threads and
 // enough items a helper walks file pages from the back while this thread
 // walks the folders, then file pages from the front; the helper's hits
 // follow once it is done, page by page, so the hits keep store order.
 // `makeTest` gives each thread a test of its own.
 template <typename MakeTest>
-bool Walk(qvFileBaseApp& app, const qvExtFilter* filter, MakeTest&& makeTest) {
+bool Walk(qvIndex& app, const qvExtFilter* filter, MakeTest&& makeTest) {
   RecordList& folders = app.folderList;
   RecordList& files = app.fileList;
-  std::scoped_lock guard(folders.Lock(), files.Lock());
   const size_t folderItems = filter ? 0 : folders.Count();
   const size_t pages = files.PageCount();
   // The page count fits the claim word's halves: a list has far fewer.
@@ -276,7 +276,7 @@ size_t PlainMinBytes(const CPatternSet& set) {
 void SetScanThreads(unsigned threads) { gScanThreads.store(threads > 1 ? 2 : 1, std::memory_order_relaxed); }
 unsigned ScanThreads() { return gScanThreads.load(std::memory_order_relaxed); }
 
-bool ScanFixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+bool ScanFixed(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter) {
   const size_t m = set.Fixed()->length;
   const Prefilter pre(set);
   return Walk(app, filter, [&] {
@@ -298,7 +298,7 @@ namespace {
 // The star and mixed scans: names long enough and holding the prefilter's
 // run are decoded, then `passes` decides on the folded units.
 template <typename Passes>
-bool ScanDecoded(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter, Passes passes) {
+bool ScanDecoded(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter, Passes passes) {
   const size_t minLength = set.MinNameLength();
   const Prefilter pre(set);
   return Walk(app, filter, [&] {
@@ -312,19 +312,19 @@ bool ScanDecoded(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* 
 
 }  // namespace
 
-bool ScanStar(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+bool ScanStar(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter) {
   return ScanDecoded(app, set, filter, [&](const qvChar* u, size_t len) {
     return set.StarPasses(u, len) && set.PlainPasses(u, len) && set.MixedPasses(u, len);
   });
 }
 
-bool ScanMixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+bool ScanMixed(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter) {
   return ScanDecoded(app, set, filter, [&](const qvChar* u, size_t len) {
     return set.MixedPasses(u, len) && set.PlainPasses(u, len);
   });
 }
 
-bool ScanPlainAscii(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+bool ScanPlainAscii(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter) {
   const size_t minBytes = PlainMinBytes(set);
   // The longest term, found sixteen bytes at a time, rules out most names.
   // A lone term found in a name without wide units is a hit; otherwise the
@@ -359,7 +359,7 @@ bool ScanPlainAscii(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilte
   });
 }
 
-bool ScanPlainWide(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter) {
+bool ScanPlainWide(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter) {
   const size_t minBytes = PlainMinBytes(set);
   const Prefilter pre(set);
   return Walk(app, filter, [&] {

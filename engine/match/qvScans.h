@@ -5,18 +5,19 @@
 // of their tests, the most selective first. Files are tested by their base
 // name, folders by their whole name.
 //
-// A scan holds the folder list's lock while it walks the folder list and
-// the file list's lock while it walks the file list, never both. The
-// results and the pattern set are the caller's to guard (the engine lock).
+// The caller holds the engine lock: the lists, the results and the
+// pattern set stay as they are for the whole scan.
 //
 // Each returns false when a result page could not be allocated; the scan
 // stops there and keeps the hits it has.
 //
-// A long list is walked by two threads, each over one half; the hits of
-// the second half follow those of the first, so the order is the same.
+// A long file list is shared by two threads: a helper takes pages from the
+// back while this thread walks the folders and then takes pages from the
+// front; the helper's hits are appended page by page once it is done, so
+// the order is the store's.
 #pragma once
 
-class qvFileBaseApp;
+class qvIndex;
 class CPatternSet;
 class qvExtFilter;
 
@@ -26,13 +27,13 @@ void SetScanThreads(unsigned threads);
 unsigned ScanThreads();
 
 // A fixed ("?") pattern exists.
-bool ScanFixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter);
+bool ScanFixed(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter);
 // No fixed pattern, some star pattern.
-bool ScanStar(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter);
+bool ScanStar(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter);
 // Only mixed patterns and plain terms.
-bool ScanMixed(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter);
+bool ScanMixed(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter);
 // Only plain terms, all of them ASCII: matched on the stored bytes.
-bool ScanPlainAscii(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter);
+bool ScanPlainAscii(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter);
 // Only plain terms, some of them holding a non-ASCII unit: only names
 // marked non-ASCII can hold one.
-bool ScanPlainWide(qvFileBaseApp& app, const CPatternSet& set, const qvExtFilter* filter);
+bool ScanPlainWide(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter);

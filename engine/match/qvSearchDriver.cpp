@@ -1,8 +1,8 @@
 #include "qvSearchDriver.h"
 
 #include "qvExtFilter.h"
-#include "qvFileBaseApp.h"
-#include "qvKearchImpl.h"
+#include "IQvSearch.h"
+#include "qvIndex.h"
 #include "qvPatternSet.h"
 #include "qvScans.h"
 
@@ -17,47 +17,43 @@ qvScanKind ChooseScan(const CPatternSet& set) {
 namespace {
 
 // No name can match: the list is emptied and the status line cleared.
-void ShowNoResult(qvKearchImpl& engine, qvFileBaseApp& app) {
-  app.folderResults.Clear();
-  app.fileResults.Clear();
-  if (engine.sink) engine.sink->OnStatus(-1, "");
-  if (engine.listWindow) {
-    engine.listWindow->SetItemCount(0);
-    engine.listWindow->RedrawItems();
+void ShowNoResult(qvIndex& index, const qvSearchListeners& to) {
+  index.folderResults.Clear();
+  index.fileResults.Clear();
+  if (to.sink) to.sink->OnStatus(-1, "");
+  if (to.list) {
+    to.list->SetItemCount(0);
+    to.list->RedrawItems();
   }
 }
 
 }  // namespace
 
-void RunSearch(qvKearchImpl& engine) {
-  if (!engine.ready.load()) return;
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  if (!app) return;
-
+void RunSearch(qvIndex& index, CPatternSet& set, const qvSearchRequest& request, const qvSearchListeners& to) {
+  ++index.generation;
   qvExtFilter filter;
-  bool filtered = filter.Build(engine.extFilter, app->extTable);
-  CPatternSet& set = app->patternSet;
-  if (!set.CompileQuery(engine.query) || (filtered && filter.Count() == 0)) {
-    ShowNoResult(engine, *app);
+  bool filtered = filter.Build(request.extFilter, index.extTable);
+  if (!set.CompileQuery(request.query) || (filtered && filter.Count() == 0)) {
+    ShowNoResult(index, to);
     return;
   }
-  if (engine.resetFlag) {
-    app->folderResults.Reset();
-    app->fileResults.Reset();
+  if (request.reset) {
+    index.folderResults.Reset();
+    index.fileResults.Reset();
   }
 
   const qvExtFilter* ids = filtered ? &filter : nullptr;
   switch (ChooseScan(set)) {
-    case qvScanKind::kFixed: ScanFixed(*app, set, ids); break;
-    case qvScanKind::kStar: ScanStar(*app, set, ids); break;
-    case qvScanKind::kMixed: ScanMixed(*app, set, ids); break;
-    case qvScanKind::kPlainAscii: ScanPlainAscii(*app, set, ids); break;
-    case qvScanKind::kPlainWide: ScanPlainWide(*app, set, ids); break;
+    case qvScanKind::kFixed: ScanFixed(index, set, ids); break;
+    case qvScanKind::kStar: ScanStar(index, set, ids); break;
+    case qvScanKind::kMixed: ScanMixed(index, set, ids); break;
+    case qvScanKind::kPlainAscii: ScanPlainAscii(index, set, ids); break;
+    case qvScanKind::kPlainWide: ScanPlainWide(index, set, ids); break;
     case qvScanKind::kNone: break;
   }
 
-  size_t total = app->folderResults.Count() + app->fileResults.Count();
+  size_t total = index.folderResults.Count() + index.fileResults.Count();
   int32_t rows = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
-  if (engine.sink) engine.sink->OnStatus(rows, nullptr);
-  if (engine.listWindow) engine.listWindow->SetItemCount(rows);
+  if (to.sink) to.sink->OnStatus(rows, nullptr);
+  if (to.list) to.list->SetItemCount(rows);
 }

@@ -6,7 +6,7 @@
 #include "qvCollation.h"
 #include "qvCompact.h"
 #include "qvErrorBox.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvNameCodec.h"
 #include "qvPackedName.h"
 #include "qvSort.h"
@@ -19,17 +19,11 @@ constexpr RecordRef kDroppedRef = 0xFFFFFFFE;
 
 }  // namespace
 
-long qvFindExtensionDot(const qvChar* name, size_t length) {
-  for (size_t i = length; i-- > 0;) {
-    if (name[i] == u'.' || name[i] == u' ') return (i >= 1 && name[i] == u'.') ? static_cast<long>(i) : -1;
-  }
-  return -1;
-}
-
-qvStreamScan::qvStreamScan(qvFileBaseApp& app, IQvSearchNotify* sink)
+qvStreamScan::qvStreamScan(qvIndex& app, IQvSearchNotify* sink)
     : app_(app), sink_(sink), firstNewFile_(app.fileList.Count()) {}
 
-void qvStreamScan::RemoveVolume(qvFileBaseApp& app, uint32_t slot) {
+void qvStreamScan::RemoveVolume(qvIndex& app, uint32_t slot) {
+  ++app.generation;
   auto onSlot = [&](RecordRef folder) {
     const uint8_t* r = app.Resolve(folder);
     return r && DirKeySlot(DirRecord::Key(r)) == slot;
@@ -146,6 +140,7 @@ void qvStreamScan::EndVolume() {
 }
 
 bool qvStreamScan::Finish() {
+  ++app_.generation;
   if (sink_) sink_->OnStatus(-1, "正在构建目录数据库，请稍候...");
   if (!ResolveFolders() || !ResolveFiles() || !SortLists()) return false;
   // Laid out in list order the records are walked sequentially by every
@@ -280,14 +275,10 @@ static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare comp
   auto* items = static_cast<Item*>(heap.Alloc((n ? n : 1) * sizeof(Item)));
   if (!items) return false;
   size_t k = 0;
-  for (size_t p = 0; p < list.PageCount(); ++p) {
-    RecordPage* page = list.Page(p);
-    for (uint32_t s = page->first; s < page->end; ++s) {
-      uint8_t* r = page->slots[s];
-      auto [name, length] = nameOf(r);
-      items[k++] = {qvCollation::SortKey(name, length), r};
-    }
-  }
+  list.ForEach([&](uint8_t* r) {
+    auto [name, length] = nameOf(r);
+    items[k++] = {qvCollation::SortKey(name, length), r};
+  });
   // The merge of the two threads' halves needs a second array; without
   // one the sort runs on this thread alone.
   auto* merged = static_cast<Item*>(n >= 2 ? heap.Alloc(n * sizeof(Item)) : nullptr);
@@ -296,10 +287,7 @@ static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare comp
     return compare(a.record, b.record) < 0;
   });
   k = 0;
-  for (size_t p = 0; p < list.PageCount(); ++p) {
-    RecordPage* page = list.Page(p);
-    for (uint32_t s = page->first; s < page->end; ++s) page->slots[s] = sorted[k++].record;
-  }
+  list.ForEachSlot([&](uint8_t*& slot) { slot = sorted[k++].record; });
   if (merged) heap.Free(merged, n * sizeof(Item));
   heap.Free(items, (n ? n : 1) * sizeof(Item));
   return true;

@@ -8,29 +8,26 @@
 #include <vector>
 
 #include "qvDirMap.h"
+#include "qvExtTable.h"
 #include "qvVolumeSource.h"
 
-class qvFileBaseApp;
+class qvIndex;
 struct IQvSearchNotify;
 
-// Where a file name splits into base name and extension: the last '.' or
-// ' ' searching backwards; only a '.' at index 1 or more splits. Returns
-// the index of that '.', or -1 when there is no extension.
-long qvFindExtensionDot(const qvChar* name, size_t length);
 
 class qvStreamScan {
  public:
   // Names whose packed form is longer than this cannot be stored (the
   // database keeps 10-bit lengths).
-  static constexpr size_t kMaxNameBytes = 1023;
+  static constexpr size_t kMaxNameBytes = kMaxRecordNameBytes;
 
   // The scan adds to what the tables hold: a fresh index after
   // ClearIndex, or one volume again after RemoveVolume.
-  qvStreamScan(qvFileBaseApp& app, IQvSearchNotify* sink);
+  qvStreamScan(qvIndex& app, IQvSearchNotify* sink);
 
   // Takes every folder and file of volume `slot` out of the lists and the
   // folder map (before that volume is scanned again).
-  static void RemoveVolume(qvFileBaseApp& app, uint32_t slot);
+  static void RemoveVolume(qvIndex& app, uint32_t slot);
 
   // Starts volume `slot` with its root record, named by the root text
   // without its final '/'. Returns false when out of memory.
@@ -57,7 +54,7 @@ class qvStreamScan {
   bool ResolveFiles();
   bool SortLists();
 
-  qvFileBaseApp& app_;
+  qvIndex& app_;
   IQvSearchNotify* sink_;
   uint32_t slot_ = 0;
   bool inVolume_ = false;

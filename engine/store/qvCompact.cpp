@@ -5,8 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "qvFileBaseApp.h"
-#include "qvJournal.h"
+#include "qvIndex.h"
 
 namespace {
 
@@ -56,8 +55,8 @@ class RefTable {
 
 class Compactor {
  public:
-  explicit Compactor(qvFileBaseApp& app)
-      : app_(app), fresh_(app.heap, qvFileBaseApp::kRecordPoolTag), moved_(app.folderList.Count()) {
+  explicit Compactor(qvIndex& app)
+      : app_(app), fresh_(app.heap, qvIndex::kRecordPoolTag), moved_(app.folderList.Count()) {
     const CMemoryPool& pool = app_.recordPool;
     for (size_t b = 0; b < pool.BlockCount(); ++b)
       blocks_.push_back({pool.Block(b), static_cast<uint32_t>(b)});
@@ -65,7 +64,7 @@ class Compactor {
   }
 
   bool Run() {
-    if (JournalRenamePending()) return false;
+    if (app_.detachedFolder != kNullRef) return false;
     // Folders first, then files: every file's parent has its new ref by then.
     if (!MoveFolders() || !MoveFiles() || !LinkFolders()) return false;
     // Everything is copied: only now do the live tables change.
@@ -75,6 +74,7 @@ class Compactor {
     app_.folderResults.Reset();
     app_.fileResults.Reset();
     app_.recordPool.Swap(fresh_);  // fresh_ now holds the old blocks, freed with it
+    ++app_.generation;
     return true;
   }
 
@@ -87,7 +87,7 @@ class Compactor {
     --it;
     size_t offset = static_cast<size_t>(r - it->first);
     if (offset >= CMemoryPool::kBlockSize) return kNullRef;
-    return qvFileBaseApp::kRecordPoolTag | (it->second << 12) | static_cast<uint32_t>(offset);
+    return qvIndex::kRecordPoolTag | (it->second << 12) | static_cast<uint32_t>(offset);
   }
 
   // Copies a first-pool folder record on first sight; its new ref.
@@ -108,7 +108,7 @@ class Compactor {
   // well, or its children would point into freed blocks.
   bool NewRef(RecordRef ref, RecordRef* out) {
     *out = ref;
-    if (ref == kNullRef || (ref & qvFileBaseApp::kSecondPoolTag)) return true;
+    if (ref == kNullRef || (ref & qvIndex::kSecondPoolTag)) return true;
     RecordRef found = moved_.Find(ref);
     if (found != kNullRef) {
       *out = found;
@@ -181,7 +181,7 @@ class Compactor {
       DirMapPage* page = map.Page(p);
       for (uint32_t k = page->first; k < page->end; ++k) {
         RecordRef& ref = page->entries[k].record;
-        if (ref == kNullRef || (ref & qvFileBaseApp::kSecondPoolTag)) continue;
+        if (ref == kNullRef || (ref & qvIndex::kSecondPoolTag)) continue;
         // An entry whose folder was not copied names nothing that stays.
         ref = moved_.Find(ref);
       }
@@ -193,32 +193,26 @@ class Compactor {
       DirRecord::SetParent(secondPoolFolders_[i], secondPoolParents_[i]);
     size_t next = 0;
     RecordList& folders = app_.folderList;
-    for (size_t p = 0; p < folders.PageCount(); ++p) {
-      RecordPage* page = folders.Page(p);
-      for (uint32_t s = page->first; s < page->end; ++s)
-        if (RefOf(page->slots[s]) != kNullRef) page->slots[s] = folderSlots_[next++];
-    }
+    folders.ForEachSlot([&](uint8_t*& slot) {
+      if (RefOf(slot) != kNullRef) slot = folderSlots_[next++];
+    });
     next = 0;
     const bool realCase = app_.extCase.Size() > 0;
     RecordList& files = app_.fileList;
-    for (size_t p = 0; p < files.PageCount(); ++p) {
-      RecordPage* page = files.Page(p);
-      for (uint32_t s = page->first; s < page->end; ++s) {
-        uint8_t* old = page->slots[s];
-        uint8_t* copy = fileCopies_[next++];
-        if (realCase) {
-          if (const qvString* ext = app_.extCase.Get(old)) {
-            qvString text = *ext;
-            app_.extCase.Erase(old);
-            app_.extCase.Set(copy, text.data(), text.size());
-          }
+    files.ForEachSlot([&](uint8_t*& slot) {
+      uint8_t* copy = fileCopies_[next++];
+      if (realCase) {
+        if (const qvString* ext = app_.extCase.Get(slot)) {
+          qvString text = *ext;
+          app_.extCase.Erase(slot);
+          app_.extCase.Set(copy, text.data(), text.size());
         }
-        page->slots[s] = copy;
       }
-    }
+      slot = copy;
+    });
   }
 
-  qvFileBaseApp& app_;
+  qvIndex& app_;
   CMemoryPool fresh_;
   RefTable moved_;
   std::vector<std::pair<const uint8_t*, uint32_t>> blocks_;  // first pool's blocks by address
@@ -231,7 +225,7 @@ class Compactor {
 
 }  // namespace
 
-bool qvCompactRecords(qvFileBaseApp& app) {
+bool qvCompactRecords(qvIndex& app) {
   try {
     return Compactor(app).Run();
   } catch (const std::bad_alloc&) {

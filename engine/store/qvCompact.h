@@ -5,7 +5,7 @@
 // then the files in the order of their lists makes that walk sequential.
 #pragma once
 
-class qvFileBaseApp;
+class qvIndex;
 
 // Rebuilds the first pool in list order and points every list slot, map
 // entry, parent field and real-case entry at the moved records. The result
@@ -13,4 +13,4 @@ class qvFileBaseApp;
 // Leaves everything as it was when memory runs out, or while a folder
 // rename is half applied. The caller holds the engine lock and no list is
 // being walked. Returns true when the pool was rebuilt.
-bool qvCompactRecords(qvFileBaseApp& app);
+bool qvCompactRecords(qvIndex& app);

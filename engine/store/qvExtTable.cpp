@@ -138,3 +138,10 @@ size_t ExtTable::BytesAllocated() const {
   for (uint32_t id = 0; id < count_; ++id) n += textBytes_[id];
   return n;
 }
+
+long qvFindExtensionDot(const qvChar* name, size_t length) {
+  for (size_t i = length; i-- > 0;) {
+    if (name[i] == u'.' || name[i] == u' ') return (i >= 1 && name[i] == u'.') ? static_cast<long>(i) : -1;
+  }
+  return -1;
+}

@@ -69,3 +69,8 @@ class ExtTable {
   size_t* textBytes_ = nullptr;  // allocation size of each heap text, 0 for a built-in
   SortedEntry* sorted_ = nullptr;
 };
+
+// Where a file name splits into base name and extension: the last '.' or
+// ' ' searching backwards; only a '.' at index 1 or more splits. Returns
+// the index of that '.', or -1 when there is no extension.
+long qvFindExtensionDot(const qvChar* name, size_t length);

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 #include "qvHeap.h"
 
@@ -42,6 +41,23 @@ class RecordList {
   // Item i of the whole list (linear in the page count).
   uint8_t* At(size_t i) const;
 
+  // Calls fn(record) for every record, in list order.
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    for (size_t p = 0; p < pageCount_; ++p) {
+      RecordPage* page = pages_[p];
+      for (uint32_t s = page->first; s < page->end; ++s) fn(page->slots[s]);
+    }
+  }
+  // Calls fn(slot) with a reference to every used slot, in list order.
+  template <typename Fn>
+  void ForEachSlot(Fn&& fn) {
+    for (size_t p = 0; p < pageCount_; ++p) {
+      RecordPage* page = pages_[p];
+      for (uint32_t s = page->first; s < page->end; ++s) fn(page->slots[s]);
+    }
+  }
+
   // Drops the records for which remove(record) is true; the rest keep
   // their order.
   template <typename Remove>
@@ -66,7 +82,6 @@ class RecordList {
   // Bookkeeping for the paged sorted insert and removal of live changes.
   void AdjustCount(ptrdiff_t delta) { itemCount_ = static_cast<size_t>(static_cast<ptrdiff_t>(itemCount_) + delta); }
 
-  std::mutex& Lock() { return lock_; }
   size_t BytesAllocated() const;
 
  private:
@@ -75,5 +90,4 @@ class RecordList {
   size_t capacity_ = 0;
   size_t pageCount_ = 0;
   size_t itemCount_ = 0;
-  std::mutex lock_;
 };

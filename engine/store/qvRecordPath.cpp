@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvPackedName.h"
 
 namespace {
@@ -36,8 +36,9 @@ bool AppendUnit(qvChar c, qvChar* out, size_t capacity, size_t* w) {
 
 }  // namespace
 
-size_t qvBuildFolderPath(const qvFileBaseApp& app, RecordRef parent, qvChar* out, size_t capacity) {
-  if (!out || capacity == 0) return 0;
+// The folders from the record with this ref up to its volume's root,
+// nearest first.
+static const std::vector<const uint8_t*>& FolderChain(const qvIndex& app, RecordRef parent) {
   thread_local std::vector<const uint8_t*> chain;
   chain.clear();
   for (RecordRef ref = parent; ref != kNullRef && chain.size() < kMaxDepth;) {
@@ -46,6 +47,12 @@ size_t qvBuildFolderPath(const qvFileBaseApp& app, RecordRef parent, qvChar* out
     chain.push_back(r);
     ref = DirRecord::Parent(r);
   }
+  return chain;
+}
+
+size_t qvBuildFolderPath(const qvIndex& app, RecordRef parent, qvChar* out, size_t capacity) {
+  if (!out || capacity == 0) return 0;
+  const std::vector<const uint8_t*>& chain = FolderChain(app, parent);
   size_t w = 0;
   bool fits = true;
   for (size_t k = chain.size(); k-- > 0 && fits;) {
@@ -58,7 +65,25 @@ size_t qvBuildFolderPath(const qvFileBaseApp& app, RecordRef parent, qvChar* out
   return w;
 }
 
-size_t qvBuildDisplayName(const qvFileBaseApp& app, const uint8_t* record, bool isFolder, qvChar* out,
+void qvAppendFolderPath(const qvIndex& app, RecordRef parent, qvString* out) {
+  const std::vector<const uint8_t*>& chain = FolderChain(app, parent);
+  for (size_t k = chain.size(); k-- > 0;) {
+    const uint8_t* name = DirRecord::Name(chain[k]);
+    size_t length = DirRecord::NameLength(chain[k]);
+    for (size_t i = 0; i < length;) {
+      if (name[i] & 0x80) {
+        if (i + 3 > length) break;
+        out->push_back(static_cast<qvChar>(name[i + 1] | (name[i + 2] << 8)));
+        i += 3;
+      } else {
+        out->push_back(name[i++]);
+      }
+    }
+    out->push_back(u'/');
+  }
+}
+
+size_t qvBuildDisplayName(const qvIndex& app, const uint8_t* record, bool isFolder, qvChar* out,
                           size_t capacity, qvChar* ext, size_t extCapacity) {
   if (ext && extCapacity) ext[0] = 0;
   if (!out || capacity == 0) return 0;

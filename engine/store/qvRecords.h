@@ -9,6 +9,7 @@
 // followed when a path is built, which is rare next to scanning.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -19,6 +20,8 @@ constexpr RecordRef kNullRef = 0xFFFFFFFF;
 using DirKey = uint32_t;
 constexpr uint32_t QV_MAX_RECORD_NUMBER = 0x7FFFFFF;
 constexpr uint32_t QV_ROOT_RECORD_NUMBER = 5;
+// The longest name a record holds, in packed bytes.
+constexpr size_t kMaxRecordNameBytes = 1023;
 
 inline DirKey MakeDirKey(uint32_t slot, uint32_t recordNumber) { return (slot << 27) | recordNumber; }
 inline uint32_t DirKeySlot(DirKey key) { return key >> 27; }

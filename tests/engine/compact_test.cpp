@@ -10,6 +10,7 @@
 #include "qvCollation.h"
 #include "qvCompact.h"
 #include "journal_reasons.h"
+#include "qvIndexEdit.h"
 #include "qvJournal.h"
 #include "qvStreamScan.h"
 
@@ -62,7 +63,7 @@ struct Compact : ::testing::Test {
     JournalRecord r{reason, folder ? QV_ATTR_DIRECTORY : QV_ATTR_NORMAL, ref, parent, name.data(),
                     static_cast<uint32_t>(name.size())};
     std::lock_guard<std::mutex> g(engine->lock);
-    ApplyJournalBatch(*engine, 0, &r, 1);
+    engine->ApplyJournalLocked(0, &r, 1);
   }
   bool CompactNow() {
     std::lock_guard<std::mutex> g(engine->lock);
@@ -147,7 +148,7 @@ TEST_F(Compact, LiveChangesBeforeAndAfter) {
   EXPECT_EQ(Rows(u"deeplive"), std::vector<std::string>{"/dira0/moved/livesub/|deeplive.c"});
   {
     std::lock_guard<std::mutex> g(engine->lock);
-    ASSERT_TRUE(RemoveFolderTree(*app, 0, 16, nullptr));
+    ASSERT_TRUE(qvIndexEdit::RemoveTree(*app, 0, 16, nullptr));
   }
   EXPECT_TRUE(Rows(u"deeplive").empty());
   ExpectConsistent();

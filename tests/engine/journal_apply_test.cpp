@@ -5,6 +5,7 @@
 #include "engine_fixture.h"
 #include "qvCollation.h"
 #include "journal_reasons.h"
+#include "qvIndexEdit.h"
 #include "qvJournal.h"
 
 using E = qvStreamVolumeSource;
@@ -29,7 +30,7 @@ struct Journal : ::testing::Test {
     JournalRecord r{reason, folder ? QV_ATTR_DIRECTORY : QV_ATTR_NORMAL, ref, parent, name.data(),
                     static_cast<uint32_t>(name.size())};
     std::lock_guard<std::mutex> g(engine->lock);
-    ApplyJournalBatch(*engine, 0, &r, 1);
+    engine->ApplyJournalLocked(0, &r, 1);
     if (check) CheckOrder();
   }
   void CheckOrder() {
@@ -153,8 +154,8 @@ TEST_F(Journal, FolderLeavingTheIndexTakesItsSubtree) {
   {
     std::lock_guard<std::mutex> g(engine->lock);
     EXPECT_EQ(MaxRecordNumber(*app, 0), 62u);
-    ASSERT_TRUE(RemoveFolderTree(*app, 0, 18, &removed));
-    EXPECT_FALSE(RemoveFolderTree(*app, 0, 18, nullptr));
+    ASSERT_TRUE(qvIndexEdit::RemoveTree(*app, 0, 18, &removed));
+    EXPECT_FALSE(qvIndexEdit::RemoveTree(*app, 0, 18, nullptr));
   }
   CheckOrder();
   std::sort(removed.begin(), removed.end());

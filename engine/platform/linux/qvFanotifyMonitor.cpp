@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "qvFileBaseApp.h"
+#include "qvIndexEdit.h"
 #include "qvNameCodec.h"
 
 namespace {
@@ -283,6 +284,7 @@ void qvFanotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
     for (Event& e : later) pending.push_back(std::move(e));
   }
   CloseFolders();
+  qvMutexLock guard(engine_.lock);
   FinishBatch(due, touched);
 }
 
@@ -311,8 +313,10 @@ int qvFanotifyMonitor::ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], 
   Reach reach = OpenFolder(e.group, e.fromDir, folder, &fd);
   if (reach == Reach::kLater) return static_cast<int>(folder.slot);
   if (reach == Reach::kOpen) {
+    Observation now = Observe(fd, e.fromName);
+    qvMutexLock guard(engine_.lock);
     touched[folder.slot] = true;
-    *due |= Settle(folder, fd, e.fromName);
+    *due |= Settle(folder, e.fromName, now);
   }
   return -1;  // a folder that is gone takes its entries with it
 }
@@ -321,7 +325,6 @@ int qvFanotifyMonitor::ProcessOne(const Event& e, bool rescan[QV_VOLUME_SLOTS], 
 // (a folder keeps its subtree); then both names are settled, which also
 // repairs whatever a merged event hid.
 int qvFanotifyMonitor::ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOTS], bool* due) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
   Folder from, to;
   int fromFd = -1, toFd = -1;
   bool knownFrom = e.hasFrom && !e.fromName.empty() && LookUp(e.group, e.fromDir, &from);
@@ -336,25 +339,26 @@ int qvFanotifyMonitor::ProcessRename(const Event& e, bool touched[QV_VOLUME_SLOT
     if (r == Reach::kLater) return static_cast<int>(to.slot);
     knownTo = r == Reach::kOpen;
   }
-  if (knownFrom && knownTo) {
-    qvString oldName = qvNameCodec::DecodeToString(e.fromName);
-    struct stat st;
-    if (Presence(fromFd, e.fromName, &st) == 0) {
-      for (bool isFolder : {true, false}) {
-        if (FindChildNumber(*app, from.slot, from.number, oldName.data(), oldName.size(), isFolder) == 0) continue;
-        *due |= Moved(from.slot, from.number, oldName, to.slot, to.number, qvNameCodec::DecodeToString(e.toName),
-                      isFolder);
-        break;
-      }
+  Observation oldName, newName;
+  if (knownFrom) oldName = Observe(fromFd, e.fromName);
+  if (knownTo) newName = Observe(toFd, e.toName);
+  qvMutexLock guard(engine_.lock);
+  if (knownFrom && knownTo && oldName.present == 0) {
+    qvString oldText = qvNameCodec::DecodeToString(e.fromName);
+    for (bool isFolder : {true, false}) {
+      if (FindChildNumber(Index(), from.slot, from.number, oldText.data(), oldText.size(), isFolder) == 0) continue;
+      *due |= Moved(from.slot, from.number, oldText, to.slot, to.number, qvNameCodec::DecodeToString(e.toName),
+                    isFolder);
+      break;
     }
   }
   if (knownFrom) {
     touched[from.slot] = true;
-    *due |= Settle(from, fromFd, e.fromName);
+    *due |= Settle(from, e.fromName, oldName);
   }
   if (knownTo) {
     touched[to.slot] = true;
-    *due |= Settle(to, toFd, e.toName);
+    *due |= Settle(to, e.toName, newName);
   }
   return -1;
 }
@@ -396,7 +400,12 @@ qvFanotifyMonitor::Reach qvFanotifyMonitor::OpenUncached(size_t group, const std
     if (errno != EPERM && errno != EACCES && errno != ENOSYS && errno != EOPNOTSUPP) return Reach::kLater;
     openByHandle_ = false;  // not for this process: by path from now on
   }
-  *fd = OpenFolderPath(FolderPath(folder.slot, folder.number));
+  std::string path;
+  {
+    qvMutexLock guard(engine_.lock);
+    path = FolderPath(folder.slot, folder.number);
+  }
+  *fd = OpenFolderPath(path);
   if (*fd < 0) return Reach::kLater;
   if (HandleAt(*fd, "", AT_EMPTY_PATH) == handle) return Reach::kOpen;
   close(*fd);
@@ -404,38 +413,43 @@ qvFanotifyMonitor::Reach qvFanotifyMonitor::OpenUncached(size_t group, const std
   return Reach::kLater;
 }
 
-bool qvFanotifyMonitor::Settle(const Folder& parent, int dirFd, const std::string& name) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  if (app->dirMap.FindRecord(MakeDirKey(parent.slot, parent.number)) == kNullRef) return false;
+qvFanotifyMonitor::Observation qvFanotifyMonitor::Observe(int dirFd, const std::string& name) {
+  Observation o;
   struct stat st;
-  int present = Presence(dirFd, name, &st);
-  if (present < 0) return false;
-  bool isDir = present && S_ISDIR(st.st_mode);
+  o.present = Presence(dirFd, name, &st);
+  o.isDir = o.present > 0 && S_ISDIR(st.st_mode);
+  if (o.isDir) o.handle = HandleAt(dirFd, name.c_str(), 0);
+  return o;
+}
+
+bool qvFanotifyMonitor::Settle(const Folder& parent, const std::string& name, const Observation& now) {
+  qvFileBaseApp& app = Index();
+  if (app.dirMap.FindRecord(MakeDirKey(parent.slot, parent.number)) == kNullRef) return false;
+  if (now.present < 0) return false;
+  const bool present = now.present > 0;
+  const bool isDir = now.isDir;
   qvString text = qvNameCodec::DecodeToString(name);
-  uint32_t file = FindChildNumber(*app, parent.slot, parent.number, text.data(), text.size(), false);
-  uint32_t dir = FindChildNumber(*app, parent.slot, parent.number, text.data(), text.size(), true);
-  // The new entry as it can be reached now, whatever the index's path.
-  std::string where = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+  uint32_t file = FindChildNumber(app, parent.slot, parent.number, text.data(), text.size(), false);
+  uint32_t dir = FindChildNumber(app, parent.slot, parent.number, text.data(), text.size(), true);
   bool due = false;
   if (file != 0 && (!present || isDir)) due |= Deleted(parent.slot, parent.number, text, false);
   if (dir != 0 && (!present || !isDir)) {
     due |= Deleted(parent.slot, parent.number, text, true);
-  } else if (dir != 0 && !SameFolder(parent.slot, dir, dirFd, name)) {
+  } else if (dir != 0 && !SameFolder(parent.slot, dir, now.handle)) {
     // Another folder now has the name: the old one's contents are gone.
     due |= Deleted(parent.slot, parent.number, text, true);
-    due |= Added(parent.slot, parent.number, text, true, where);
+    due |= Added(parent.slot, parent.number, text, true);
   }
   if (present && !isDir && file == 0) due |= Added(parent.slot, parent.number, text, false);
-  if (present && isDir && dir == 0) due |= Added(parent.slot, parent.number, text, true, where);
+  if (present && isDir && dir == 0) due |= Added(parent.slot, parent.number, text, true);
   return due;
 }
 
-bool qvFanotifyMonitor::SameFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& name) {
-  std::string now = HandleAt(dirFd, name.c_str(), 0);
-  if (now.empty()) return true;
+bool qvFanotifyMonitor::SameFolder(uint32_t slot, uint32_t number, const std::string& handle) {
+  if (handle.empty()) return true;
   std::lock_guard<std::mutex> guard(folderLock_);
   auto it = handleOf_.find(FolderId(slot, number));
-  return it == handleOf_.end() || it->second == now;
+  return it == handleOf_.end() || it->second == handle;
 }
 
 void qvFanotifyMonitor::WatchFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& path) {

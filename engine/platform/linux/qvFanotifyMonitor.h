@@ -80,10 +80,17 @@ class qvFanotifyMonitor final : public qvMonitorCore {
   Reach OpenFolder(size_t group, const std::string& handle, const Folder& folder, int* fd);
   Reach OpenUncached(size_t group, const std::string& handle, const Folder& folder, int* fd);
   void CloseFolders();
-  // Makes the index agree with what `name` in the folder (open as dirFd)
-  // is now.
-  bool Settle(const Folder& parent, int dirFd, const std::string& name);
-  bool SameFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& name);
+  // What `name` in the folder open as dirFd is now: read from the disk
+  // before the engine lock is taken. present: 1, 0, or -1 when unknown.
+  struct Observation {
+    int present = -1;
+    bool isDir = false;
+    std::string handle;  // a folder's
+  };
+  Observation Observe(int dirFd, const std::string& name);
+  // Makes the index agree with what was observed of `name`.
+  bool Settle(const Folder& parent, const std::string& name, const Observation& now) QV_REQUIRES(engine_.lock);
+  bool SameFolder(uint32_t slot, uint32_t number, const std::string& handle);
 
   const Marks marks_;
   bool ready_ = false;

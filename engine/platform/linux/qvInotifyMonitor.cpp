@@ -53,9 +53,12 @@ size_t qvInotifyMonitor::ReadEvents() {
   return events_.size();
 }
 
+// Inotify events need nothing from the disk: the whole batch is applied
+// under one hold of the engine lock.
 void qvInotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
   std::vector<Event> events;
   events.swap(events_);
+  qvMutexLock guard(engine_.lock);
   std::vector<bool> consumed(events.size(), false);
   bool due = false;
   bool touched[QV_VOLUME_SLOTS] = {};
@@ -63,16 +66,15 @@ void qvInotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
     const Event& e = events[i];
     if (e.mask & IN_Q_OVERFLOW) {
       // One queue serves every volume.
-      qvFileBaseApp* app = qvFileBaseApp::Instance();
       for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
-        if (!app->volumes.indexed[slot]) continue;
+        if (!Index().volumes.indexed[slot]) continue;
         rescan[slot] = true;
         ReportOnce(slot, kEventsLost);
       }
       continue;
     }
     if (e.mask & IN_IGNORED) {
-      std::lock_guard<std::mutex> guard(watchLock_);
+      std::lock_guard<std::mutex> watches(watchLock_);
       auto it = byWd_.find(e.wd);
       if (it != byWd_.end()) {
         auto f = byFolder_.find(FolderId(it->second.slot, it->second.number));

@@ -12,10 +12,9 @@
 #include "qvDirWalker.h"
 #include "qvErrorBox.h"
 #include "qvFileBaseApp.h"
-#include "qvKearchImpl.h"
+#include "qvIndexEdit.h"
 #include "qvNameCodec.h"
 #include "qvRecordPath.h"
-#include "qvSearchDriver.h"
 #include "qvStreamScan.h"
 
 namespace {
@@ -28,6 +27,10 @@ constexpr size_t kMaxBatch = 4096;
 constexpr int kPollFallbackMs = 30000;
 // Events held in memory while a rescan walks, at most.
 constexpr size_t kDrainLimit = size_t{1} << 18;
+// A folder added by an event that could not be opened where the index has
+// it (moved on again) is tried after this many more batches, then its
+// volume is scanned again.
+constexpr int kWalkAttempts = 3;
 
 }  // namespace
 
@@ -88,9 +91,9 @@ void qvMonitorCore::Start(bool catchUp) {
   if (wake_ < 0 || thread_.joinable()) return;
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   {
-    std::lock_guard<std::mutex> guard(engine_.lock);
+    qvMutexLock guard(engine_.lock);
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
-      if (app->volumes.indexed[slot]) nextNumber_[slot] = MaxRecordNumber(*app, slot) + 1;
+      if (app->volumes.indexed[slot]) nextNumber_[slot] = MaxRecordNumber(Index(), slot) + 1;
   }
   thread_ = std::thread([this, catchUp] { Run(catchUp); });
 }
@@ -144,10 +147,8 @@ void qvMonitorCore::Run(bool catchUp) {
       queued = ReadEvents();
     }
     bool rescan[QV_VOLUME_SLOTS] = {};
-    {
-      std::lock_guard<std::mutex> guard(engine_.lock);
-      ProcessEvents(rescan);
-    }
+    ProcessEvents(rescan);
+    WalkAddedFolders(rescan);
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
       if (rescan[slot] && app->volumes.indexed[slot]) Rescan(slot);
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
@@ -156,51 +157,48 @@ void qvMonitorCore::Run(bool catchUp) {
 }
 
 void qvMonitorCore::FinishBatch(bool due, const bool touched[QV_VOLUME_SLOTS]) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  if (due) RunSearch(engine_);
+  qvFileBaseApp& app = Index();
+  if (due) engine_.RunSearchLocked();
   for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
-    if (touched[slot]) ++app->volumes.nextUsn[slot];
+    if (touched[slot]) ++app.volumes.nextUsn[slot];
 }
 
-bool qvMonitorCore::Apply(uint32_t slot, uint32_t reason, bool isFolder, uint32_t number, uint32_t parent,
-                          const qvString& name) {
-  JournalRecord r{reason, isFolder ? QV_ATTR_DIRECTORY : QV_ATTR_NORMAL, number, parent, name.data(),
-                  static_cast<uint32_t>(name.size())};
-  return ApplyJournalRecord(engine_, slot, r);
+// A search is due when an entry the current query matches came or went.
+static bool Matches(qvFileBaseApp& app, const qvString& name) {
+  if (app.patternSet.Empty()) return false;
+  qvString copy = name;
+  return app.patternSet.MatchName(copy.data(), copy.size());
 }
 
-bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder,
-                          const std::string& where) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
+bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) {
+  qvFileBaseApp& app = Index();
   // The scan, or an earlier event, may hold it already.
-  if (FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder) != 0) return false;
+  if (FindChildNumber(app, slot, parent, name.data(), name.size(), isFolder) != 0) return false;
   if (nextNumber_[slot] > QV_MAX_RECORD_NUMBER) return false;
   uint32_t number = nextNumber_[slot]++;
-  bool due = Apply(slot, USN_REASON_FILE_CREATE | USN_REASON_CLOSE, isFolder, number, parent, name);
-  if (isFolder && app->dirMap.FindRecord(MakeDirKey(slot, number)) != kNullRef) {
-    std::string path = where.empty() ? FolderPath(slot, number) : where;
-    WatchFolder(slot, number, -1, path);
-    AddSubtree(slot, number, path);
-    due |= !app->patternSet.Empty();
+  if (!qvIndexEdit::AddEntry(app, slot, parent, number, name, isFolder)) return false;
+  if (isFolder) {
+    pendingWalks_.push_back({slot, number, 0});
+    return !app.patternSet.Empty();  // what it holds may match
   }
-  return due;
+  return Matches(app, name);
 }
 
 bool qvMonitorCore::Deleted(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  uint32_t number = FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder);
+  qvFileBaseApp& app = Index();
+  uint32_t number = FindChildNumber(app, slot, parent, name.data(), name.size(), isFolder);
   if (number == 0) return false;
-  if (!isFolder) return Apply(slot, USN_REASON_FILE_DELETE | USN_REASON_CLOSE, false, number, parent, name);
+  if (!isFolder) return qvIndexEdit::RemoveFile(app, slot, parent, number, name) && Matches(app, name);
   std::vector<uint32_t> removed;
-  RemoveFolderTree(*app, slot, number, &removed);
+  qvIndexEdit::RemoveTree(app, slot, number, &removed);
   ForgetFolders(slot, removed);
-  return !app->patternSet.Empty();
+  return !app.patternSet.Empty();
 }
 
 bool qvMonitorCore::Moved(uint32_t slot, uint32_t parent, const qvString& name, uint32_t toSlot, uint32_t toParent,
                           const qvString& toName, bool isFolder) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  uint32_t number = FindChildNumber(*app, slot, parent, name.data(), name.size(), isFolder);
+  qvFileBaseApp& app = Index();
+  uint32_t number = FindChildNumber(app, slot, parent, name.data(), name.size(), isFolder);
   if (number == 0) return Added(toSlot, toParent, toName, isFolder);
   if (toSlot != slot) {
     bool removed = Deleted(slot, parent, name, isFolder);
@@ -208,29 +206,52 @@ bool qvMonitorCore::Moved(uint32_t slot, uint32_t parent, const qvString& name, 
   }
   bool due = false;
   // A name taken at the target is replaced by the moved entry.
-  uint32_t target = FindChildNumber(*app, slot, toParent, toName.data(), toName.size(), isFolder);
+  uint32_t target = FindChildNumber(app, slot, toParent, toName.data(), toName.size(), isFolder);
   if (target != 0 && target != number) due |= Deleted(slot, toParent, toName, isFolder);
-  due |= Apply(slot, USN_REASON_RENAME_OLD_NAME, isFolder, number, parent, name);
-  due |= Apply(slot, USN_REASON_RENAME_NEW_NAME | USN_REASON_CLOSE, isFolder, number, toParent, toName);
-  return due;
+  if (!qvIndexEdit::MoveEntry(app, slot, number, parent, name, toParent, toName, isFolder)) {
+    // The new parent is not in the index: the entry left it.
+    return Deleted(slot, parent, name, isFolder) || due;
+  }
+  // A moved folder changes the path of every row below it.
+  return due || Matches(app, name) || Matches(app, toName) || (isFolder && !app.patternSet.Empty());
 }
 
-// A folder that appeared with contents (moved in, or filled before it was
-// watched): its whole subtree is walked and added, watching each folder
-// before it is read.
-void qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string& path) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
+// Walks the folders that the batch added. Each is reached at the path the
+// index has for it now, so a folder renamed after it was made (both
+// events in one batch) is walked where it is. One that cannot be opened
+// has moved on: the event that says where comes with a later batch.
+void qvMonitorCore::WalkAddedFolders(bool rescan[QV_VOLUME_SLOTS]) {
+  std::vector<PendingWalk> walks;
+  walks.swap(pendingWalks_);
+  for (PendingWalk& w : walks) {
+    if (stop_) return;
+    std::string path;
+    {
+      qvMutexLock guard(engine_.lock);
+      if (Index().dirMap.FindRecord(MakeDirKey(w.slot, w.number)) == kNullRef) continue;  // gone again
+      path = FolderPath(w.slot, w.number);
+    }
+    if (AddSubtree(w.slot, w.number, path)) continue;
+    if (++w.attempts < kWalkAttempts) pendingWalks_.push_back(w);
+    else rescan[w.slot] = true;
+  }
+}
+
+// Walks a folder that appeared with contents (moved in, or filled before
+// it was watched) outside the engine lock, watching each folder before it
+// is read, then adds what the walk found under the lock.
+bool qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string& path) {
   qvDirWalker::Options options;
   options.threads = 1;  // parents come before their children
   options.rootRef = folder;
   options.firstRef = nextNumber_[slot];
   options.onFolderOpened = [&](uint64_t ref, int fd) {
-    if (ref != folder && ref <= QV_MAX_RECORD_NUMBER) WatchFolder(slot, static_cast<uint32_t>(ref), fd, std::string());
+    if (ref <= QV_MAX_RECORD_NUMBER) WatchFolder(slot, static_cast<uint32_t>(ref), fd, std::string());
   };
   qvDirWalker walker(options);
   {
     std::lock_guard<std::mutex> guard(walkerLock_);
-    if (stop_) return;
+    if (stop_) return true;
     walker_ = &walker;
   }
   EntryBuffer buffer;
@@ -239,19 +260,23 @@ void qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string
     std::lock_guard<std::mutex> guard(walkerLock_);
     walker_ = nullptr;
   }
+  if (walker.Stats().rootError != 0) return false;
   buffer.Seal();
-  // A walk that could not open the folder (gone again) hands out nothing
-  // and must not take the numbering back.
   nextNumber_[slot] = std::max(nextNumber_[slot], EndNumber(walker));
-  // Entries the index holds already keep their numbers; their children
-  // follow them.
+  qvMutexLock guard(engine_.lock);
+  qvFileBaseApp& app = Index();
+  // The folder may have gone while it was walked.
+  if (app.dirMap.FindRecord(MakeDirKey(slot, folder)) == kNullRef) return true;
+  // Entries the index holds already (events that came first) keep their
+  // numbers; their children follow them.
   std::unordered_map<uint64_t, uint32_t> renumbered;
+  bool due = false;
   for (const ScanEntry& e : buffer.entries) {
     if (e.fileRef > QV_MAX_RECORD_NUMBER) continue;
     auto p = renumbered.find(e.parentRef);
     uint32_t parent = p != renumbered.end() ? p->second : static_cast<uint32_t>(e.parentRef);
     bool isFolder = (e.attributes & QV_ATTR_DIRECTORY) != 0;
-    uint32_t existing = FindChildNumber(*app, slot, parent, e.name, e.nameLength, isFolder);
+    uint32_t existing = FindChildNumber(app, slot, parent, e.name, e.nameLength, isFolder);
     if (existing != 0) {
       if (isFolder) {
         renumbered[e.fileRef] = existing;
@@ -259,9 +284,12 @@ void qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string
       }
       continue;
     }
-    JournalRecord r{USN_REASON_FILE_CREATE | USN_REASON_CLOSE, e.attributes, e.fileRef, parent, e.name, e.nameLength};
-    ApplyJournalRecord(engine_, slot, r);
+    qvIndexEdit::Name name(e.name, e.nameLength);
+    due |= qvIndexEdit::AddEntry(app, slot, parent, static_cast<uint32_t>(e.fileRef), name, isFolder) &&
+           !app.patternSet.Empty();
   }
+  if (due) engine_.RunSearchLocked();
+  return true;
 }
 
 // Scans a volume again and puts the fresh records in place of its old
@@ -293,9 +321,9 @@ void qvMonitorCore::Rescan(uint32_t slot) {
   bool gone = !complete && walker.Stats().rootError != 0;
   if (!complete && !gone) return;
   buffer.Seal();
-  std::lock_guard<std::mutex> guard(engine_.lock);
-  qvStreamScan::RemoveVolume(*app, slot);
-  qvStreamScan scan(*app, nullptr);
+  qvMutexLock guard(engine_.lock);
+  qvStreamScan::RemoveVolume(Index(), slot);
+  qvStreamScan scan(Index(), nullptr);
   if (!gone && scan.BeginVolume(slot, app->volumes.root[slot])) {
     scan.AddEntries(buffer.entries.data(), buffer.entries.size());
     scan.EndVolume();
@@ -304,7 +332,7 @@ void qvMonitorCore::Rescan(uint32_t slot) {
   nextNumber_[slot] = EndNumber(walker);
   ++app->volumes.nextUsn[slot];
   ++rescans_;
-  RunSearch(engine_);
+  engine_.RunSearchLocked();
 }
 
 // Walks on a helper thread while this one keeps reading events into the
@@ -338,10 +366,10 @@ bool qvMonitorCore::WalkDraining(qvDirWalker& walker, const std::string& root, E
 }
 
 std::string qvMonitorCore::FolderPath(uint32_t slot, uint32_t number) {
-  qvFileBaseApp* app = qvFileBaseApp::Instance();
-  std::vector<qvChar> path(QV_MAX_PATH);
-  size_t n = qvBuildFolderPath(*app, app->dirMap.FindRecord(MakeDirKey(slot, number)), path.data(), path.size());
-  return qvNameCodec::EncodeToString(std::u16string_view(path.data(), n));
+  qvFileBaseApp& app = Index();
+  qvString path;
+  qvAppendFolderPath(app, app.dirMap.FindRecord(MakeDirKey(slot, number)), &path);
+  return qvNameCodec::EncodeToString(path);
 }
 
 void qvMonitorCore::ReportOnce(uint32_t slot, Report what) {

@@ -1,10 +1,14 @@
 // What every Linux live monitor shares: the monitor thread and its
-// wake-up, the batching of events (a short settle, a bounded batch, one
-// application under the engine lock), the store edits an event turns
-// into (added, deleted, moved, a moved-in subtree walked), the rescan of a
-// volume after lost events, and the poll fallback for a volume whose
-// folders could not all be watched. A kind of monitor supplies the event
-// source and the bookkeeping of its watched folders.
+// wake-up, the batching of events (a short settle, a bounded batch), the
+// index edits an event turns into (added, deleted, moved), the walk of a
+// folder that appeared with contents, the rescan of a volume after lost
+// events, and the poll fallback for a volume whose folders could not all
+// be watched. A kind of monitor supplies the event source and the
+// bookkeeping of its watched folders.
+//
+// The engine lock is taken only to read or change the index, never around
+// disk work: what a change needs from the disk (a stat, a walk) is read
+// first, then applied under the lock.
 #pragma once
 
 #include <atomic>
@@ -13,7 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "qvJournal.h"
+#include "qvKearchImpl.h"
+#include "qvMutex.h"
 #include "qvVolumeMonitor.h"
 #include "qvVolumeState.h"
 
@@ -39,9 +44,10 @@ class qvMonitorCore : public qvVolumeMonitor {
   // Reads what is ready on the event descriptors (non-blocking) into the
   // kind's own queue; returns how many events that queue holds.
   virtual size_t ReadEvents() = 0;
-  // Applies the queued events and empties the queue; the engine lock is
-  // held. Sets rescan[slot] for volumes whose events were lost.
-  virtual void ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) = 0;
+  // Applies the queued events and empties the queue, taking the engine
+  // lock around each application and never around disk work. Sets
+  // rescan[slot] for volumes whose events were lost.
+  virtual void ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) QV_EXCLUDES(engine_.lock) = 0;
   // Starts following folder `number` of volume `slot`, opened as `dirFd`
   // (-1: reach it by `path`). May run on several walking threads at once.
   virtual void WatchFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& path) = 0;
@@ -52,20 +58,18 @@ class qvMonitorCore : public qvVolumeMonitor {
   // A walked folder turned out to be in the index already, as `to`.
   virtual void RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) = 0;
 
-  // --- shared store edits (engine lock held) ---------------------------
-  // Each returns true when a search is due. `where` reaches a new folder
-  // now (empty: its path is built from the index).
-  bool Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder,
-             const std::string& where = std::string());
-  bool Deleted(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder);
+  // --- shared index edits (engine lock held) ---------------------------
+  // Each returns true when a search is due. A folder that is added is
+  // walked once the batch is applied (it may have contents already).
+  bool Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) QV_REQUIRES(engine_.lock);
+  bool Deleted(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) QV_REQUIRES(engine_.lock);
   bool Moved(uint32_t slot, uint32_t parent, const qvString& name, uint32_t toSlot, uint32_t toParent,
-             const qvString& toName, bool isFolder);
-  bool Apply(uint32_t slot, uint32_t reason, bool isFolder, uint32_t number, uint32_t parent, const qvString& name);
-  void AddSubtree(uint32_t slot, uint32_t folder, const std::string& path);
+             const qvString& toName, bool isFolder) QV_REQUIRES(engine_.lock);
   // Ends a batch: one search when due, and the journal position of every
   // touched volume moves on.
-  void FinishBatch(bool due, const bool touched[QV_VOLUME_SLOTS]);
-  std::string FolderPath(uint32_t slot, uint32_t number);
+  void FinishBatch(bool due, const bool touched[QV_VOLUME_SLOTS]) QV_REQUIRES(engine_.lock);
+  std::string FolderPath(uint32_t slot, uint32_t number) QV_REQUIRES(engine_.lock);
+  qvFileBaseApp& Index() QV_REQUIRES(engine_.lock) { return engine_.IndexLocked(); }
   // The slot that indexes source volume `volume`, or -1.
   static int SlotOfVolume(size_t volume);
 
@@ -80,8 +84,19 @@ class qvMonitorCore : public qvVolumeMonitor {
 
  private:
   struct EntryBuffer;
+  // A folder added by an event, to be walked outside the engine lock.
+  struct PendingWalk {
+    uint32_t slot;
+    uint32_t number;
+    int attempts;
+  };
   void Run(bool catchUp);
-  void Rescan(uint32_t slot);
+  void Rescan(uint32_t slot) QV_EXCLUDES(engine_.lock);
+  // Walks the folders added by the last batch and adds what they hold.
+  void WalkAddedFolders(bool rescan[QV_VOLUME_SLOTS]) QV_EXCLUDES(engine_.lock);
+  // Walks folder `number` at `path` (read under the lock just before) and
+  // adds its subtree; false when the folder could not be opened there.
+  bool AddSubtree(uint32_t slot, uint32_t number, const std::string& path) QV_EXCLUDES(engine_.lock);
   bool WalkDraining(qvDirWalker& walker, const std::string& root, EntryBuffer& buffer);
 
   int wake_ = -1;
@@ -93,5 +108,7 @@ class qvMonitorCore : public qvVolumeMonitor {
 
   std::mutex walkerLock_;
   qvDirWalker* walker_ = nullptr;  // the running walk, for Stop
+  // Monitor thread only.
   uint32_t nextNumber_[QV_VOLUME_SLOTS] = {};
+  std::vector<PendingWalk> pendingWalks_;
 };
