@@ -146,7 +146,7 @@ qvString qvPath::GetExtension(const qvChar* path) {
 qvString qvPath::RowPath(std::u16string_view folderPath, std::u16string_view name, bool isFolder) {
   qvString path(folderPath);
   path += name;
-  if (isFolder && folderPath.empty()) path += u'/';
+  if (isFolder && path.empty()) path = u"/";
   return path;
 }
 

@@ -14,7 +14,8 @@ class qvPath {
 
   // The path of a result row: its folder path (ending in '/') and its
   // name. A volume root has an empty folder path and is named by its root
-  // text without the final '/': its path is that name followed by '/'.
+  // text without the final '/', so that the file system's root, whose
+  // name is empty, is "/".
   static qvString RowPath(std::u16string_view folderPath, std::u16string_view name, bool isFolder);
 
   // The folder of the running program, from /proc/self/exe, ending in '/'.

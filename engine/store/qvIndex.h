@@ -64,7 +64,9 @@ class qvIndex {
   // A folder taken out by the old-name half of a change-journal rename:
   // its children still name it until the new-name half puts it back.
   RecordRef detachedFolder = kNullRef;
-  // Moves on with every change of the records or of the results, so that
-  // a reader can tell that the rows it read belong to one answer.
+  // Moves on with every search and with every change that can alter a
+  // row already found (a record removed, moved or renamed; added records
+  // alter no row), so that a reader can tell that the rows it read belong
+  // to one answer.
   uint64_t generation = 1;
 };

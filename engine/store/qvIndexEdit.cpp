@@ -53,7 +53,6 @@ RecordRef InsertFolder(qvIndex& index, uint32_t slot, uint32_t parentNumber, uin
   uint8_t packed[kMaxNameBytes];
   PackedName::Encode(name.data(), name.size(), packed);
   DirRecord::Write(rec, key, parent, packed, static_cast<uint16_t>(bytes), bytes > name.size());
-  ++index.generation;
   if (!MapInsert(index.dirMap, key, ref)) return kNullRef;
   if (!qvPaged::Insert(index.folderList, rec, FolderLess)) return kNullRef;
   return ref;
@@ -103,7 +102,6 @@ bool InsertFile(qvIndex& index, uint32_t slot, uint32_t parentNumber, uint32_t n
   uint8_t* rec = index.recordPool.Alloc(size);
   if (!rec) return false;
   std::memcpy(rec, temp, size);
-  ++index.generation;
   if (!qvPaged::Insert(index.fileList, rec, FileLess{index.extTable})) return false;
   if (realCase) {
     size_t dot = static_cast<size_t>(qvFindExtensionDot(name.data(), name.size()));

@@ -1,4 +1,5 @@
-// Binds one creatable interface out of one plugin: loads the library,
+// Binds one creatable interface out of one plugin (the window and the
+// command line bind the engine with it): loads the library,
 // finds its creation export, asks it for the interface, and keeps the
 // reason when any of that fails. Nothing is shown to the user; the text
 // stays in GetErrorText.
