@@ -1,0 +1,35 @@
+// What the command line asks for, and its parsing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct qvCliOptions {
+  std::vector<std::string> roots;
+  std::string data;
+  std::string ext;
+  std::string monitor;  // "" for the best kind
+  std::vector<std::string> terms;
+  bool count = false;
+  bool longForm = false;
+  bool offline = false;
+  bool noSave = false;
+  bool nul = false;
+  bool watch = false;
+  bool stats = false;
+  bool help = false;
+};
+
+extern const char kQvCliUsage[];
+
+// Reads argv into `o`; false with the reason in `error`.
+bool ParseCliArgs(int argc, char** argv, qvCliOptions* o, std::string* error);
+
+// Makes the roots absolute and checks that each is a readable folder;
+// false with the reason in `error`.
+bool CheckCliRoots(qvCliOptions* o, std::string* error);
+
+// The query the terms make (joined by single blanks), "*?" for none.
+std::string CliQuery(const qvCliOptions& o);
+// The extension filter, commas read as blanks.
+std::string CliFilter(const qvCliOptions& o);
