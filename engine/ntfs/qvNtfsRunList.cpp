@@ -4,6 +4,9 @@ namespace {
 
 // A run list longer than this is not one a real volume writes.
 constexpr size_t kMaxRuns = 1u << 20;
+// Cluster numbers stay below 2^40, so that with clusters of up to 2 MiB
+// every byte offset fits 64 bits.
+constexpr uint64_t kMaxCluster = 1ull << 40;
 
 // Little-endian integer of `n` bytes (at most 8); signed when asked.
 int64_t ReadVarInt(const uint8_t* p, unsigned n, bool isSigned) {
@@ -16,6 +19,7 @@ int64_t ReadVarInt(const uint8_t* p, unsigned n, bool isSigned) {
 }  // namespace
 
 bool DecodeRunList(qvNtfs::Bytes pairs, uint64_t firstVcn, uint64_t volumeClusters, std::vector<NtfsRun>* runs) {
+  if (firstVcn > kMaxCluster) return false;
   std::vector<NtfsRun> out;
   uint64_t vcn = firstVcn;
   int64_t lcn = 0;
@@ -35,10 +39,10 @@ bool DecodeRunList(qvNtfs::Bytes pairs, uint64_t firstVcn, uint64_t volumeCluste
       if (__builtin_add_overflow(lcn, delta, &lcn) || lcn < 0) return false;
       uint64_t end;
       if (__builtin_add_overflow(static_cast<uint64_t>(lcn), run.length, &end)) return false;
-      if (volumeClusters != 0 && end > volumeClusters) return false;
+      if (end > kMaxCluster || (volumeClusters != 0 && end > volumeClusters)) return false;
       run.lcn = lcn;
     }
-    if (__builtin_add_overflow(vcn, run.length, &vcn)) return false;
+    if (__builtin_add_overflow(vcn, run.length, &vcn) || vcn > kMaxCluster) return false;
     if (out.size() == kMaxRuns) return false;
     out.push_back(run);
     pos += 1 + lengthBytes + offsetBytes;

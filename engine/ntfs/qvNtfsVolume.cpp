@@ -225,6 +225,7 @@ bool qvNtfsVolume::ReadRunData(const std::vector<NtfsRun>& runs, uint64_t validS
     const NtfsRun& r = runs[i];
     uint64_t runStart = r.vcn * cluster;
     uint64_t runEnd = (r.vcn + r.length) * cluster;
+    if (runEnd <= covered) continue;
     if (runStart > covered) return false;  // a hole in the run list
     uint64_t from = covered;
     uint64_t to = runEnd < end ? runEnd : end;
