@@ -133,7 +133,10 @@ struct IQvSearchConfig : IUnknownEx {
   // "loaded" (1 when it came from the saved database), "folders",
   // "files", "index_bytes"; how long the start took in microseconds:
   // "read_us" (volumes read into records), "build_us" (linked and sorted),
-  // "load_us" (saved index loaded). -1 for an unknown name.
+  // "load_us" (saved index loaded); while volumes are read:
+  // "scan_entries" (entries read so far, all volumes) and "scan_volume"
+  // (the ordinal of the volume being read, -1 before the first). -1 for
+  // an unknown name.
   virtual int64_t QueryValue(const char* name) = 0;
   virtual bool IsValid() = 0;
  protected:
@@ -180,8 +183,36 @@ struct IQvSearchResults : IUnknownEx {
   // current answer: the caller asks for the answer again and starts over.
   virtual int32_t CopyRows(uint64_t answer, int32_t first, int32_t count, IQvRowSink* sink) = 0;
   virtual bool IsValid() = 0;
+  // Puts the current answer in order `column` (a QV_SORT_* value),
+  // descending when `reverse` is not 0. Folders stay before files; each
+  // group is ordered on its own and rows of equal keys keep the search's
+  // order. Name order is the store's collation; path order compares the
+  // folder paths name by name from the root, then the names. Sizes, times
+  // and attributes are read from the disk without the engine lock, on
+  // several threads, and kept until the next new search, so the caller's
+  // thread waits for them (call it off the UI thread). The order is kept:
+  // every later search, and the re-run after a live change, comes out in
+  // it, with rows whose facts were not read yet after the others until
+  // SortResults is called again. Tells no listener: the caller reads the
+  // answer anew (its id changes). QV_SORT_STORE goes back to the search's
+  // own order by running the search again, which reports as any search
+  // does. Returns the number of rows of the answer, 0 before the index is
+  // ready, -1 for an unknown column.
+  virtual int32_t SortResults(int32_t column, int32_t reverse) = 0;
  protected:
   ~IQvSearchResults() = default;
+};
+
+// The orders of IQvSearchResults::SortResults.
+enum : int32_t {
+  QV_SORT_STORE = 0,
+  QV_SORT_NAME = 1,
+  QV_SORT_PATH = 2,
+  QV_SORT_SIZE = 3,
+  QV_SORT_CREATED = 4,
+  QV_SORT_MODIFIED = 5,
+  QV_SORT_ACCESSED = 6,
+  QV_SORT_ATTRIBUTES = 7,
 };
 
 // The one export of the engine library.

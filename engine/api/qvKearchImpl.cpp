@@ -70,7 +70,15 @@ void qvKearchImpl::Search(const qvChar* text, const qvChar* filter, int32_t rese
   StoreText(query, text);
   StoreText(extFilter, filter);
   resetFlag = reset;
+  // Kept before the driver compiles the query in place.
+  constexpr size_t kMaxCalls = 256;
+  if (reset) {
+    searchCalls.clear();
+    resultSort.ForgetFacts();
+  }
+  if (searchCalls.size() < kMaxCalls) searchCalls.emplace_back(query, extFilter);
   RunSearchLocked();
+  if (ready.load()) resultSort.ApplyLocked(IndexLocked());
 }
 
 void qvKearchImpl::RunSearchLocked() {
@@ -79,11 +87,28 @@ void qvKearchImpl::RunSearchLocked() {
   RunSearch(app, app.patternSet, {query, extFilter, resetFlag}, {sink, listWindow});
 }
 
+// Only the last call tells the listeners, so a rebuilt category shows its
+// whole union at once and never its last extension twice.
+void qvKearchImpl::RebuildSearchLocked() {
+  if (!ready.load()) return;
+  qvFileBaseApp& app = IndexLocked();
+  if (searchCalls.empty()) return RunSearchLocked();
+  for (size_t i = 0; i < searchCalls.size(); ++i) {
+    StoreText(query, searchCalls[i].first.c_str());
+    StoreText(extFilter, searchCalls[i].second.c_str());
+    resetFlag = i == 0 ? 1 : 0;
+    bool last = i + 1 == searchCalls.size();
+    RunSearch(app, app.patternSet, {query, extFilter, resetFlag},
+              last ? qvSearchListeners{sink, listWindow} : qvSearchListeners{nullptr, nullptr});
+  }
+  resultSort.ApplyLocked(app);
+}
+
 qvFileBaseApp& qvKearchImpl::IndexLocked() { return *qvFileBaseApp::Instance(); }
 
 void qvKearchImpl::ApplyJournalLocked(uint32_t slot, const JournalRecord* records, size_t count) {
   qvFileBaseApp& app = IndexLocked();
-  if (ApplyJournalBatch(app, app.patternSet, slot, records, count)) RunSearchLocked();
+  if (ApplyJournalBatch(app, app.patternSet, slot, records, count)) RebuildSearchLocked();
 }
 
 void qvKearchImpl::SetListWindow(IQvListWindow* list) {
@@ -149,7 +174,7 @@ void qvKearchImpl::InitThreadMain() {
     ready.store(1);
     {
       qvMutexLock guard(lock);
-      RunSearchLocked();
+      RebuildSearchLocked();
     }
     if (monitor_) monitor_->Start(loaded);
   }
@@ -190,9 +215,11 @@ void qvKearchImpl::FullScan() {
     if (!app->volumes.indexed[slot]) continue;
     if (sink) sink->OnStatus(-1, "正在扫描(%s)盘，请稍候...", Utf8(app->volumes.root[slot]).c_str());
     if (!scan.BeginVolume(static_cast<uint32_t>(slot), app->volumes.root[slot])) continue;
+    scanSlot_ = slot;
     source_->Enumerate(static_cast<size_t>(app->volumes.sourceIndex[slot]),
                        [&](const ScanEntry* entries, size_t count) {
                          if (!stopping_) scan.AddEntries(entries, count);
+                         scanEntries_ += static_cast<int64_t>(count);
                        });
     scan.EndVolume();
   }
@@ -281,6 +308,8 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "following") == 0) return owner_.monitor_ ? owner_.monitor_->Following() : 0;
   if (std::strcmp(name, "rescans") == 0) return owner_.monitor_ ? owner_.monitor_->Rescans() : 0;
   if (std::strcmp(name, "monitor_tier") == 0) return owner_.monitor_ ? owner_.monitor_->Kind() : 0;
+  if (std::strcmp(name, "scan_entries") == 0) return owner_.scanEntries_.load();
+  if (std::strcmp(name, "scan_volume") == 0) return owner_.scanSlot_.load();
   qvMutexLock guard(owner_.lock);
   if (std::strcmp(name, "loaded") == 0) return owner_.loadedFromDatabase_ ? 1 : 0;
   // Saves now, as Release would, and answers 0 or the system error code of
@@ -331,4 +360,31 @@ int32_t qvSearchResultsImpl::CopyRows(uint64_t answer, int32_t first, int32_t co
     sink->OnRow(row, text);
   }
   return handed;
+}
+
+// The facts a sort needs are read without the lock; when the answer
+// changes meanwhile the new rows are read too, a bounded number of times.
+int32_t qvSearchResultsImpl::SortResults(int32_t column, int32_t reverse) {
+  constexpr int kReadThreads = 4;
+  constexpr int kReadRounds = 3;
+  if (column < 0 || column >= kSortColumnCount) return -1;
+  if (!owner_.ready.load()) return 0;
+  auto order = static_cast<qvSortColumn>(column);
+  for (int round = 0;; ++round) {
+    std::vector<qvFactRequest> missing;
+    {
+      qvMutexLock guard(owner_.lock);
+      qvFileBaseApp& app = owner_.IndexLocked();
+      owner_.resultSort.SetOrder(order, reverse != 0);
+      if (order == qvSortColumn::kStore) owner_.RebuildSearchLocked();
+      if (owner_.resultSort.NeedsFacts() && round < kReadRounds) missing = owner_.resultSort.MissingLocked(app);
+      if (missing.empty()) {
+        owner_.resultSort.ApplyLocked(app);
+        return ClampRows(app.folderResults.Count() + app.fileResults.Count());
+      }
+    }
+    std::vector<qvItemFacts> facts = qvResultSort::ReadFacts(missing, kReadThreads);
+    qvMutexLock guard(owner_.lock);
+    owner_.resultSort.AddFacts(missing, facts);
+  }
 }

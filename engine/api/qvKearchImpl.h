@@ -13,6 +13,7 @@
 #include "IQvSearch.h"
 #include "qvJournal.h"
 #include "qvMutex.h"
+#include "qvResultSort.h"
 #include "qvVolumeMonitor.h"
 #include "qvVolumeSource.h"
 
@@ -50,6 +51,7 @@ class qvSearchResultsImpl final : public IQvSearchResults {
   uint64_t GetAnswer(int32_t* folders, int32_t* files) override;
   int32_t CopyRows(uint64_t answer, int32_t first, int32_t count, IQvRowSink* sink) override;
   bool IsValid() override { return qvNotNull(this); }
+  int32_t SortResults(int32_t column, int32_t reverse) override;
 
  private:
   qvKearchImpl& owner_;
@@ -75,6 +77,9 @@ class qvKearchImpl final : public IQvSearch {
 
   // Runs the search driver with the stored texts.
   void RunSearchLocked() QV_REQUIRES(lock);
+  // Runs every call of the current search again, from its first (a
+  // category is one call per extension), in the chosen order.
+  void RebuildSearchLocked() QV_REQUIRES(lock);
 
   // The index, for code that holds the engine lock.
   qvFileBaseApp& IndexLocked() QV_REQUIRES(lock);
@@ -101,6 +106,10 @@ class qvKearchImpl final : public IQvSearch {
   int32_t rootIconIndex = 7;
   int32_t folderIconIndex = 0;
   IQvSearchNotify* sink = nullptr;
+  // The calls (query, filter) since the last one that started a new
+  // result, and the order the user chose for the results.
+  std::vector<std::pair<qvString, qvString>> searchCalls QV_GUARDED_BY(lock);
+  qvResultSort resultSort QV_GUARDED_BY(lock);
 
  private:
   friend class qvSearchConfigImpl;
@@ -129,6 +138,9 @@ class qvKearchImpl final : public IQvSearch {
   int64_t loadMicros_ = 0;
   std::thread initThread_;
   std::atomic<bool> stopping_{false};
+  // The progress of the scan: entries read so far, the volume being read.
+  std::atomic<int64_t> scanEntries_{0};
+  std::atomic<int32_t> scanSlot_{-1};
   std::mutex initDoneLock_;
   bool initDone_ = false;
   std::condition_variable initDoneCv_;

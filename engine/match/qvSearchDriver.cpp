@@ -27,13 +27,29 @@ void ShowNoResult(qvIndex& index, const qvSearchListeners& to) {
   }
 }
 
+void ReportRows(const qvIndex& index, const qvSearchListeners& to) {
+  size_t total = index.folderResults.Count() + index.fileResults.Count();
+  int32_t rows = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+  if (to.sink) to.sink->OnStatus(rows, nullptr);
+  if (to.list) to.list->SetItemCount(rows);
+}
+
 }  // namespace
 
 void RunSearch(qvIndex& index, CPatternSet& set, const qvSearchRequest& request, const qvSearchListeners& to) {
   ++index.generation;
   qvExtFilter filter;
   bool filtered = filter.Build(request.extFilter, index.extTable);
-  if (!set.CompileQuery(request.query) || (filtered && filter.Count() == 0)) {
+  bool compiled = set.CompileQuery(request.query);
+  bool noKnownExtension = filtered && filter.Count() == 0;
+  // A call that adds to the result (a category's second extension, say)
+  // and names no extension the index knows adds nothing: the union built
+  // by the earlier calls stays.
+  if (compiled && noKnownExtension && !request.reset) {
+    ReportRows(index, to);
+    return;
+  }
+  if (!compiled || noKnownExtension) {
     ShowNoResult(index, to);
     return;
   }
@@ -52,8 +68,5 @@ void RunSearch(qvIndex& index, CPatternSet& set, const qvSearchRequest& request,
     case qvScanKind::kNone: break;
   }
 
-  size_t total = index.folderResults.Count() + index.fileResults.Count();
-  int32_t rows = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
-  if (to.sink) to.sink->OnStatus(rows, nullptr);
-  if (to.list) to.list->SetItemCount(rows);
+  ReportRows(index, to);
 }
