@@ -294,6 +294,65 @@ TEST_P(LiveMonitor, EntriesMadeJustBeforeTheirFolderMoved) {
   ASSERT_TRUE(Converges(index, root));
 }
 
+// A folder made, filled and renamed while the monitor could not apply
+// anything: its creation is handled after the rename already happened, so
+// the folder is not at the path its creation named. Its contents and
+// later changes inside it must still be followed.
+TEST_P(LiveMonitor, FolderMadeFilledAndRenamedBeforeItsCreationIsApplied) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  {
+    std::lock_guard<std::mutex> hold(index.EngineLock());
+    fs::create_directory(root + "/d");
+    for (int i = 0; i < 100; ++i) Touch(root + "/d/f" + std::to_string(i));
+    fs::rename(root + "/d", root + "/e");
+  }
+  ASSERT_TRUE(Converges(index, root));
+  Touch(root + "/e/later-x");
+  ASSERT_TRUE(Converges(index, root));
+  // Renamed on once more while its first walk may still be pending.
+  fs::create_directory(root + "/g");
+  for (int i = 0; i < 100; ++i) Touch(root + "/g/h" + std::to_string(i));
+  fs::rename(root + "/g", root + "/g2");
+  fs::rename(root + "/g2", root + "/g3");
+  ASSERT_TRUE(Converges(index, root));
+  Touch(root + "/g3/later-x");
+  ASSERT_TRUE(Converges(index, root));
+}
+
+// Many big folders renamed in a row, some of them made and filled just
+// before: nothing is lost, and every folder is still followed afterwards.
+TEST_P(LiveMonitor, FiftyRenamesOfThousandFileFolders) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_TRUE(tree.Dir("big" + std::to_string(k)));
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(tree.File("big" + std::to_string(k) + "/f" + std::to_string(i)));
+  }
+  LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  std::vector<std::string> names = {"big0", "big1", "big2"};
+  for (int r = 0; r < 50; ++r) {
+    size_t k = static_cast<size_t>(r) % names.size();
+    std::string to = "big" + std::to_string(k) + "-r" + std::to_string(r);
+    fs::rename(root + "/" + names[k], root + "/" + to);
+    names[k] = to;
+    if (r % 10 == 0) {  // one made, filled and renamed at once
+      std::string made = "new" + std::to_string(r);
+      fs::create_directory(root + "/" + made);
+      for (int i = 0; i < 1000; ++i) Touch(root + "/" + made + "/g" + std::to_string(i));
+      fs::rename(root + "/" + made, root + "/" + made + "-moved");
+    }
+  }
+  ASSERT_TRUE(Converges(index, root));
+  for (const std::string& name : names) Touch(root + "/" + name + "/after-x");
+  ASSERT_TRUE(Converges(index, root));
+}
+
 // A folder renamed over an empty one takes its place with its subtree; the
 // empty one's entry goes.
 TEST_P(LiveMonitor, FolderRenamedOverAnEmptyFolder) {

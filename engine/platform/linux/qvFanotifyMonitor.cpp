@@ -447,7 +447,7 @@ bool qvFanotifyMonitor::Settle(const Folder& parent, const std::string& name, co
 
 bool qvFanotifyMonitor::SameFolder(uint32_t slot, uint32_t number, const std::string& handle) {
   if (handle.empty()) return true;
-  std::lock_guard<std::mutex> guard(folderLock_);
+  qvMutexLock guard(folderLock_);
   auto it = handleOf_.find(FolderId(slot, number));
   return it == handleOf_.end() || it->second == handle;
 }
@@ -462,7 +462,7 @@ void qvFanotifyMonitor::WatchFolder(uint32_t slot, uint32_t number, int dirFd, c
     if (errno != ENOENT && errno != ENOTDIR && errno != ESTALE) SetOverBudget(slot);
     return;
   }
-  std::lock_guard<std::mutex> guard(folderLock_);
+  qvMutexLock guard(folderLock_);
   if (marks_ == Marks::Folders) {
     if (!g.folders.count(handle) && handleOf_.size() >= markBudget_) {
       SetOverBudget(slot);
@@ -485,7 +485,7 @@ void qvFanotifyMonitor::ForgetFolders(uint32_t slot, const std::vector<uint32_t>
   Group& g = groups_[static_cast<size_t>(groupOf_[slot])];
   std::vector<std::string> unmark;
   {
-    std::lock_guard<std::mutex> guard(folderLock_);
+    qvMutexLock guard(folderLock_);
     for (uint32_t number : numbers) {
       auto h = handleOf_.find(FolderId(slot, number));
       if (h == handleOf_.end()) continue;
@@ -512,7 +512,7 @@ void qvFanotifyMonitor::ForgetFolders(uint32_t slot, const std::vector<uint32_t>
 void qvFanotifyMonitor::ForgetSlot(uint32_t slot) {
   if (groupOf_[slot] < 0) return;
   Group& g = groups_[static_cast<size_t>(groupOf_[slot])];
-  std::lock_guard<std::mutex> guard(folderLock_);
+  qvMutexLock guard(folderLock_);
   for (auto it = g.folders.begin(); it != g.folders.end();) {
     if (it->second.slot == slot) it = g.folders.erase(it);
     else ++it;
@@ -526,7 +526,7 @@ void qvFanotifyMonitor::ForgetSlot(uint32_t slot) {
 void qvFanotifyMonitor::RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) {
   if (groupOf_[slot] < 0) return;
   Group& g = groups_[static_cast<size_t>(groupOf_[slot])];
-  std::lock_guard<std::mutex> guard(folderLock_);
+  qvMutexLock guard(folderLock_);
   auto h = handleOf_.find(FolderId(slot, from));
   if (h == handleOf_.end()) return;
   std::string handle = std::move(h->second);
@@ -540,13 +540,13 @@ void qvFanotifyMonitor::RenumberFolder(uint32_t slot, uint32_t from, uint32_t to
 // the walk finds what the dropped events told of (a rescan watches each
 // folder before it reads it).
 bool qvFanotifyMonitor::Concerns(const Event& e) {
-  std::lock_guard<std::mutex> guard(folderLock_);
+  qvMutexLock guard(folderLock_);
   const auto& folders = groups_[e.group].folders;
   return (e.hasFrom && folders.count(e.fromDir)) || (e.hasTo && folders.count(e.toDir));
 }
 
 bool qvFanotifyMonitor::LookUp(size_t group, const std::string& handle, Folder* out) {
-  std::lock_guard<std::mutex> guard(folderLock_);
+  qvMutexLock guard(folderLock_);
   auto it = groups_[group].folders.find(handle);
   if (it == groups_[group].folders.end()) return false;
   *out = it->second;

@@ -105,6 +105,6 @@ class qvFanotifyMonitor final : public qvMonitorCore {
   std::unordered_map<std::string, OpenFolderFd> openFolders_;  // this batch's, by handle
   std::vector<Event> events_;  // read, not yet applied (monitor thread)
 
-  std::mutex folderLock_;  // the folder maps; the hook runs on walking threads
-  std::unordered_map<uint64_t, std::string> handleOf_;  // slot << 32 | number -> handle
+  qvMutex folderLock_;  // the folder maps; the hook runs on walking threads
+  std::unordered_map<uint64_t, std::string> handleOf_ QV_GUARDED_BY(folderLock_);  // slot << 32 | number -> handle
 };

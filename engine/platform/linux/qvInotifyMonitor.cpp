@@ -74,7 +74,7 @@ void qvInotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
       continue;
     }
     if (e.mask & IN_IGNORED) {
-      std::lock_guard<std::mutex> watches(watchLock_);
+      qvMutexLock watches(watchLock_);
       auto it = byWd_.find(e.wd);
       if (it != byWd_.end()) {
         auto f = byFolder_.find(FolderId(it->second.slot, it->second.number));
@@ -114,7 +114,7 @@ void qvInotifyMonitor::ProcessEvents(bool rescan[QV_VOLUME_SLOTS]) {
 void qvInotifyMonitor::WatchFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& path) {
   std::string target = dirFd >= 0 ? "/proc/self/fd/" + std::to_string(dirFd) : path;
   uint32_t mask = kWatchMask | (dirFd >= 0 ? 0 : IN_DONT_FOLLOW);
-  std::lock_guard<std::mutex> guard(watchLock_);
+  qvMutexLock guard(watchLock_);
   if (byWd_.size() >= watchBudget_) {
     SetOverBudget(slot);
     return;
@@ -129,7 +129,7 @@ void qvInotifyMonitor::WatchFolder(uint32_t slot, uint32_t number, int dirFd, co
 }
 
 void qvInotifyMonitor::RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) {
-  std::lock_guard<std::mutex> guard(watchLock_);
+  qvMutexLock guard(watchLock_);
   auto f = byFolder_.find(FolderId(slot, from));
   if (f == byFolder_.end()) return;
   int wd = f->second;
@@ -139,7 +139,7 @@ void qvInotifyMonitor::RenumberFolder(uint32_t slot, uint32_t from, uint32_t to)
 }
 
 void qvInotifyMonitor::ForgetFolders(uint32_t slot, const std::vector<uint32_t>& numbers) {
-  std::lock_guard<std::mutex> guard(watchLock_);
+  qvMutexLock guard(watchLock_);
   for (uint32_t number : numbers) {
     auto f = byFolder_.find(FolderId(slot, number));
     if (f == byFolder_.end()) continue;
@@ -156,7 +156,7 @@ void qvInotifyMonitor::ForgetFolders(uint32_t slot, const std::vector<uint32_t>&
 // watches them again (the kernel hands back the same watch for a folder
 // that is still watched).
 void qvInotifyMonitor::ForgetSlot(uint32_t slot) {
-  std::lock_guard<std::mutex> guard(watchLock_);
+  qvMutexLock guard(watchLock_);
   for (auto it = byWd_.begin(); it != byWd_.end();) {
     if (it->second.slot == slot) it = byWd_.erase(it);
     else ++it;
@@ -168,7 +168,7 @@ void qvInotifyMonitor::ForgetSlot(uint32_t slot) {
 }
 
 bool qvInotifyMonitor::LookUp(int wd, Watch* out) {
-  std::lock_guard<std::mutex> guard(watchLock_);
+  qvMutexLock guard(watchLock_);
   auto it = byWd_.find(wd);
   if (it == byWd_.end()) return false;
   *out = it->second;

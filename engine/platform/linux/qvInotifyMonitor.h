@@ -44,7 +44,7 @@ class qvInotifyMonitor final : public qvMonitorCore {
   size_t watchBudget_ = 0;
   std::vector<Event> events_;  // read, not yet applied (monitor thread)
 
-  std::mutex watchLock_;  // the two maps below; the hook runs on walking threads
-  std::unordered_map<int, Watch> byWd_;
-  std::unordered_map<uint64_t, int> byFolder_;  // slot << 32 | number
+  qvMutex watchLock_;  // the hook runs on walking threads
+  std::unordered_map<int, Watch> byWd_ QV_GUARDED_BY(watchLock_);
+  std::unordered_map<uint64_t, int> byFolder_ QV_GUARDED_BY(watchLock_);  // slot << 32 | number
 };
