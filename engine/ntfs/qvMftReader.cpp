@@ -85,9 +85,17 @@ bool qvMftReader::Read(const ScanSink& sink, const std::atomic<bool>* stop) {
 
   std::vector<uint8_t> buffers[2] = {std::vector<uint8_t>(perChunk * recordSize),
                                      std::vector<uint8_t>(perChunk * recordSize)};
-  auto readChunk = [this, total, perChunk](uint64_t first, uint8_t* out) -> size_t {
+  // A chunk that cannot be read whole (a cut image, a bad sector) is read
+  // record by record; records that cannot be read are left as zeros.
+  auto readChunk = [this, total, perChunk, recordSize](uint64_t first, uint8_t* out) -> size_t {
     size_t count = static_cast<size_t>(std::min<uint64_t>(perChunk, total - first));
-    return volume_.ReadRecords(first, count, out) ? count : 0;
+    if (volume_.ReadRecords(first, count, out)) return count;
+    size_t read = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (volume_.ReadRecords(first + i, 1, out + i * recordSize)) ++read;
+      else std::memset(out + i * recordSize, 0, recordSize);
+    }
+    return read ? count : 0;
   };
   bool complete = true;
   uint64_t first = 0;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -38,6 +39,13 @@ bool qvNtfsVolume::ReadAt(uint64_t offset, size_t size, uint8_t* out) const {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+uint64_t qvNtfsVolume::VolumeClusters() const {
+  if (extract_ || boot_.bytesPerCluster == 0) return 0;
+  uint64_t claimed = boot_.totalSectors * boot_.bytesPerSector / boot_.bytesPerCluster;
+  uint64_t held = fileSize_ > base_ ? (fileSize_ - base_) / boot_.bytesPerCluster : 0;
+  return std::max<uint64_t>(1, std::min(claimed, held));
 }
 
 bool qvNtfsVolume::Open(const std::string& path, int64_t offset, std::string* why, int* error) {
@@ -137,6 +145,9 @@ bool qvNtfsVolume::OpenMft(std::string* why) {
   uint64_t mappedRecords = mapped * boot_.bytesPerCluster / recordSize_;
   if (recordCount_ > mappedRecords) recordCount_ = mappedRecords;
   if (recordCount_ > kMaxRecords) recordCount_ = kMaxRecords;
+  // A table cannot hold more records than the volume has room for.
+  uint64_t room = VolumeClusters() * boot_.bytesPerCluster / recordSize_;
+  if (recordCount_ > room) recordCount_ = room;
   return true;
 }
 

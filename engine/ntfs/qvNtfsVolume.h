@@ -47,7 +47,9 @@ class qvNtfsVolume {
                    uint8_t* out) const;
   // Reads bytes of the volume.
   bool ReadAt(uint64_t offset, size_t size, uint8_t* out) const;
-  uint64_t VolumeClusters() const { return extract_ ? 0 : boot_.totalSectors * boot_.bytesPerSector / boot_.bytesPerCluster; }
+  // Clusters that can be read: what the boot sector claims, at most what
+  // the device or image holds.
+  uint64_t VolumeClusters() const;
 
  private:
   bool OpenMft(std::string* why);

@@ -137,7 +137,10 @@ bool ReadUsnJournal(const qvNtfsVolume& volume, const UsnJournalInfo& info, int6
   std::vector<uint8_t> chunk(kReadChunk);
   bool ok = true;
   size_t run = 0;
-  while (offset < end) {
+  // Allocated parts of $J lie on the volume: more than the volume holds
+  // is a run list that repeats itself.
+  uint64_t budget = volume.VolumeClusters() * cluster;
+  while (offset < end && budget > 0) {
     // The sparse part is skipped, not read as zeros.
     while (run < info.runs.size() && (info.runs[run].vcn + info.runs[run].length) * cluster <= offset) ++run;
     if (run == info.runs.size()) break;
@@ -168,6 +171,7 @@ bool ReadUsnJournal(const qvNtfsVolume& volume, const UsnJournalInfo& info, int6
       pos = limit;
     }
     offset += pos;
+    budget -= std::min<uint64_t>(budget, pos);
   }
   if (stats) *stats = total;
   return ok;
