@@ -8,7 +8,9 @@
 
 const char kQvCliUsage[] =
     "usage: qvsearch [--root DIR]... [--data DIR] [--ext LIST] [--count] [--long]\n"
-    "                [--offline] [--no-save] [--watch] [--stats] [-0] [TERM...]\n"
+    "                [--json] [--offline] [--no-save] [--no-service | --service-only]\n"
+    "                [--watch] [--stats] [-0] [TERM...]\n"
+    "       qvsearch --serve [--root DIR]... [--data DIR]\n"
     "Prints the folders and files whose names hold every TERM ('?' and '*' are\n"
     "wildcards, ASCII letters match either case), folders first; without a\n"
     "TERM, every folder and file.\n"
@@ -18,8 +20,15 @@ const char kQvCliUsage[] =
     "  --ext LIST   only files with these extensions (spaces or commas between)\n"
     "  --count      print the number of rows only\n"
     "  --long       print name, folder, size, times and attributes, tab-separated\n"
+    "  --json       print one JSON object per row: path, name, type, size in bytes,\n"
+    "               times in ISO 8601 UTC, attributes as words\n"
     "  --offline    answer from the saved index alone, without reading the volumes\n"
     "  --no-save    do not save the index at exit\n"
+    "  --no-service  do not ask the running service (without --root, qvsearch asks\n"
+    "               it first, then the saved index, then reads the volumes)\n"
+    "  --service-only  answer through the running service or fail\n"
+    "  --serve      keep the index and answer qvsearch on a local socket until\n"
+    "               SIGTERM or SIGINT (the index is saved then)\n"
     "  --stats      print the index size and the search time to standard error\n"
     "  --watch      keep running and print the answer again whenever changes to\n"
     "               the files alter it, until interrupted\n"
@@ -72,6 +81,10 @@ bool ParseCliArgs(int argc, char** argv, qvCliOptions* o, std::string* error) {
     else if (a == "-0") o->nul = true;
     else if (a == "--watch") o->watch = true;
     else if (a == "--stats") o->stats = true;
+    else if (a == "--json") o->json = true;
+    else if (a == "--no-service") o->noService = true;
+    else if (a == "--service-only") o->serviceOnly = true;
+    else if (a == "--serve") o->serve = true;
     else if (a == "--help" || a == "-h") o->help = true;
     else if (a == "--") {
       for (++i; i < argc; ++i) o->terms.push_back(argv[i]);
@@ -81,6 +94,18 @@ bool ParseCliArgs(int argc, char** argv, qvCliOptions* o, std::string* error) {
     } else {
       o->terms.push_back(a);
     }
+  }
+  if (o->noService && o->serviceOnly) {
+    *error = "--no-service and --service-only exclude each other";
+    return false;
+  }
+  if (o->serviceOnly && (!o->roots.empty() || o->offline)) {
+    *error = "--service-only asks the running service: it takes no --root nor --offline";
+    return false;
+  }
+  if (o->json && (o->longForm || o->count)) {
+    *error = "--json prints whole rows: it takes no --long nor --count";
+    return false;
   }
   return true;
 }

@@ -18,6 +18,10 @@ struct qvCliOptions {
   bool watch = false;
   bool stats = false;
   bool help = false;
+  bool json = false;         // one JSON object per row
+  bool noService = false;    // never ask the running service
+  bool serviceOnly = false;  // ask the running service or fail
+  bool serve = false;        // be the service until SIGTERM
 };
 
 extern const char kQvCliUsage[];

@@ -1,9 +1,12 @@
-// qvsearch: the search engine from a terminal. Binds the engine library in
-// the program's own folder exactly as the search window does, indexes the
-// machine's volumes or the folders named with --root, and prints the rows
-// of one query (again at every change with --watch).
+// qvsearch: the search engine from a terminal. Without --root it asks the
+// index service of this user first (the window, or qvsearch --serve); else,
+// or when none answers, it binds the engine library in the program's own
+// folder exactly as the search window does, answers from the saved index
+// or indexes the machine's volumes or the folders named with --root, and
+// prints the rows of one query (again at every change with --watch).
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,12 +21,17 @@
 
 #include "CTempldateHelper.h"
 #include "IQvSearch.h"
+#include "qvAnswerCopy.h"
 #include "qvAppFolders.h"
+#include "qvCliClient.h"
 #include "qvCliOptions.h"
 #include "qvCliOutput.h"
+#include "qvCliRowText.h"
 #include "qvCliSink.h"
 #include "qvNameCodec.h"
 #include "qvPath.h"
+#include "qvServiceHost.h"
+#include "qvServiceSocket.h"
 
 namespace {
 
@@ -103,6 +111,27 @@ bool Configure(IQvSearchConfig* config, const qvCliOptions& o, std::string* data
   return true;
 }
 
+// The search the options ask for, as the service takes it.
+qvService::SearchRequest CliRequest(const qvCliOptions& o) {
+  qvService::SearchRequest r;
+  r.query = CliQuery(o);
+  r.extFilter = CliFilter(o);
+  r.details = o.longForm || o.json;
+  r.watch = o.watch;
+  r.countOnly = o.count;
+  return r;
+}
+
+// The current answer as text. JSON rows carry their details, read with
+// the rows they belong to.
+std::string Render(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, int32_t* rows) {
+  if (!o.json) return RenderCliAnswer(engine, results, o, rows);
+  qvAnswer a;
+  if (!CopyAnswer(engine, results, CliRequest(o), &a)) a.rows.clear();
+  *rows = static_cast<int32_t>(a.rows.size());
+  return RenderCliRows(o, a.rows.size(), a.rows);
+}
+
 // Prints the answer again each time a change alters it, until SIGINT or
 // SIGTERM (blocked in every thread, taken by a thread of its own).
 void Watch(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, qvCliSink& sink,
@@ -114,7 +143,7 @@ void Watch(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, 
   });
   int32_t rows = 0;
   while (sink.WaitForNewAnswer()) {
-    std::string fresh = RenderCliAnswer(engine, results, o, &rows);
+    std::string fresh = Render(engine, results, o, &rows);
     if (fresh == answer) continue;
     answer = fresh;
     if (!o.count) std::fputs(o.nul ? "" : "--\n", stdout);
@@ -124,18 +153,121 @@ void Watch(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, 
   waiter.join();
 }
 
-}  // namespace
+enum class Asked { kAnswered, kAbsent, kBroken };
 
-int main(int argc, char** argv) {
-  qvCliOptions o;
-  std::string error;
-  if (!ParseCliArgs(argc, argv, &o, &error)) return Fail(error + " (see --help)");
-  if (o.help) {
-    std::fputs(kQvCliUsage, stdout);
-    return kRows;
+// Asks the running service. kAbsent when none answers; kBroken, with the
+// reason, when it failed before the answer was whole (nothing was printed
+// then). `status` is the exit status when answered.
+Asked AskService(const qvCliOptions& o, const sigset_t& stopSignals, int* status, std::string* why) {
+  const std::string folder = qvService::SocketFolder();
+  auto started = std::chrono::steady_clock::now();
+  qvCliClient client;
+  if (!client.Connect(folder, why)) return Asked::kAbsent;
+  const std::string where = "the service at " + folder + "qvsearch.sock (pid " + std::to_string(client.ServicePid()) + ")";
+  constexpr int kSilenceMs = 30000;
+  qvService::AnswerHeader header;
+  std::vector<qvService::Row> rows;
+  if (!client.Send(qvService::EncodeSearch(CliRequest(o)), why) ||
+      !client.ReadAnswer(&header, &rows, why, kSilenceMs)) {
+    *why = where + ": " + *why;
+    return Asked::kBroken;
   }
-  if (!CheckCliRoots(&o, &error)) return Fail(error);
+  const uint64_t total = header.folders + header.files;
+  std::string answer = RenderCliRows(o, total, rows);
+  std::fwrite(answer.data(), 1, answer.size(), stdout);
+  std::fflush(stdout);
+  *status = total > 0 ? kRows : kNoRows;
+  if (o.stats) {
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    qvService::Status st;
+    std::string error;
+    if (client.Send(qvService::EncodeStatusRequest(), &error) && client.ReadStatus(&st, &error, kSilenceMs))
+      std::fprintf(stderr, "answered by %s in %.3f ms; folders %llu, files %llu\n", where.c_str(), ms,
+                   static_cast<unsigned long long>(st.folders), static_cast<unsigned long long>(st.files));
+    else
+      std::fprintf(stderr, "answered by %s in %.3f ms\n", where.c_str(), ms);
+  }
+  if (!o.watch) return Asked::kAnswered;
+  int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  for (;;) {
+    bool stopped = false;
+    std::string error;
+    if (!client.ReadAnswer(&header, &rows, &error, -1, stopFd, &stopped)) {
+      if (!stopped) {
+        std::fprintf(stderr, "qvsearch: %s: %s; watching ends\n", where.c_str(), error.c_str());
+        *status = kError;
+      } else {
+        *status = kRows;
+      }
+      break;
+    }
+    std::string fresh = RenderCliRows(o, header.folders + header.files, rows);
+    if (fresh == answer) continue;
+    answer = fresh;
+    if (!o.count) std::fputs(o.nul ? "" : "--\n", stdout);
+    std::fwrite(answer.data(), 1, answer.size(), stdout);
+    std::fflush(stdout);
+  }
+  if (stopFd >= 0) close(stopFd);
+  return Asked::kAnswered;
+}
 
+// The service without a window: indexes, follows changes and answers until
+// SIGTERM or SIGINT, then saves the index.
+int Serve(qvCliOptions o) {
+  std::string why;
+  {
+    qvCliClient running;
+    if (running.Connect(qvService::SocketFolder(), &why)) {
+      std::fprintf(stderr, "qvsearch: a service answers already at %sqvsearch.sock (pid %u); it is used\n",
+                   qvService::SocketFolder().c_str(), running.ServicePid());
+      return kRows;
+    }
+  }
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  // Blocked before any thread starts, so every thread inherits it.
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  CTempldateHelper<IQvSearch> binding(&IID_IQvSearch, QV_SEARCH_VERSION, "CreateObjcet", u"qvBaseModule.so",
+                                      qvPath::GetAppPath());
+  if (!binding.BindEngine()) return Fail(qvNameCodec::EncodeToString(binding.GetErrorText()));
+  IQvSearch* engine = binding.GetInterface();
+  auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+  if (!config) return Fail("the engine lacks the interfaces of this version");
+  std::string data;
+  bool canSave = false;
+  o.watch = true;  // a service follows the changes
+  if (!Configure(config, o, &data, &canSave)) return Fail("cannot index every root given");
+  bool busy = false;
+  if (!qvServiceHost::Start(engine, nullptr, nullptr, {}, &why, &busy)) {
+    config->SetOption("no_save", "1");
+    if (busy) {
+      std::fprintf(stderr, "qvsearch: %s; it is used\n", why.c_str());
+      return kRows;
+    }
+    return Fail(why);
+  }
+  std::fprintf(stderr, "qvsearch: serving at %s\n", qvServiceHost::Path().c_str());
+  int sig = 0;
+  sigwait(&stopSignals, &sig);
+  qvServiceHost::Stop();
+  int status = kRows;
+  if (canSave) {
+    int64_t saveError = config->QueryValue("save");
+    config->SetOption("no_save", "1");
+    if (saveError != 0) status = kSaveFailed;
+  }
+  binding.UnbindEngine();
+  return status;
+}
+
+// Answers in this process. With `savedFirst`, from the saved index when
+// there is one (`noSaved` tells when there is none and nothing was printed).
+int AnswerHere(qvCliOptions o, const sigset_t& stopSignals, bool savedFirst, bool* noSaved) {
+  if (savedFirst) o.offline = true;
   CTempldateHelper<IQvSearch> binding(&IID_IQvSearch, QV_SEARCH_VERSION, "CreateObjcet", u"qvBaseModule.so",
                                       qvPath::GetAppPath());
   if (!binding.BindEngine()) return Fail(qvNameCodec::EncodeToString(binding.GetErrorText()));
@@ -149,12 +281,6 @@ int main(int argc, char** argv) {
   if (!Configure(config, o, &data, &canSave)) return Fail("cannot index every root given");
   const std::string query = CliQuery(o), filter = CliFilter(o);
 
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  if (o.watch) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
   qvCliSink sink(isatty(STDERR_FILENO) != 0);
   // Stored before initialisation, the query is answered as soon as the
   // index is ready.
@@ -162,14 +288,23 @@ int main(int argc, char** argv) {
   engine->Initialize(&sink);
   sink.WaitForAnswer();
 
-  if (o.offline && config->QueryValue("loaded") != 1)
+  if (o.offline && config->QueryValue("loaded") != 1) {
+    if (savedFirst) {
+      *noSaved = true;
+      return kError;
+    }
     return Fail("no current saved index in " + data + " (run once without --offline)");
+  }
   int32_t rows = 0;
-  std::string answer = RenderCliAnswer(engine, results, o, &rows);
+  std::string answer = Render(engine, results, o, &rows);
   std::fwrite(answer.data(), 1, answer.size(), stdout);
   std::fflush(stdout);
   int status = rows > 0 ? kRows : kNoRows;
-  if (o.stats) PrintStats(engine, config, query, filter);
+  if (o.stats) {
+    if (o.offline) std::fprintf(stderr, "answered from the saved index in %s\n", data.c_str());
+    else std::fprintf(stderr, "answered from the volumes, read now\n");
+    PrintStats(engine, config, query, filter);
+  }
   if (o.watch) {
     Watch(engine, results, o, sink, stopSignals, answer);
     status = kRows;
@@ -183,4 +318,44 @@ int main(int argc, char** argv) {
   }
   binding.UnbindEngine();
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qvCliOptions o;
+  std::string error;
+  if (!ParseCliArgs(argc, argv, &o, &error)) return Fail(error + " (see --help)");
+  if (o.help) {
+    std::fputs(kQvCliUsage, stdout);
+    return kRows;
+  }
+  if (!CheckCliRoots(&o, &error)) return Fail(error);
+  if (o.serve) return Serve(o);
+
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  if (o.watch) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  // Without --root: the running service, then the saved index, then the
+  // volumes read now.
+  const bool machine = o.roots.empty() && !o.offline;
+  if (machine && !o.noService) {
+    int status = kError;
+    std::string why;
+    Asked asked = AskService(o, stopSignals, &status, &why);
+    if (asked == Asked::kAnswered) return status;
+    if (o.serviceOnly) return Fail(why);
+    if (asked == Asked::kBroken) std::fprintf(stderr, "qvsearch: %s; answering without the service\n", why.c_str());
+  }
+  // A watch needs the volumes read now: the saved index follows nothing.
+  if (machine && !o.watch) {
+    bool noSaved = false;
+    int status = AnswerHere(o, stopSignals, true, &noSaved);
+    if (!noSaved) return status;
+  }
+  bool unused = false;
+  return AnswerHere(o, stopSignals, false, &unused);
 }
