@@ -2,7 +2,9 @@
 // index must list what a fresh look at the tree finds.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <filesystem>
 #include <set>
@@ -11,6 +13,7 @@
 
 #include "IQvSearch.h"
 #include "platform_test_util.h"
+#include "qvDirWalker.h"
 #include "qvKearchImpl.h"
 #include "qvNameCodec.h"
 
@@ -350,6 +353,41 @@ TEST_P(LiveMonitor, FiftyRenamesOfThousandFileFolders) {
   }
   ASSERT_TRUE(Converges(index, root));
   for (const std::string& name : names) Touch(root + "/" + name + "/after-x");
+  ASSERT_TRUE(Converges(index, root));
+}
+
+// A disk that stalls while the monitor walks a new folder: the walk runs
+// outside the engine lock, so searches and row reads go on meanwhile.
+std::atomic<int> gStalled{0};
+std::atomic<bool> gReleaseDisk{false};
+void StallingDisk() {
+  gStalled.fetch_add(1);
+  for (int i = 0; i < 2000 && !gReleaseDisk.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+TEST_P(LiveMonitor, SearchesAnswerWhileTheDiskStallsAWalk) {
+  qvtest::TempTree tree;
+  const std::string root = tree.Path();
+  ASSERT_TRUE(tree.File("before-x"));
+  LiveIndex index(root, GetParam());
+  SKIP_WITHOUT_MONITOR(index);
+  ASSERT_TRUE(index.WaitFollowing());
+  gStalled = 0;
+  gReleaseDisk = false;
+  qvDirWalker::SetSlowDiskHook(StallingDisk);
+  fs::create_directory(root + "/slow");
+  Touch(root + "/slow/inside-x");
+  for (int i = 0; i < 500 && gStalled.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool stalled = gStalled.load() > 0;
+  // While the walk waits for the disk, a search and its rows come back.
+  auto search = std::async(std::launch::async, [&] { return index.Rows(u"before"); });
+  bool answered = search.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  bool stillStalled = !gReleaseDisk.load();
+  gReleaseDisk = true;
+  qvDirWalker::SetSlowDiskHook(nullptr);
+  ASSERT_TRUE(stalled) << "the monitor never walked the new folder";
+  EXPECT_TRUE(answered && stillStalled) << "a search waited for the stalled walk";
+  EXPECT_EQ(search.get(), std::set<std::string>{root + "/before-x"});
   ASSERT_TRUE(Converges(index, root));
 }
 

@@ -21,6 +21,8 @@
 
 namespace {
 
+std::atomic<void (*)()> gSlowDiskHook{nullptr};
+
 // A folder waiting to be read, or read and still needed by its children.
 // A child opens itself relative to its parent's descriptor, which the
 // parent keeps open until its last child has done so. Folders stay alive
@@ -153,6 +155,7 @@ class Worker {
     int fd = Open(d);
     if (fd >= 0) {
       if (*walk_.onFolderOpened) (*walk_.onFolderOpened)(d->ref, fd);
+      if (auto slow = gSlowDiskHook.load(std::memory_order_relaxed)) slow();
       try {
         Read(d, fd);
       } catch (...) {
@@ -384,6 +387,8 @@ void Add(qvWalkStats* total, const qvWalkStats& s) {
 }
 
 }  // namespace
+
+void qvDirWalker::SetSlowDiskHook(void (*hook)()) { gSlowDiskHook.store(hook); }
 
 bool qvDirWalker::Walk(const std::string& rootPath, const ScanSink& sink) {
   stats_ = qvWalkStats();

@@ -55,6 +55,10 @@ class qvDirWalker {
   // here once every thread has finished.
   bool Walk(const std::string& rootPath, const ScanSink& sink);
 
+  // For tests that play a slow disk: called on the walking thread before
+  // each folder is read, by every walker of the process. Null by default.
+  static void SetSlowDiskHook(void (*hook)());
+
   // Asks a running Walk to end soon; may be called from any thread. A
   // stopped walker stays stopped.
   void Stop() { stop_.store(true, std::memory_order_relaxed); }
