@@ -128,6 +128,9 @@ bool CheckCliRoots(qvCliOptions* o, std::string* error) {
   for (std::string& root : o->roots) {
     root = Absolute(root);
     struct stat st;
+    // A disk image or a device, "@offset" optional, is read as an NTFS volume.
+    std::string image = root.substr(0, stat(root.c_str(), &st) == 0 ? root.size() : root.rfind('@'));
+    if (stat(image.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) continue;
     if (stat(root.c_str(), &st) != 0) {
       *error = "cannot read " + root + ": " + std::strerror(errno);
       return false;

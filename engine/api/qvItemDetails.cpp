@@ -12,6 +12,7 @@
 #include "qvIconRegistry.h"
 #include "qvKearchImpl.h"
 #include "qvNameCodec.h"
+#include "qvNtfsItemDetails.h"
 #include "qvPath.h"
 #include "qvRecordPath.h"
 #include "qvUtils.h"
@@ -51,6 +52,8 @@ int32_t qvKearchImpl::GetItemDetails(ItemDetails* d, int32_t row) {
   uint32_t extId = 0;
   int32_t icon = 0;
   uint64_t generation = 0;
+  int ntfsSource = -1;
+  uint32_t ntfsNumber = 0;
   {
     qvMutexLock guard(lock);
     qvFileBaseApp& app = IndexLocked();
@@ -61,6 +64,10 @@ int32_t qvKearchImpl::GetItemDetails(ItemDetails* d, int32_t row) {
     nameLength = qvBuildDisplayName(app, record, isFolder, d->name, QV_MAX_PATH, d->extension, QV_MAX_PATH);
     RecordRef parent = isFolder ? DirRecord::Parent(record) : FileRecord::Parent(record);
     pathLength = qvBuildFolderPath(app, parent, d->folderPath, QV_MAX_PATH);
+    // A raw NTFS volume's rows read their file record (below, unlocked).
+    DirKey key = isFolder ? DirRecord::Key(record) : DirRecord::Key(app.Resolve(parent));
+    ntfsSource = app.volumes.sourceIndex[DirKeySlot(key) % QV_VOLUME_SLOTS];
+    ntfsNumber = isFolder ? key & QV_MAX_RECORD_NUMBER : FileRecord::RecordNumber(record);
     if (isFolder) {
       icon = pathLength == 0 ? rootIconIndex : folderIconIndex;
     } else if (!FileRecord::HasExtension(record)) {
@@ -77,7 +84,8 @@ int32_t qvKearchImpl::GetItemDetails(ItemDetails* d, int32_t row) {
   std::string full = qvNameCodec::EncodeToString(qvPath::RowPath(std::u16string_view(d->folderPath, pathLength),
                                                                  std::u16string_view(d->name, nameLength), isFolder));
   struct statx st;
-  if (statx(AT_FDCWD, full.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) == 0) {
+  if (qvReadNtfsItemDetails(source_.get(), ntfsSource, ntfsNumber, isFolder, d)) {
+  } else if (statx(AT_FDCWD, full.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) == 0) {
     // A birth time of exactly the epoch was never recorded (images made
     // by tools that leave it zero): the change time says more.
     bool born = (st.stx_mask & STATX_BTIME) && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);

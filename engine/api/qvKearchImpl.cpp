@@ -10,6 +10,7 @@
 #include "qvExtCaseFile.h"
 #include "qvFileBaseApp.h"
 #include "qvNameCodec.h"
+#include "qvNtfsVolumeSource.h"
 #include "qvRecordPath.h"
 #include "qvResource.h"
 #include "qvSearchDriver.h"
@@ -164,6 +165,7 @@ void qvKearchImpl::InitThreadMain() {
   }
   auto loadStart = std::chrono::steady_clock::now();
   bool loaded = !stopping_ && !noLoad_ && LoadDatabase();
+  if (loaded) qvNtfsCatchUp(*app, source_.get());  // raw NTFS volumes: their journals since the save
   if (loaded) loadMicros_ = MicrosSince(loadStart);
   if (!loaded && !stopping_) {
     app->ClearIndex();

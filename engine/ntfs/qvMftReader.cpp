@@ -1,5 +1,6 @@
 #include "qvMftReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <future>
 
@@ -79,7 +80,7 @@ void qvMftRecordParser::Finish() {
 bool qvMftReader::Read(const ScanSink& sink, const std::atomic<bool>* stop) {
   const size_t recordSize = volume_.RecordSize();
   const uint64_t total = volume_.RecordCount();
-  const size_t perChunk = kChunkBytes / recordSize;
+  const size_t perChunk = static_cast<size_t>(std::min<uint64_t>(kChunkBytes / recordSize, std::max<uint64_t>(total, 1)));
   qvMftRecordParser parser(sink);
   auto fix = [this](uint8_t* record) { return volume_.FixRecord(record); };
 

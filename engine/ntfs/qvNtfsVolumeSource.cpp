@@ -224,18 +224,13 @@ std::unique_ptr<qvVolumeSource> qvMakeNtfsVolumeSource(const std::vector<qvStrin
       folders.push_back(r);
     }
   }
-  if (roots.empty()) {
-    for (std::string& device : FindRawNtfsPartitions(options)) {
-      qvNtfsVolumeSource::Raw v;
-      v.root = device;
-      v.path = std::move(device);
-      v.offset = 0;
-      raw.push_back(std::move(v));
-    }
-  }
+  (void)options;  // the machine's own partitions: see FindRawNtfsPartitions
   if (raw.empty()) return nullptr;
   std::unique_ptr<qvVolumeSource> inner;
-  if (roots.empty()) inner = std::make_unique<qvLinuxVolumeSource>();
-  else if (!folders.empty()) inner = std::make_unique<qvLinuxVolumeSource>(folders);
+  if (!folders.empty()) inner = std::make_unique<qvLinuxVolumeSource>(folders);
   return std::make_unique<qvNtfsVolumeSource>(std::move(inner), std::move(raw));
+}
+
+void qvNtfsCatchUp(qvIndex& index, qvVolumeSource* source) {
+  if (auto* ntfs = dynamic_cast<qvNtfsVolumeSource*>(source)) ntfs->CatchUp(index);
 }

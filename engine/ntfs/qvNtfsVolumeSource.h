@@ -67,12 +67,16 @@ class qvNtfsVolumeSource : public qvVolumeSource {
   std::atomic<bool> stop_{false};
 };
 
-// The default source when raw NTFS volumes are to be read: for the roots
-// that name files or devices, or (no roots) for the unmounted and
-// read-only NTFS partitions of the machine. Null when there are none.
+// The default source when roots name files or devices (NTFS images and
+// devices read raw); folders among the roots are walked. Null when no root
+// names a file or a device.
 std::unique_ptr<qvVolumeSource> qvMakeNtfsVolumeSource(const std::vector<qvString>& roots,
                                                        const qvNtfsDiscoveryOptions& options = {});
 
 // The machine's NTFS partitions that are to be read raw: not mounted, or
 // mounted read-only. Device paths under options.devRoot.
 std::vector<std::string> FindRawNtfsPartitions(const qvNtfsDiscoveryOptions& options);
+
+// Catches a loaded index up from the journals of its raw NTFS volumes (see
+// qvNtfsVolumeSource::CatchUp); nothing for other sources.
+void qvNtfsCatchUp(qvIndex& index, qvVolumeSource* source);
