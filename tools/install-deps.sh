@@ -27,6 +27,10 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           # clang and its sanitizer and fuzzer runtimes for tools/run-fuzz.sh
           # (the saved index's readers under libFuzzer)
           clang libclang-rt-14-dev
+          # NTFS volumes: mkntfs and ntfs-3g make and fill the test volumes
+          # (FUSE), Sleuth Kit's fls lists them for comparison, bzip2
+          # unpacks a sample image
+          ntfs-3g fuse3 sleuthkit bzip2
           ${QV_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
