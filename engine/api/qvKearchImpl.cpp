@@ -78,11 +78,11 @@ void qvKearchImpl::Search(const qvChar* text, const qvChar* filter, int32_t rese
     resultSort.ForgetFacts();
   }
   if (searchCalls.size() < kMaxCalls) searchCalls.emplace_back(query, extFilter);
-  RunSearchLocked();
+  RunStoredCallLocked();
   if (ready.load()) resultSort.ApplyLocked(IndexLocked());
 }
 
-void qvKearchImpl::RunSearchLocked() {
+void qvKearchImpl::RunStoredCallLocked() {
   if (!ready.load()) return;
   qvFileBaseApp& app = IndexLocked();
   RunSearch(app, app.patternSet, {query, extFilter, resetFlag}, {sink, listWindow});
@@ -90,10 +90,10 @@ void qvKearchImpl::RunSearchLocked() {
 
 // Only the last call tells the listeners, so a rebuilt category shows its
 // whole union at once and never its last extension twice.
-void qvKearchImpl::RebuildSearchLocked() {
+void qvKearchImpl::RunSearchLocked() {
   if (!ready.load()) return;
   qvFileBaseApp& app = IndexLocked();
-  if (searchCalls.empty()) return RunSearchLocked();
+  if (searchCalls.empty()) return RunStoredCallLocked();
   for (size_t i = 0; i < searchCalls.size(); ++i) {
     StoreText(query, searchCalls[i].first.c_str());
     StoreText(extFilter, searchCalls[i].second.c_str());
@@ -109,7 +109,7 @@ qvFileBaseApp& qvKearchImpl::IndexLocked() { return *qvFileBaseApp::Instance(); 
 
 void qvKearchImpl::ApplyJournalLocked(uint32_t slot, const JournalRecord* records, size_t count) {
   qvFileBaseApp& app = IndexLocked();
-  if (ApplyJournalBatch(app, app.patternSet, slot, records, count)) RebuildSearchLocked();
+  if (ApplyJournalBatch(app, app.patternSet, slot, records, count)) RunSearchLocked();
 }
 
 void qvKearchImpl::SetListWindow(IQvListWindow* list) {
@@ -176,7 +176,7 @@ void qvKearchImpl::InitThreadMain() {
     ready.store(1);
     {
       qvMutexLock guard(lock);
-      RebuildSearchLocked();
+      RunSearchLocked();
     }
     if (monitor_) monitor_->Start(loaded);
   }
@@ -378,7 +378,7 @@ int32_t qvSearchResultsImpl::SortResults(int32_t column, int32_t reverse) {
       qvMutexLock guard(owner_.lock);
       qvFileBaseApp& app = owner_.IndexLocked();
       owner_.resultSort.SetOrder(order, reverse != 0);
-      if (order == qvSortColumn::kStore) owner_.RebuildSearchLocked();
+      if (order == qvSortColumn::kStore) owner_.RunSearchLocked();
       if (owner_.resultSort.NeedsFacts() && round < kReadRounds) missing = owner_.resultSort.MissingLocked(app);
       if (missing.empty()) {
         owner_.resultSort.ApplyLocked(app);

@@ -75,11 +75,10 @@ class qvKearchImpl final : public IQvSearch {
   virtual ~qvKearchImpl();
   bool IsValid() { return qvNotNull(this); }
 
-  // Runs the search driver with the stored texts.
+  // Runs the current search again: every call since the one that started
+  // its result (a category is one call per extension), in the chosen
+  // order. What the initialisation and the live changes use.
   void RunSearchLocked() QV_REQUIRES(lock);
-  // Runs every call of the current search again, from its first (a
-  // category is one call per extension), in the chosen order.
-  void RebuildSearchLocked() QV_REQUIRES(lock);
 
   // The index, for code that holds the engine lock.
   qvFileBaseApp& IndexLocked() QV_REQUIRES(lock);
@@ -114,6 +113,8 @@ class qvKearchImpl final : public IQvSearch {
  private:
   friend class qvSearchConfigImpl;
   friend class qvSearchResultsImpl;
+  // Runs the search driver once with the stored texts and reset flag.
+  void RunStoredCallLocked() QV_REQUIRES(lock);
   void InitThreadMain();
   void DiscoverVolumes();
   void FullScan();
