@@ -3,10 +3,14 @@
 #include <QAbstractButton>
 #include <QEvent>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QUiLoader>
 #include <QVBoxLayout>
 
 #include "qvSearchMainUi.h"
+
+#include <algorithm>
 
 CTrayMenu::CTrayMenu(qvSearchMainUi* owner)
     // A pop-up takes the mouse and keyboard while open, and closes when a
@@ -17,19 +21,33 @@ CTrayMenu::CTrayMenu(qvSearchMainUi* owner)
   setAttribute(Qt::WA_DeleteOnClose);
 }
 
-CTrayMenu* CTrayMenu::Open(qvSearchMainUi* owner, const QString& skinFile, const QPoint& cursor) {
+CTrayMenu* CTrayMenu::Open(qvSearchMainUi* owner, const QString& skinFile, const QPoint& point, Placement placement) {
   auto* menu = new CTrayMenu(owner);
   if (!menu->Build(skinFile)) {
     delete menu;
     return nullptr;
   }
   menu->adjustSize();
-  menu->ShowAt(cursor);
+  if (placement == Placement::kBelow) menu->ShowBelow(point);
+  else menu->ShowAt(point);
   return menu;
 }
 
-void CTrayMenu::ShowAt(const QPoint& cursor) {
-  move(cursor.x(), cursor.y() - height());
+void CTrayMenu::ShowAt(const QPoint& cursor) { ShowWithin(QPoint(cursor.x(), cursor.y() - height()), cursor); }
+
+void CTrayMenu::ShowBelow(const QPoint& point) { ShowWithin(point, point); }
+
+// A tray at the bottom right would otherwise put most of the menu off the
+// screen.
+void CTrayMenu::ShowWithin(QPoint topLeft, const QPoint& anchor) {
+  QScreen* screen = QGuiApplication::screenAt(anchor);
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (screen) {
+    QRect area = screen->availableGeometry();
+    topLeft.setX(std::max(area.left(), std::min(topLeft.x(), area.right() + 1 - width())));
+    topLeft.setY(std::max(area.top(), std::min(topLeft.y(), area.bottom() + 1 - height())));
+  }
+  move(topLeft);
   show();
   raise();
   activateWindow();

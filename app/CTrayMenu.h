@@ -18,12 +18,18 @@ class CTrayMenu : public QWidget {
   static constexpr const char* kSkinFolder = "skins2";
   static constexpr const char* kSkinFile = "menu.xml";
 
-  // Builds the menu from `skinFile` and shows it with its bottom-left
-  // corner at `cursor`. Null (and nothing shown) when the form is missing
-  // or cannot be built.
-  static CTrayMenu* Open(qvSearchMainUi* owner, const QString& skinFile, const QPoint& cursor);
+  // Where the menu goes: its bottom-left corner at the point (the tray's
+  // way), or its top-left corner there (under a button).
+  enum class Placement { kAbove, kBelow };
+
+  // Builds the menu from `skinFile` and shows it at `point`. Null (and
+  // nothing shown) when the form is missing or cannot be built.
+  static CTrayMenu* Open(qvSearchMainUi* owner, const QString& skinFile, const QPoint& point,
+                         Placement placement = Placement::kAbove);
   // Moves the menu so that its bottom-left corner is at `cursor`, shown.
   void ShowAt(const QPoint& cursor);
+  // Moves the menu so that its top-left corner is at `point`, shown.
+  void ShowBelow(const QPoint& point);
 
   void Notify(const QString& type, QObject* sender);
 
@@ -33,6 +39,9 @@ class CTrayMenu : public QWidget {
  private:
   explicit CTrayMenu(qvSearchMainUi* owner);
   bool Build(const QString& skinFile);
+  // Shows the menu at `top-left`, moved as little as needed to lie within
+  // the available area of the screen that holds `anchor`.
+  void ShowWithin(QPoint topLeft, const QPoint& anchor);
 
   QPointer<qvSearchMainUi> owner_;
 };

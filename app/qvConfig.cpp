@@ -1,6 +1,8 @@
 #include "qvConfig.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "qvAppFolders.h"
 #include "qvNameCodec.h"
@@ -50,6 +52,39 @@ qvString Trim(const qvString& s) {
   return s.substr(b, e - b);
 }
 
+// Comma-separated integers; empty when any of them is not one.
+std::vector<int> ReadNumbers(const qvString& text) {
+  std::vector<int> numbers;
+  std::string ascii;
+  for (qvChar c : text) {
+    if (c > 127) return {};
+    ascii += static_cast<char>(c);
+  }
+  size_t start = 0;
+  while (start <= ascii.size() && !ascii.empty()) {
+    size_t end = ascii.find(',', start);
+    if (end == std::string::npos) end = ascii.size();
+    std::string item = ascii.substr(start, end - start);
+    size_t used = 0;
+    try {
+      long value = std::stol(item, &used);
+      while (used < item.size() && item[used] == ' ') ++used;
+      if (used != item.size() || value < -1000000 || value > 1000000) return {};
+      numbers.push_back(static_cast<int>(value));
+    } catch (...) {
+      return {};
+    }
+    start = end + 1;
+  }
+  return numbers;
+}
+
+qvString WriteNumbers(const std::vector<int>& numbers) {
+  std::string text;
+  for (size_t i = 0; i < numbers.size(); ++i) text += (i ? "," : "") + std::to_string(numbers[i]);
+  return qvString(text.begin(), text.end());
+}
+
 }  // namespace
 
 void qvConfig::SetFolder(const qvString& appFolder) {
@@ -97,4 +132,36 @@ std::vector<qvString> qvConfig::GetRoots() const {
     start = end + 1;
   }
   return roots;
+}
+
+qvConfig::WindowState qvConfig::GetWindowState() const {
+  WindowState state;
+  std::vector<int> g = ReadNumbers(m_configIni.GetString(u"window", u"geometry", u""));
+  if (g.size() == 4 && g[2] > 0 && g[3] > 0) {
+    state.hasGeometry = true;
+    state.x = g[0];
+    state.y = g[1];
+    state.width = g[2];
+    state.height = g[3];
+  }
+  state.maximised = LeadingIntegerIsNonZero(m_configIni.GetString(u"window", u"maximised", u"0"));
+  std::vector<int> columns = ReadNumbers(m_configIni.GetString(u"window", u"columns", u""));
+  if (std::all_of(columns.begin(), columns.end(), [](int width) { return width > 0; })) state.columns = columns;
+  std::vector<int> sort = ReadNumbers(m_configIni.GetString(u"window", u"sort", u""));
+  if (sort.size() == 2 && sort[0] >= -1) {
+    state.sortColumn = sort[0];
+    state.sortReverse = sort[1] != 0;
+  }
+  return state;
+}
+
+bool qvConfig::SetWindowState(const WindowState& state) const {
+  bool ok = true;
+  if (state.hasGeometry)
+    ok &= m_configIni.WriteString(u"window", u"geometry",
+                                  WriteNumbers({state.x, state.y, state.width, state.height}).c_str());
+  ok &= m_configIni.WriteString(u"window", u"maximised", state.maximised ? u"1" : u"0");
+  ok &= m_configIni.WriteString(u"window", u"columns", WriteNumbers(state.columns).c_str());
+  ok &= m_configIni.WriteString(u"window", u"sort", WriteNumbers({state.sortColumn, state.sortReverse ? 1 : 0}).c_str());
+  return ok;
 }

@@ -8,6 +8,10 @@
 //   [config] roots = a;b;...  folders to index instead of the machine's
 //                             volumes: absolute paths or ~/..., separated
 //                             by ';'; blank entries are skipped
+//   [window] geometry = x,y,width,height   the window as last left
+//   [window] maximised = 0/1
+//   [window] columns = w0,w1,...           result list column widths
+//   [window] sort = column,reverse         -1 for the search's own order
 #pragma once
 
 #include <vector>
@@ -38,6 +42,19 @@ class qvConfig : public qvSingleton<qvConfig> {
 
   // The folders named by [config] roots, in the order given.
   std::vector<qvString> GetRoots() const;
+
+  // The search window as it was left; fields the file lacks or that do
+  // not read as numbers keep their defaults.
+  struct WindowState {
+    bool hasGeometry = false;
+    int x = 0, y = 0, width = 0, height = 0;
+    bool maximised = false;
+    std::vector<int> columns;
+    int sortColumn = -1;
+    bool sortReverse = false;
+  };
+  WindowState GetWindowState() const;
+  bool SetWindowState(const WindowState& state) const;
 
   CIni m_updateIni;
   CIni m_configIni;

@@ -20,7 +20,7 @@ void Copy(const QString& text) { QApplication::clipboard()->setText(text); }
 
 }  // namespace
 
-QMenu* qvBuildResultMenu(IQvSearch* engine, int row, QWidget* parent) {
+QMenu* qvBuildResultMenu(IQvSearch* engine, int row, QWidget* parent, const qvResultMenuActions& actions) {
   qvRowPaths paths = qvGetRowPaths(engine, row);
   if (!paths.valid) return nullptr;
   // Opening from the menu does what a double-click on the name does.
@@ -28,11 +28,13 @@ QMenu* qvBuildResultMenu(IQvSearch* engine, int row, QWidget* parent) {
 
   auto* menu = new QMenu(parent);
   menu->setObjectName(QStringLiteral("item_menu"));
-  QAction* openAction = menu->addAction(QString::fromUtf8("打开"), menu, [open] { Open(open); });
+  std::function<void()> openItem = actions.open ? actions.open : [open] { Open(open); };
+  QAction* openAction = menu->addAction(QString::fromUtf8("打开"), menu, openItem);
   openAction->setObjectName(QStringLiteral("menu_open"));
   menu->setDefaultAction(openAction);
-  QAction* folder = menu->addAction(QString::fromUtf8("打开所在文件夹"), menu,
-                                    [dir = paths.folder] { qvUtils::QV_OpenFile(dir.c_str()); });
+  std::function<void()> openFolder =
+      actions.openFolder ? actions.openFolder : [dir = paths.folder] { qvUtils::QV_OpenFile(dir.c_str()); };
+  QAction* folder = menu->addAction(QString::fromUtf8("打开所在文件夹"), menu, openFolder);
   folder->setObjectName(QStringLiteral("menu_open_folder"));
   folder->setEnabled(!paths.isRoot);
   menu->addSeparator();

@@ -1,9 +1,13 @@
 #include "qvResultModel.h"
 
 #include <QIcon>
+#include <QMimeData>
+
+#include <set>
 
 #include "qvFormat.h"
 #include "qvIconSet.h"
+#include "qvRowTransfer.h"
 
 namespace {
 
@@ -121,4 +125,22 @@ QVariant qvResultModel::headerData(int section, Qt::Orientation orientation, int
   if (role == Qt::DisplayRole) return QString::fromUtf16(kColumns[section].header);
   if (role == Qt::TextAlignmentRole) return static_cast<int>(kColumns[section].alignment);
   return QVariant();
+}
+
+Qt::ItemFlags qvResultModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  return index.isValid() ? f | Qt::ItemIsDragEnabled : f;
+}
+
+QStringList qvResultModel::mimeTypes() const {
+  return {QStringLiteral("text/uri-list"), QStringLiteral("text/plain")};
+}
+
+QMimeData* qvResultModel::mimeData(const QModelIndexList& indexes) const {
+  // One entry per row, in row order, whatever cells were selected.
+  std::set<int> rows;
+  for (const QModelIndex& index : indexes)
+    if (index.isValid() && index.row() < count_) rows.insert(index.row());
+  if (rows.empty() || !engine_) return nullptr;
+  return qvMakeRowMimeData(qvRowFullPaths(engine_, QList<int>(rows.begin(), rows.end())));
 }

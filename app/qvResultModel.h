@@ -43,6 +43,14 @@ class qvResultModel : public QAbstractTableModel, public IQvListWindow {
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  // Rows are dragged as files: their paths and URIs.
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QStringList mimeTypes() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
+
+  // Every row is asked of the engine again (after its rows were put in
+  // another order).
+  void Refresh() { ApplyRedraw(); }
 
  signals:
   // After the row count set by the engine was applied.

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
+#include <QItemSelectionModel>
 
 #include <cstdio>
 
@@ -46,8 +47,22 @@ void qvScheduleScreenshot(qvSearchMainUi& window, const QString& query, const QS
     poll->stop();
     poll->deleteLater();
     if (!shown) std::fprintf(stderr, "qvSearchApp: no result for the screenshot query\n");
-    if (window.ResultList()->isVisible() && window.ResultModel()->rowCount() > 0) window.ResultList()->selectRow(0);
-    QTimer::singleShot(kSettleMs, &window, [&window, file, status] { Save(window, file, status); });
+    if (!window.ResultList()->isVisible() || window.ResultModel()->rowCount() == 0) {
+      QTimer::singleShot(kSettleMs, &window, [&window, file, status] { Save(window, file, status); });
+      return;
+    }
+    // The largest files first, a few of them selected.
+    QObject::connect(&window, &qvSearchMainUi::sortApplied, &window, [&window, file, status] {
+      QTableView* list = window.ResultList();
+      int first = window.Engine() ? window.Engine()->GetFolderResultCount() : 0;
+      list->setFocus();
+      for (int row : {first, first + 1, first + 3})
+        if (row < window.ResultModel()->rowCount())
+          list->selectionModel()->select(window.ResultModel()->index(row, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      QTimer::singleShot(kSettleMs, &window, [&window, file, status] { Save(window, file, status); });
+    }, Qt::SingleShotConnection);
+    window.SetSortOrder(qvResultModel::kSize, true);
   });
   poll->start(kPollMs);
 }

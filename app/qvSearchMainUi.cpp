@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
@@ -21,9 +22,11 @@
 #include "CTrayMenu.h"
 #include "qvAppFolders.h"
 #include "qvConfig.h"
+#include "qvItemOpener.h"
 #include "qvNameCodec.h"
 #include "qvPath.h"
 #include "qvResultModel.h"
+#include "qvServiceHost.h"
 #include "qvSkinArchive.h"
 #include "qvSkinCaption.h"
 #include "qvSkinLoader.h"
@@ -36,6 +39,8 @@ namespace {
 constexpr int kUpdateCheckDelayMs = 3000;
 constexpr int kUsageReportDelayMs = 1000;
 constexpr int kRowHeight = 24;
+// How often the scan's progress is read while the engine is not ready.
+constexpr int kProgressPollMs = 250;
 
 template <typename T>
 T* FindControl(QWidget* root, const char* name) {
@@ -88,6 +93,9 @@ qvSearchMainUi::qvSearchMainUi(const qvString& appFolder, QWidget* parent)
   reportTimer_.setSingleShot(true);
   connect(&updateTimer_, &QTimer::timeout, this, &qvSearchMainUi::OnUpdateCheckTimer);
   connect(&reportTimer_, &QTimer::timeout, this, &qvSearchMainUi::OnUsageReportTimer);
+  connect(&progressTimer_, &QTimer::timeout, this, &qvSearchMainUi::UpdateProgress);
+  sortPool_.setMaxThreadCount(1);
+  opener_ = new qvItemOpener([this](const QString& text) { ShowOpenError(text); }, this);
 }
 
 qvSearchMainUi::~qvSearchMainUi() { Teardown(); }
@@ -114,9 +122,10 @@ bool qvSearchMainUi::Create(const qvSkinArchive& skin) {
 
   InitWindow();
   CreateSettingsWindow(skin);
-  tray_ = qvTrayIcon::Make(this, windowIcon(),
-                           QFile::decodeName(QByteArray::fromStdString(qvNameCodec::EncodeToString(appFolder_))) +
-                               QLatin1String(CTrayMenu::kSkinFolder) + u'/' + QLatin1String(CTrayMenu::kSkinFile));
+  menuSkin_ = QFile::decodeName(QByteArray::fromStdString(qvNameCodec::EncodeToString(appFolder_))) +
+              QLatin1String(CTrayMenu::kSkinFolder) + u'/' + QLatin1String(CTrayMenu::kSkinFile);
+  tray_ = qvTrayIcon::Make(this, windowIcon(), menuSkin_);
+  RestoreWindowState();
 
   qvAppFolders::Locate(appFolder_).MakeFolders();
 
@@ -150,6 +159,9 @@ void qvSearchMainUi::InitWindow() {
   restoreBtn_ = FindControl<QAbstractButton>(skinRoot_, "restorebtn");
   minBtn_ = FindControl<QAbstractButton>(skinRoot_, "minbtn");
   status_ = FindControl<QLabel>(skinRoot_, "search_root_disk");
+  progress_ = FindControl<QLabel>(skinRoot_, "search_progress");
+  menuBtn_ = FindControl<QAbstractButton>(skinRoot_, "menubtn");
+  if (progress_) progress_->hide();
   searchEdit_ = FindControl<QLineEdit>(skinRoot_, "search_input_edit");
   if (searchEdit_) {
     // The engine takes search texts shorter than 1024 characters.
@@ -180,11 +192,31 @@ void qvSearchMainUi::CreateLists() {
   connect(volumeList_, &QAbstractItemView::doubleClicked, this,
           [this](const QModelIndex& index) { OpenVolumeRow(index.row(), index.column()); });
   connect(volumeList_, &QWidget::customContextMenuRequested, this, &qvSearchMainUi::ShowVolumeMenu);
+  volumeList_->installEventFilter(this);
 
   resultModel_ = new qvResultModel(icons_, this);
   resultList_ = MakeList(this, "result_list");
   resultList_->setModel(resultModel_);
   for (int c = 0; c < qvResultModel::kColumnCount; ++c) resultList_->setColumnWidth(c, qvResultModel::kColumns[c].width);
+  // Several rows at once (Shift, Ctrl, Ctrl+A), dragged out as files.
+  resultList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  resultList_->setDragEnabled(true);
+  resultList_->setDragDropMode(QAbstractItemView::DragOnly);
+  resultList_->setDefaultDropAction(Qt::CopyAction);
+  QHeaderView* header = resultList_->horizontalHeader();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(-1, Qt::AscendingOrder);
+  connect(header, &QHeaderView::sectionClicked, this, &qvSearchMainUi::OnHeaderClicked);
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint& pos) {
+    QMenu menu(this);
+    QAction* store = menu.addAction(QString::fromUtf8("恢复默认顺序"), this, [this] { SetSortOrder(-1, false); });
+    store->setObjectName(QStringLiteral("menu_sort_default"));
+    store->setEnabled(sortSection_ >= 0);
+    menu.exec(header->mapToGlobal(pos));
+  });
+  connect(resultModel_, &qvResultModel::itemCountApplied, this, &qvSearchMainUi::OnResultCountApplied);
   connect(resultList_, &QAbstractItemView::doubleClicked, this,
           [this](const QModelIndex& index) { OpenResultRow(index.row(), index.column()); });
   connect(resultList_, &QWidget::customContextMenuRequested, this, &qvSearchMainUi::ShowResultMenu);
@@ -211,8 +243,12 @@ void qvSearchMainUi::BindEngine() {
   }
   IQvSearch* engine = helper_.GetInterface();
   resultModel_->SetEngine(engine);
-  engine->Initialize(&notify_);
-  engine->SetListWindow(resultModel_);
+  // The index service answers qvsearch from this engine, and puts the
+  // window's own search back after each of its searches.
+  qvServiceHost::Start(engine, &notify_, resultModel_, [this] {
+    QMetaObject::invokeMethod(this, [this] { if (searchEdit_) SearchText(searchEdit_->text()); }, Qt::QueuedConnection);
+  });
+  progressTimer_.start(kProgressPollMs);
   updateTimer_.start(kUpdateCheckDelayMs);
   reportTimer_.start(kUsageReportDelayMs);
 }
@@ -240,7 +276,9 @@ void qvSearchMainUi::showEvent(QShowEvent* event) {
 // once, without the teardown of the close button.
 void qvSearchMainUi::closeEvent(QCloseEvent* event) {
   event->ignore();
-  if (!tornDown_) emit quitRequested();
+  if (tornDown_) return;
+  SaveWindowState();
+  emit quitRequested();
 }
 
 void qvSearchMainUi::changeEvent(QEvent* event) {
@@ -339,6 +377,10 @@ void qvSearchMainUi::ShowStatus(const QString& text) {
 }
 
 void qvSearchMainUi::AddVolumeRow(int ordinal, const QString& root) {
+  if (ordinal >= 0 && ordinal < 64) {
+    while (volumeRoots_.size() <= ordinal) volumeRoots_ << QString();
+    volumeRoots_[ordinal] = root;
+  }
   if (volumeModel_) volumeModel_->AddVolume(ordinal, root, icons_.Icon(rootIconIndex_));
 }
 
@@ -373,12 +415,17 @@ void qvSearchMainUi::Teardown() {
   tornDown_ = true;
   updateTimer_.stop();
   reportTimer_.stop();
+  progressTimer_.stop();
+  SaveWindowState();
+  // A sort still running holds the engine: it ends first.
+  sortPool_.waitForDone();
   delete tray_;
   // The settings window reads the configuration: it goes first.
   delete settingsWindow_;
   config_.reset();
   // Nothing may ask the engine for rows once it is gone.
   if (resultModel_) resultModel_->SetEngine(nullptr);
+  qvServiceHost::Stop();
   helper_.UnbindEngine();
   delete skinRoot_;
 }

@@ -22,11 +22,13 @@
 #include "qvTrayIcon.h"
 
 class QAbstractButton;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QTableView;
 class qvConfig;
+class qvItemOpener;
 class qvResultModel;
 class qvSkinArchive;
 class qvVolumeModel;
@@ -88,6 +90,23 @@ class qvSearchMainUi : public QWidget {
   CSettingWnd* SettingsWindow() const { return settingsWindow_; }
   // Null where the desktop has no notification area.
   qvTrayIcon* Tray() const { return tray_; }
+  // The tray menu's form, also opened by the title band's menu button.
+  const QString& MenuSkin() const { return menuSkin_; }
+
+  // The result list's order: the column whose header was clicked (-1 for
+  // the search's own order) and whether it runs downwards.
+  int SortSection() const { return sortSection_; }
+  bool SortReverse() const { return sortReverse_; }
+  // Sets the order and has the engine apply it (off the UI thread).
+  void SetSortOrder(int section, bool reverse);
+  // The result rows selected, in row order.
+  QList<int> SelectedRows() const;
+  // What the keys on the result list do to the selected rows.
+  void OpenSelectedRows();
+  void ShowSelectedInFolder();
+  void CopySelectedRows();
+  // The message of the last item that could not be opened (empty if none).
+  QString OpenErrorText() const;
 
   // The work of the two timers, each run once per run by them. Both send
   // their request from a worker thread, so the window keeps answering.
@@ -105,6 +124,8 @@ class qvSearchMainUi : public QWidget {
   void quitRequested();
   // The version answer has been read: whether an update was offered.
   void updateCheckFinished(bool offered);
+  // The engine has put the rows in the chosen order and the list shows it.
+  void sortApplied();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -144,6 +165,18 @@ class qvSearchMainUi : public QWidget {
   void OnUpdateCheckTimer();
   void OnUsageReportTimer();
   void OnVersionAnswer(const std::string& answer);
+  void OpenMainMenu();
+  void ShowResultMenuAt(int row, const QPoint& globalPos);
+  void OnHeaderClicked(int section);
+  void ShowSortIndicator();
+  void RequestSort();
+  void OnSortDone();
+  void OnResultCountApplied();
+  void ShowOpenError(const QString& text);
+  bool ResultListKey(QKeyEvent* key);
+  void RestoreWindowState();
+  void SaveWindowState();
+  void UpdateProgress();
 
   qvString appFolder_;
   CQvSearchHelper helper_;
@@ -161,6 +194,14 @@ class qvSearchMainUi : public QWidget {
   QPointer<qvTrayIcon> tray_;
   UpdatePrompt updatePrompt_;
   QPointer<QMessageBox> errorBox_;
+  QPointer<QMessageBox> openErrorBox_;
+  QPointer<QAbstractButton> menuBtn_;
+  QPointer<QLabel> progress_;
+  QString menuSkin_;
+  qvItemOpener* opener_ = nullptr;
+  // Scan progress, shown while the engine reads the volumes.
+  QTimer progressTimer_;
+  QStringList volumeRoots_;
 
   QTableView* volumeList_ = nullptr;
   QTableView* resultList_ = nullptr;
@@ -171,6 +212,13 @@ class qvSearchMainUi : public QWidget {
   QTimer reportTimer_;
   // The requests' worker threads; waits for them when the window goes.
   QThreadPool requests_;
+  // The engine's sorts, one at a time; a sort asked for meanwhile runs
+  // after it.
+  QThreadPool sortPool_;
+  int sortSection_ = -1;
+  bool sortReverse_ = false;
+  bool sortRunning_ = false;
+  bool sortPending_ = false;
 
   bool maximised_ = false;
   QRect normalGeometry_;

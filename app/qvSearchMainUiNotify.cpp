@@ -9,6 +9,7 @@
 #include <array>
 
 #include "qvItemMenu.h"
+#include "qvItemOpener.h"
 #include "qvResultModel.h"
 #include "qvRowTargets.h"
 #include "qvSearchMainUi.h"
@@ -60,6 +61,7 @@ void qvSearchMainUi::Notify(const QString& type, QObject* sender) {
     if (sender && sender == minBtn_) RunSysCommand(SysCommand::kMinimise);
     if (sender && sender == maxBtn_) RunSysCommand(SysCommand::kMaximise);
     if (sender && sender == restoreBtn_) RunSysCommand(SysCommand::kRestore);
+    if (sender && sender == menuBtn_) OpenMainMenu();
   } else if (type == QLatin1String("selectchanged")) {
     if (NameIs(sender, "filter_dir") || NameIs(sender, "filter_all")) ShowResultList(false);
     if (const Category* category = CategoryOf(sender)) {
@@ -109,26 +111,13 @@ void qvSearchMainUi::SearchCategory(const QString& option) {
   }
 }
 
-void qvSearchMainUi::OpenResultRow(int row, int column) {
-  qvOpenTarget target = qvDoubleClickTarget(Engine(), row, column);
-  if (target.kind == qvOpenTarget::kShortcut) qvUtils::QV_OpenShortCut(target.path.c_str());
-  else if (target.kind == qvOpenTarget::kFile) qvUtils::QV_OpenFile(target.path.c_str());
-}
+void qvSearchMainUi::OpenResultRow(int row, int column) { opener_->Open(qvDoubleClickTarget(Engine(), row, column)); }
 
 void qvSearchMainUi::OpenVolumeRow(int row, int column) {
   if (row < 0 || !Engine()) return;
   QString text = volumeModel_->CellText(row, column, kCellTextLimit);
   qvString path(reinterpret_cast<const qvChar*>(text.utf16()), static_cast<size_t>(text.size()));
   qvUtils::QV_OpenFile(path.c_str());
-}
-
-void qvSearchMainUi::ShowResultMenu(const QPoint& pos) {
-  QModelIndex index = resultList_->indexAt(pos);
-  if (!index.isValid() || !Engine()) return;
-  QMenu* menu = qvBuildResultMenu(Engine(), index.row(), this);
-  if (!menu) return;
-  menu->exec(resultList_->viewport()->mapToGlobal(pos));
-  delete menu;
 }
 
 void qvSearchMainUi::ShowVolumeMenu(const QPoint& pos) {
@@ -140,11 +129,17 @@ void qvSearchMainUi::ShowVolumeMenu(const QPoint& pos) {
 }
 
 // Keyboard: Down (or Enter) in the search box moves into the result list;
-// in the list Enter opens the row as a double-click on its name does, and
-// Up on the first row or Escape goes back to the search box.
+// the list's own keys are ResultListKey's. Ctrl+L and F3 return to the
+// search box from anywhere in the window.
 bool qvSearchMainUi::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
   auto* key = static_cast<QKeyEvent*>(event);
+  bool toSearch = key->key() == Qt::Key_F3 || (key->key() == Qt::Key_L && key->modifiers() == Qt::ControlModifier);
+  if (toSearch && searchEdit_) {
+    searchEdit_->setFocus();
+    searchEdit_->selectAll();
+    return true;
+  }
   if (watched == searchEdit_) {
     bool down = key->key() == Qt::Key_Down || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (down && resultList_->isVisible() && resultModel_->rowCount() > 0) {
@@ -154,16 +149,7 @@ bool qvSearchMainUi::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   } else if (watched == resultList_) {
-    QModelIndex current = resultList_->currentIndex();
-    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && current.isValid()) {
-      OpenResultRow(current.row(), qvResultModel::kName);
-      return true;
-    }
-    bool back = key->key() == Qt::Key_Escape || (key->key() == Qt::Key_Up && (!current.isValid() || current.row() == 0));
-    if (back && searchEdit_) {
-      searchEdit_->setFocus();
-      return true;
-    }
+    if (ResultListKey(key)) return true;
   }
   return QWidget::eventFilter(watched, event);
 }
