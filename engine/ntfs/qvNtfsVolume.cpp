@@ -221,7 +221,6 @@ bool qvNtfsVolume::ReadRunData(const std::vector<NtfsRun>& runs, uint64_t validS
                                uint8_t* out) const {
   const uint64_t cluster = extract_ ? 0 : boot_.bytesPerCluster;
   if (cluster == 0) return false;
-  std::memset(out, 0, size);
   uint64_t end;
   if (__builtin_add_overflow(offset, size, &end)) return false;
   // Runs are in ascending VCN order; find the first that reaches `offset`.
@@ -244,8 +243,15 @@ bool qvNtfsVolume::ReadRunData(const std::vector<NtfsRun>& runs, uint64_t validS
     if (r.lcn != NtfsRun::kSparse && to > from) {
       uint64_t disk = static_cast<uint64_t>(r.lcn) * cluster + (from - runStart);
       if (!ReadAt(disk, to - from, out + (from - offset))) return false;
+    } else {
+      to = from;
     }
-    covered = runEnd < end ? runEnd : end;
+    // Sparse clusters and those past the valid size read as zeros.
+    uint64_t runCovered = runEnd < end ? runEnd : end;
+    std::memset(out + (to - offset), 0, runCovered - to);
+    covered = runCovered;
   }
-  return covered >= end || validSize <= covered;
+  if (covered < end && validSize > covered) return false;
+  std::memset(out + (covered - offset), 0, end - covered);
+  return true;
 }
