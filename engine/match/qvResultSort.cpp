@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,12 +37,42 @@ bool HiddenName(const qvString& path) {
   return first < end && path[first] == u'.';
 }
 
-qvItemFacts ReadOne(const qvFactRequest& request) {
+// The folders one reading thread has open: a name is looked up in its
+// folder alone, not along its whole path again.
+class FolderHandles {
+ public:
+  ~FolderHandles() {
+    for (auto& [path, fd] : open_)
+      if (fd >= 0) close(fd);
+  }
+  int Get(const std::string& folder) {
+    auto [at, added] = open_.try_emplace(folder, -1);
+    if (added && open_.size() <= kMaxOpen) at->second = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return at->second;
+  }
+
+ private:
+  static constexpr size_t kMaxOpen = 256;
+  std::unordered_map<std::string, int> open_;
+};
+
+qvItemFacts ReadOne(const qvFactRequest& request, FolderHandles& folders) {
   qvItemFacts f;
   if (HiddenName(request.path)) f.attributes |= kHidden;
   std::string bytes = qvNameCodec::EncodeToString(request.path);
+  // A volume root's path ends in '/': it is looked up whole.
+  size_t slash = bytes.rfind('/');
+  int dir = AT_FDCWD;
+  const char* name = bytes.c_str();
+  if (slash != std::string::npos && slash + 1 < bytes.size() && slash > 0) {
+    int fd = folders.Get(bytes.substr(0, slash));
+    if (fd >= 0) {
+      dir = fd;
+      name = bytes.c_str() + slash + 1;
+    }
+  }
   struct statx st;
-  if (statx(AT_FDCWD, bytes.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return f;
+  if (statx(dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return f;
   // The same rules as the row details, so that the order matches the
   // texts the list shows.
   bool born = (st.stx_mask & STATX_BTIME) && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
@@ -164,11 +195,12 @@ std::vector<qvItemFacts> qvResultSort::ReadFacts(const std::vector<qvFactRequest
   std::vector<qvItemFacts> facts(requests.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
+    FolderHandles handles;
     for (;;) {
       size_t first = next.fetch_add(kReadBatch);
       if (first >= requests.size()) return;
       size_t last = std::min(first + kReadBatch, requests.size());
-      for (size_t i = first; i < last; ++i) facts[i] = ReadOne(requests[i]);
+      for (size_t i = first; i < last; ++i) facts[i] = ReadOne(requests[i], handles);
     }
   };
   size_t helpers = requests.size() > kReadBatch && threads > 1 ? static_cast<size_t>(threads - 1) : 0;
@@ -181,6 +213,7 @@ std::vector<qvItemFacts> qvResultSort::ReadFacts(const std::vector<qvFactRequest
 }
 
 void qvResultSort::AddFacts(const std::vector<qvFactRequest>& requests, const std::vector<qvItemFacts>& facts) {
+  facts_.reserve(facts_.size() + requests.size());
   for (size_t i = 0; i < requests.size() && i < facts.size(); ++i) facts_[requests[i].record] = facts[i];
 }
 
