@@ -19,6 +19,8 @@ class qvCliClient {
   // the reason.
   bool Connect(const std::string& folder, std::string* error);
   uint32_t ServicePid() const { return pid_; }
+  // A socket was connected, whatever came after.
+  bool Reached() const { return fd_ >= 0; }
 
   bool Send(const std::string& frame, std::string* error);
 

@@ -24,8 +24,9 @@ const char kQvCliUsage[] =
     "               times in ISO 8601 UTC, attributes as words\n"
     "  --offline    answer from the saved index alone, without reading the volumes\n"
     "  --no-save    do not save the index at exit\n"
-    "  --no-service  do not ask the running service (without --root, qvsearch asks\n"
-    "               it first, then the saved index, then reads the volumes)\n"
+    "  --no-service  do not ask the running service (qvsearch asks it first, when\n"
+    "               it indexes the roots asked for; then the saved index, without\n"
+    "               --root; then it reads the volumes)\n"
     "  --service-only  answer through the running service or fail\n"
     "  --serve      keep the index and answer qvsearch on a local socket until\n"
     "               SIGTERM or SIGINT (the index is saved then)\n"
@@ -99,8 +100,8 @@ bool ParseCliArgs(int argc, char** argv, qvCliOptions* o, std::string* error) {
     *error = "--no-service and --service-only exclude each other";
     return false;
   }
-  if (o->serviceOnly && (!o->roots.empty() || o->offline)) {
-    *error = "--service-only asks the running service: it takes no --root nor --offline";
+  if (o->serviceOnly && o->offline) {
+    *error = "--service-only asks the running service: it takes no --offline";
     return false;
   }
   if (o->json && (o->longForm || o->count)) {

@@ -162,9 +162,27 @@ Asked AskService(const qvCliOptions& o, const sigset_t& stopSignals, int* status
   const std::string folder = qvService::SocketFolder();
   auto started = std::chrono::steady_clock::now();
   qvCliClient client;
-  if (!client.Connect(folder, why)) return Asked::kAbsent;
+  if (!client.Connect(folder, why)) {
+    if (!client.Reached()) return Asked::kAbsent;
+    *why = "the service at " + folder + "qvsearch.sock: " + *why;
+    return Asked::kBroken;
+  }
   const std::string where = "the service at " + folder + "qvsearch.sock (pid " + std::to_string(client.ServicePid()) + ")";
   constexpr int kSilenceMs = 30000;
+  // Folders named with --root are asked of a service that indexes exactly
+  // them; any other answers for other roots.
+  if (!o.roots.empty()) {
+    qvService::Status st;
+    if (!client.Send(qvService::EncodeStatusRequest(), why) || !client.ReadStatus(&st, why, kSilenceMs)) {
+      *why = where + ": " + *why;
+      return Asked::kBroken;
+    }
+    std::vector<std::string> wanted;
+    for (std::string root : o.roots) wanted.push_back(root.back() == '/' ? root : root + '/');
+    std::sort(wanted.begin(), wanted.end());
+    std::sort(st.roots.begin(), st.roots.end());
+    if (wanted != st.roots) return Asked::kAbsent;
+  }
   qvService::AnswerHeader header;
   std::vector<qvService::Row> rows;
   if (!client.Send(qvService::EncodeSearch(CliRequest(o)), why) ||
@@ -340,9 +358,10 @@ int main(int argc, char** argv) {
   if (o.watch) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   // Without --root: the running service, then the saved index, then the
-  // volumes read now.
+  // volumes read now. With --root: a service that indexes those folders,
+  // then the folders read now.
   const bool machine = o.roots.empty() && !o.offline;
-  if (machine && !o.noService) {
+  if (!o.offline && !o.noService) {
     int status = kError;
     std::string why;
     Asked asked = AskService(o, stopSignals, &status, &why);

@@ -19,6 +19,11 @@ install(DIRECTORY ${QV_APP_DIR}/ DESTINATION ${QV_INSTALL_APP_DIR} USE_SOURCE_PE
   PATTERN qvConfig.ini EXCLUDE
   PATTERN "*.update" EXCLUDE)
 
+# The systemd user unit of the index service (qvsearch --serve).
+set(QV_UNIT_EXEC ${CMAKE_INSTALL_PREFIX}/${QV_INSTALL_APP_DIR}/qvsearch)
+configure_file(${CMAKE_SOURCE_DIR}/service/qvsearch.service.in ${CMAKE_BINARY_DIR}/qvsearch.service @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/qvsearch.service DESTINATION lib/systemd/user)
+
 if(QV_INSTALL_DESKTOP_DATA)
   find_program(QV_SCDOC scdoc REQUIRED)
   find_program(QV_RSVG_CONVERT rsvg-convert REQUIRED)

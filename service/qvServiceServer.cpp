@@ -386,10 +386,13 @@ void qvServiceServer::CheckTimes() {
   for (int fd : drop) Close(fd);
 }
 
-// A change of the index that the engine's own re-run does not explain
-// (it re-runs only the current query) sends every watcher its answer again
-// when that answer differs. Every search and re-run both bumps the
-// answer's id and reports once; an id that moved further means an edit.
+// Any change of the index sends every watcher its answer again when that
+// answer differs (the engine itself re-runs only its current query). The
+// answer's id moves with every edit and every search. Alone with the
+// engine, the service knows every search is its own: any move is a
+// change. Beside an owner that searches too, each search of the owner
+// moves the id once and reports once: only an id that moved further than
+// the reports tells of an edit.
 void qvServiceServer::CheckWatchers() {
   bool any = false;
   for (auto& [fd, c] : clients_) any = any || (c->watching && !c->closing);
@@ -397,7 +400,9 @@ void qvServiceServer::CheckWatchers() {
   int32_t f, n;
   uint64_t generation = e_.results->GetAnswer(&f, &n);
   uint64_t answers = e_.sink->Answers();
-  if (generation - seenGeneration_ <= answers - seenAnswers_) {
+  bool changed = e_.restoreOwner ? generation - seenGeneration_ > answers - seenAnswers_
+                                 : generation != seenGeneration_ || answers != seenAnswers_;
+  if (!changed) {
     seenGeneration_ = generation;
     seenAnswers_ = answers;
     return;

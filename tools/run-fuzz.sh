@@ -37,3 +37,4 @@ for target in db_load_fuzz db_pair_fuzz db_extcase_fuzz db_seal_fuzz; do
   LD_PRELOAD="$runtime" "$build/tests/fuzz/$target" "$corpus" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 2>&1 |
     tail -n 3
 done
+ninja -C "$build" -j2 service_message_fuzz && echo "run-fuzz: service_message_fuzz for ${seconds}s" && LD_PRELOAD="$runtime" "$build/tests/fuzz/service_message_fuzz" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 2>&1 | tail -n 3
