@@ -218,11 +218,9 @@ class LocalEngine {
   IQvSearch* engine_ = nullptr;
 };
 
-}  // namespace
-
-TEST_F(ServiceTree, TwoHundredAnswersEqualTheEngineInProcess) {
-  LocalEngine local(tree.Path(), tree.Path() + "-local");
-  ASSERT_TRUE(local.Bound());
+// Asks the service 200 queries and filters of every kind and compares each
+// answer, row by row, with the engine bound in this process.
+void ExpectTwoHundredAnswersEqual(LocalEngine& local) {
   const char* terms[] = {"report", "REP", "photo", "数据", "*.txt", "r?port", "1", "12", "a b", "proj3",
                          "x1*", "*?", "zzz", "final", "报告", "\xFF", "*e*t", "no tes", "8", "Report-"};
   const char* filters[] = {"", "", "", "txt", "jpg csv", "gz", "PDF", "nosuchext", "", ""};
@@ -246,6 +244,14 @@ TEST_F(ServiceTree, TwoHundredAnswersEqualTheEngineInProcess) {
   }
   EXPECT_EQ(compared, 200);
   EXPECT_GT(nonEmpty, 100);
+}
+
+}  // namespace
+
+TEST_F(ServiceTree, TwoHundredAnswersEqualTheEngineInProcess) {
+  LocalEngine local(tree.Path(), tree.Path() + "-local");
+  ASSERT_TRUE(local.Bound());
+  ExpectTwoHundredAnswersEqual(local);
   // And as a user types it: qvsearch without --root asks the service.
   RunResult run = Qvsearch({"--stats", "report"});
   EXPECT_EQ(run.status, 0);
@@ -495,3 +501,53 @@ TEST_F(ServiceTree, AServiceKilledWhileAnsweringLeavesQvsearchFallingBack) {
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(quiet.out, tree.Path() + "/docs/年度报告.pdf\n");
 }
+
+#ifdef QV_HAVE_WINDOW
+// The search window serves too: a portable copy of the program (its own
+// folder, so its settings are the test's) indexing the tree, under the
+// offscreen platform.
+TEST_F(ServiceTree, TheWindowAnswersAsTheHeadlessServiceDoes) {
+  StopService();
+  const std::string app = tree.Path() + "-app/";
+  fs::create_directories(app);
+  for (const char* file : {"qvSearchApp", "qvBaseModule.so", "libqvCommon.so", "skin.dat"})
+    fs::copy_file(std::string(QV_APP_DIR) + file, app + file);
+  fs::copy(std::string(QV_APP_DIR) + "skins2", app + "skins2", fs::copy_options::recursive);
+  {
+    FILE* f = fopen((app + "qvConfig.ini").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fprintf(f, "[config]\nroots=%s\n", tree.Path().c_str());
+    fclose(f);
+  }
+  int out[2], err[2];
+  ASSERT_EQ(pipe(out), 0);
+  ASSERT_EQ(pipe(err), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("HOME", (tree.Path() + "-app").c_str(), 1);
+    std::string exe = app + "qvSearchApp";
+    execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  bool answering = WaitUntilAnswering();
+  if (answering) {
+    LocalEngine local(tree.Path(), tree.Path() + "-local");
+    ASSERT_TRUE(local.Bound());
+    ExpectTwoHundredAnswersEqual(local);
+    RunResult run = Qvsearch({"--stats", "年度报告"});
+    EXPECT_EQ(run.out, tree.Path() + "/docs/年度报告.pdf\n");
+    EXPECT_NE(run.err.find("answered by the service"), std::string::npos) << run.err;
+  }
+  kill(pid, SIGTERM);
+  Wait(pid);
+  std::string errors = ReadAll(err[0]);
+  close(out[0]);
+  EXPECT_TRUE(answering) << "the window's service never answered: " << errors;
+  fs::remove_all(app);
+}
+#endif
