@@ -8,7 +8,7 @@
 #include <string>
 
 #include "qvDatabaseIo.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvNameCodec.h"
 #include "qvSavedSet.h"
 #include "qvWriteMgr.h"
@@ -46,7 +46,7 @@ bool Exists(const std::string& path) {
 
 class Commit {
  public:
-  Commit(const qvFileBaseApp& app, const NewFile* files, size_t count)
+  Commit(const qvIndex& app, const NewFile* files, size_t count)
       : app_(app), files_(files), count_(count), folder_(qvNameCodec::EncodeToString(app.dataFolder)) {}
 
   qvStatus Run() {
@@ -86,7 +86,7 @@ class Commit {
     if (!set.SealStatus().ok()) return false;
     const char* names[qvDbSeal::kFileCount] = {"ntfsqs.db", "ext.db", "extcase.db"};
     for (int f = 0; f < qvDbSeal::kFileCount; ++f) {
-      qvDbIo::HeapBuffer buffer(const_cast<qvFileBaseApp&>(app_).heap);
+      qvDbIo::HeapBuffer buffer(const_cast<qvIndex&>(app_).heap);
       int error = 0;
       if (qvDbIo::ReadWholeFile(Path(names[f]), set.Rule(static_cast<qvDbSeal::File>(f), 0, UINT32_MAX), buffer,
                                 error) != qvDbIo::ReadResult::kOk ||
@@ -142,7 +142,7 @@ class Commit {
     return qvStatus::Error(qvStatus::Code::kIoError, error, files_[i].failText);
   }
 
-  const qvFileBaseApp& app_;
+  const qvIndex& app_;
   const NewFile* files_;
   size_t count_;
   std::string folder_;
@@ -152,7 +152,7 @@ class Commit {
 
 void SetStepHook(StepHook hook) { Hook() = std::move(hook); }
 
-qvStatus Replace(const qvFileBaseApp& app, const NewFile* files, size_t count) {
+qvStatus Replace(const qvIndex& app, const NewFile* files, size_t count) {
   return Commit(app, files, count).Run();
 }
 

@@ -18,7 +18,7 @@
 #include "qvStatus.h"
 
 class CWriteMgr;
-class qvFileBaseApp;
+class qvIndex;
 
 namespace qvDbCommit {
 
@@ -35,6 +35,6 @@ struct NewFile {
 using StepHook = std::function<void(const char* step, const char* name)>;
 void SetStepHook(StepHook hook);
 
-qvStatus Replace(const qvFileBaseApp& app, const NewFile* files, size_t count);
+qvStatus Replace(const qvIndex& app, const NewFile* files, size_t count);
 
 }  // namespace qvDbCommit

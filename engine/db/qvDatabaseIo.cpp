@@ -7,12 +7,12 @@
 
 #include <cerrno>
 
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvNameCodec.h"
 
 namespace qvDbIo {
 
-std::string DataFilePath(const qvFileBaseApp& app, const char* name) {
+std::string DataFilePath(const qvIndex& app, const char* name) {
   return qvNameCodec::EncodeToString(app.dataFolder) + name;
 }
 
@@ -104,7 +104,7 @@ ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuff
   return ReadResult::kOk;
 }
 
-FolderLock::FolderLock(const qvFileBaseApp& app, Mode mode) {
+FolderLock::FolderLock(const qvIndex& app, Mode mode) {
   std::string path = DataFilePath(app, "db.lock");
   // A reader does not create the file: its folder may be read-only.
   int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC | (mode == kExclusive ? O_CREAT : 0);

@@ -8,12 +8,12 @@
 
 #include "qvHeap.h"
 
-class qvFileBaseApp;
+class qvIndex;
 
 namespace qvDbIo {
 
 // "<data folder><name>" as a file-system path.
-std::string DataFilePath(const qvFileBaseApp& app, const char* name);
+std::string DataFilePath(const qvIndex& app, const char* name);
 
 // A heap block that frees itself.
 class HeapBuffer {
@@ -72,7 +72,7 @@ ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuff
 class FolderLock {
  public:
   enum Mode { kShared, kExclusive };
-  FolderLock(const qvFileBaseApp& app, Mode mode);
+  FolderLock(const qvIndex& app, Mode mode);
   ~FolderLock();
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;

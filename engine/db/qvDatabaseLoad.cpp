@@ -17,7 +17,7 @@
 #include "qvDatabaseIo.h"
 #include "qvDatabaseStartIndex.h"
 #include "qvErrorBox.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvPackedName.h"
 
 namespace qvDatabase {
@@ -140,7 +140,7 @@ bool NameMatches(const uint8_t* name, size_t length, bool nonAscii) {
 
 class IndexLoader {
  public:
-  IndexLoader(qvFileBaseApp& app, const uint8_t* data, size_t size, const Header& h)
+  IndexLoader(qvIndex& app, const uint8_t* data, size_t size, const Header& h)
       : app_(app), data_(data), size_(size), h_(h) {}
 
   qvStatus Run() {
@@ -283,7 +283,7 @@ class IndexLoader {
     return at == end || Fail(Code::kBadFileRecord);
   }
 
-  qvFileBaseApp& app_;
+  qvIndex& app_;
   const uint8_t* data_;
   size_t size_;
   const Header& h_;
@@ -293,7 +293,7 @@ class IndexLoader {
 
 }  // namespace
 
-qvStatus LoadIndexImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
+qvStatus LoadIndexImage(qvIndex& app, const uint8_t* data, size_t size) {
   // Positions are places in a fresh record pool; and whatever happens,
   // a refusal leaves empty tables.
   app.ClearIndex();
@@ -312,7 +312,7 @@ qvStatus LoadIndexImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
   return status;
 }
 
-qvStatus LoadIndex(qvFileBaseApp& app, IQvSearchNotify* sink, const qvSavedSet& set) {
+qvStatus LoadIndex(qvIndex& app, IQvSearchNotify* sink, const qvSavedSet& set) {
   if (sink) sink->OnStatus(-1, "正在加载数据库...");
   app.ClearIndex();
   qvDbIo::HeapBuffer buffer(app.heap);

@@ -4,7 +4,7 @@
 #include "qvDatabase.h"
 #include "qvErrorBox.h"
 #include "qvExtCaseFile.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 
 namespace qvDatabase {
 
@@ -12,7 +12,7 @@ namespace {
 
 using Code = qvStatus::Code;
 
-qvStatus LoadSet(qvFileBaseApp& app, IQvSearchNotify* sink, const qvSavedSet& set) {
+qvStatus LoadSet(qvIndex& app, IQvSearchNotify* sink, const qvSavedSet& set) {
   qvStatus status = LoadIndex(app, sink, set);
   if (status.ok()) status = ReadExtensionFile(app, set);
   if (status.ok()) status = qvExtCaseFile::Load(app, set);
@@ -22,7 +22,7 @@ qvStatus LoadSet(qvFileBaseApp& app, IQvSearchNotify* sink, const qvSavedSet& se
 
 }  // namespace
 
-qvStatus LoadSavedIndex(qvFileBaseApp& app, IQvSearchNotify* sink) {
+qvStatus LoadSavedIndex(qvIndex& app, IQvSearchNotify* sink) {
   // Waits for a save of another process sharing the folder to finish.
   qvDbIo::FolderLock lock(app, qvDbIo::FolderLock::kShared);
   qvStatus current = LoadSet(app, sink, qvSavedSet::Open(app, qvSavedSet::kCurrent));

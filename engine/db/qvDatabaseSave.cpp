@@ -15,7 +15,7 @@
 #include "qvDatabasePosMap.h"
 #include "qvErrorBox.h"
 #include "qvExtCaseFile.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvWriteMgr.h"
 
 namespace qvDatabase {
@@ -34,7 +34,7 @@ using qvParentChains::kUnknown;
 // Files under a folder that is not saved are left out too.
 class FolderPlan {
  public:
-  explicit FolderPlan(const qvFileBaseApp& app) : app_(app), index_(app.folderList.Count()) {
+  explicit FolderPlan(const qvIndex& app) : app_(app), index_(app.folderList.Count()) {
     for (int slot = 0; slot < QV_VOLUME_SLOTS; ++slot) held_[slot] = app.volumes.indexed[slot];
   }
 
@@ -129,7 +129,7 @@ class FolderPlan {
     return true;
   }
 
-  const qvFileBaseApp& app_;
+  const qvIndex& app_;
   bool held_[QV_VOLUME_SLOTS];
   qvRecordIndexMap index_;
   std::vector<const uint8_t*> folders_;
@@ -143,7 +143,7 @@ class FolderPlan {
 
 void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
-bool AppendHeader(const qvFileBaseApp& app, CWriteMgr& out) {
+bool AppendHeader(const qvIndex& app, CWriteMgr& out) {
   uint8_t h[kMaxHeaderSize] = {};
   StoreU32(h + kMagic1At, kMagic1);
   StoreU32(h + kMagic2At, kMagic2);
@@ -221,7 +221,7 @@ bool AppendFolders(const FolderPlan& plan, CWriteMgr& out) {
 //
 // The list is in name order, so each record and its parent's map slot
 // are far from the previous ones; both are fetched some records ahead.
-int64_t AppendFiles(const qvFileBaseApp& app, const FolderPlan& plan, CWriteMgr& out) {
+int64_t AppendFiles(const qvIndex& app, const FolderPlan& plan, CWriteMgr& out) {
   std::vector<const uint8_t*> files;
   files.reserve(app.fileList.Count());
   const RecordList& list = app.fileList;
@@ -254,7 +254,7 @@ bool PatchU32(CWriteMgr& out, size_t at, uint32_t v) { return out.Patch(at, &v, 
 
 }  // namespace
 
-bool BuildIndexImage(const qvFileBaseApp& app, CWriteMgr& out) {
+bool BuildIndexImage(const qvIndex& app, CWriteMgr& out) {
   FolderPlan plan(app);
   if (!plan.Build()) {
     errno = EFBIG;
@@ -282,7 +282,7 @@ namespace {
 
 // The generation after the newest one in the folder, so that a set can
 // be told from every earlier one.
-uint64_t NextGeneration(const qvFileBaseApp& app) {
+uint64_t NextGeneration(const qvIndex& app) {
   uint64_t newest = 0;
   for (auto which : {qvSavedSet::kCurrent, qvSavedSet::kPrevious}) {
     qvSavedSet set = qvSavedSet::Open(app, which);
@@ -302,7 +302,7 @@ qvDbSeal::FileSum SumOf(const CWriteMgr& out) {
 // The files only make sense together (extension ids are given anew by
 // every scan), so they are written as one sealed set beside the old one
 // and switched in; a failure keeps the old set.
-qvStatus SaveIndex(qvFileBaseApp& app) {
+qvStatus SaveIndex(qvIndex& app) {
   using Code = qvStatus::Code;
   CWriteMgr index(app.heap);
   CWriteMgr ext(app.heap);

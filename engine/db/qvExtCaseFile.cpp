@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "qvDatabaseIo.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvPackedName.h"
 #include "qvWriteMgr.h"
 
@@ -31,14 +31,14 @@ void ForEachFile(App& app, Fn&& fn) {
 
 using Code = qvStatus::Code;
 
-qvStatus Refuse(qvFileBaseApp& app, Code code, int error) {
+qvStatus Refuse(qvIndex& app, Code code, int error) {
   app.ClearIndex();
   return qvStatus::Error(code, error, "读扩展名大小写文件extcase.db失败");
 }
 
 }  // namespace
 
-bool BuildImage(const qvFileBaseApp& app, CWriteMgr& out) {
+bool BuildImage(const qvIndex& app, CWriteMgr& out) {
   if (!out.AppendU32(kMagic) || !out.AppendU32(0)) return false;
   uint32_t count = 0;
   bool ok = true;
@@ -52,7 +52,7 @@ bool BuildImage(const qvFileBaseApp& app, CWriteMgr& out) {
   return ok && out.Patch(4, &count, 4);
 }
 
-qvStatus LoadImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
+qvStatus LoadImage(qvIndex& app, const uint8_t* data, size_t size) {
   app.extCase.Clear();
   if (size < 8 || LoadU32(data) != kMagic) return Refuse(app, Code::kBadExtCaseFile, EBADMSG);
   uint32_t count = LoadU32(data + 4);
@@ -91,7 +91,7 @@ qvStatus LoadImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
   return qvStatus::Ok();
 }
 
-qvStatus Load(qvFileBaseApp& app, const qvSavedSet& set) {
+qvStatus Load(qvIndex& app, const qvSavedSet& set) {
   app.extCase.Clear();
   qvDbIo::HeapBuffer buffer(app.heap);
   int error = 0;

@@ -11,18 +11,18 @@
 #include "qvStatus.h"
 
 class CWriteMgr;
-class qvFileBaseApp;
+class qvIndex;
 
 namespace qvExtCaseFile {
 
 constexpr const char* kFileName = "extcase.db";
 
 // The file's contents for the file list as it is now.
-bool BuildImage(const qvFileBaseApp& app, CWriteMgr& out);
+bool BuildImage(const qvIndex& app, CWriteMgr& out);
 // Reads it after a successful load of the index and its dictionary:
 // entries are matched to the loaded file list by position and must agree
 // with each record's extension. On failure the whole index is emptied.
-qvStatus Load(qvFileBaseApp& app, const qvSavedSet& set);
-qvStatus LoadImage(qvFileBaseApp& app, const uint8_t* data, size_t size);
+qvStatus Load(qvIndex& app, const qvSavedSet& set);
+qvStatus LoadImage(qvIndex& app, const uint8_t* data, size_t size);
 
 }  // namespace qvExtCaseFile

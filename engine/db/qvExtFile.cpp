@@ -12,7 +12,7 @@
 #include "qvDatabase.h"
 #include "qvDatabaseFormat.h"
 #include "qvDatabaseIo.h"
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 #include "qvWriteMgr.h"
 
 namespace qvDatabase {
@@ -93,7 +93,7 @@ bool ParseEntries(const uint8_t* data, size_t size, std::vector<StoredEntry>& ou
 }
 
 // Every loaded file record must name an extension of the table.
-bool FilesFit(const qvFileBaseApp& app, uint32_t count) {
+bool FilesFit(const qvIndex& app, uint32_t count) {
   const RecordList& list = app.fileList;
   for (size_t p = 0; p < list.PageCount(); ++p) {
     const RecordPage* page = list.Page(p);
@@ -122,7 +122,7 @@ bool FillTable(ExtTable& table, const std::vector<StoredEntry>& entries) {
 using Code = qvStatus::Code;
 
 // Every failure of the dictionary drops the loaded index with it.
-qvStatus Discard(qvFileBaseApp& app, Code code, int error, const char* what = "读扩展名文件失败") {
+qvStatus Discard(qvIndex& app, Code code, int error, const char* what = "读扩展名文件失败") {
   app.ClearIndex();
   return qvStatus::Error(code, error, what);
 }
@@ -132,7 +132,7 @@ constexpr uint64_t kMaxExtFileSize = 256u << 20;
 
 }  // namespace
 
-qvStatus LoadExtImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
+qvStatus LoadExtImage(qvIndex& app, const uint8_t* data, size_t size) {
   std::vector<StoredEntry> entries;
   if (!ParseEntries(data, size, entries)) return Discard(app, Code::kBadExtensionFile, EINVAL);
   if (!FilesFit(app, static_cast<uint32_t>(entries.size()))) return Discard(app, Code::kExtensionMissing, EINVAL);
@@ -140,7 +140,7 @@ qvStatus LoadExtImage(qvFileBaseApp& app, const uint8_t* data, size_t size) {
   return qvStatus::Ok();
 }
 
-qvStatus ReadExtensionFile(qvFileBaseApp& app, const qvSavedSet& set) {
+qvStatus ReadExtensionFile(qvIndex& app, const qvSavedSet& set) {
   qvDbIo::HeapBuffer buffer(app.heap);
   int error = 0;
   using R = qvDbIo::ReadResult;
@@ -168,7 +168,7 @@ qvStatus ReadExtensionFile(qvFileBaseApp& app, const qvSavedSet& set) {
   return LoadExtImage(app, buffer.Data(), buffer.Size());
 }
 
-bool BuildExtImage(const qvFileBaseApp& app, CWriteMgr& out) {
+bool BuildExtImage(const qvIndex& app, CWriteMgr& out) {
   const ExtTable& ext = app.extTable;
   if (!out.AppendU32(ext.Count())) return false;
   const uint16_t end = 0;

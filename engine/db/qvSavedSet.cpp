@@ -2,12 +2,12 @@
 
 #include <cerrno>
 
-#include "qvFileBaseApp.h"
+#include "qvIndex.h"
 
-qvSavedSet qvSavedSet::Open(const qvFileBaseApp& app, Which which) {
+qvSavedSet qvSavedSet::Open(const qvIndex& app, Which which) {
   qvSavedSet set;
   set.suffix_ = which == kCurrent ? "" : ".prev";
-  qvDbIo::HeapBuffer buffer(const_cast<qvFileBaseApp&>(app).heap);
+  qvDbIo::HeapBuffer buffer(const_cast<qvIndex&>(app).heap);
   int error = 0;
   qvDbIo::SizeRule rule;
   rule.maxSize = qvDbSeal::kSize;
@@ -30,7 +30,7 @@ qvSavedSet qvSavedSet::Open(const qvFileBaseApp& app, Which which) {
   return set;
 }
 
-std::string qvSavedSet::Path(const qvFileBaseApp& app, const char* name) const {
+std::string qvSavedSet::Path(const qvIndex& app, const char* name) const {
   return qvDbIo::DataFilePath(app, name) + suffix_;
 }
 

@@ -11,7 +11,7 @@
 #include "qvDatabaseSeal.h"
 #include "qvStatus.h"
 
-class qvFileBaseApp;
+class qvIndex;
 
 class qvSavedSet {
  public:
@@ -19,9 +19,9 @@ class qvSavedSet {
 
   // Reads the set's seal. A missing or bad seal is kept as a status: the
   // loader reports it only once the index file itself was found.
-  static qvSavedSet Open(const qvFileBaseApp& app, Which which);
+  static qvSavedSet Open(const qvIndex& app, Which which);
 
-  std::string Path(const qvFileBaseApp& app, const char* name) const;
+  std::string Path(const qvIndex& app, const char* name) const;
   const qvStatus& SealStatus() const { return sealStatus_; }
   const qvDbSeal::Seal& Seal() const { return seal_; }
 

@@ -351,7 +351,6 @@ bool ScanPlainAscii(qvIndex& app, const CPatternSet& set, const qvExtFilter* fil
   return Walk(app, filter, [&] {
     return [&, d = DecodedName()](const StoredName& n) mutable {
       if (n.length < minBytes || !pre.MayMatch(n)) return false;
-      if (single && !n.wide) return true;
       if (useAutomaton) return automaton.Hit(n.bytes, n.length);
       size_t len = d.Decode(n);
       return set.PlainPasses(d.Units(), len);
