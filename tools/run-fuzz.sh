@@ -38,3 +38,4 @@ for target in db_load_fuzz db_pair_fuzz db_extcase_fuzz db_seal_fuzz; do
     tail -n 3
 done
 ninja -C "$build" -j2 service_message_fuzz && echo "run-fuzz: service_message_fuzz for ${seconds}s" && LD_PRELOAD="$runtime" "$build/tests/fuzz/service_message_fuzz" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 2>&1 | tail -n 3
+ninja -C "$build" -j2 qvNtfsFuzz && for t in ntfs_record_fuzz ntfs_volume_fuzz ntfs_usn_fuzz; do c="$seeds/$t"; mkdir -p "$c"; cp ../shared/testdata/ntfs/*MFT.bin ../shared/testdata/ntfs/*[Uu]sn* "$c/" 2>/dev/null || true; echo "run-fuzz: $t for ${seconds}s"; LD_PRELOAD="$runtime" "$build/tests/fuzz/$t" "$c" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 2>&1 | tail -n 3; done
