@@ -46,7 +46,7 @@ TEST(MftHostile, EveryCutOfTheExtractAndTheImages) {
     std::string source;
     uint64_t step;
   };
-  const SharedImages& s = SharedImages::Get();
+  SharedImages& s = SharedImages::Get();
   for (const Cut& c : {Cut{s.MftExtract(), 512}, Cut{s.Charlie(), 256 * 1024}, Cut{s.LastAccess(), 4 << 20}}) {
     std::string copy = tmp.path() + "/cut";
     ASSERT_EQ(system(("cp --sparse=always '" + c.source + "' '" + copy + "'").c_str()), 0);

@@ -34,7 +34,7 @@ void ExpectSameAsFls(const std::string& image, uint64_t expectedOffset) {
 }  // namespace
 
 TEST_F(SharedImagesTest, Windows10DiskFoundThroughItsPartitionTableAndListedAsSleuthKitDoes) {
-  const SharedImages& s = SharedImages::Get();
+  SharedImages& s = SharedImages::Get();
   ExpectSameAsFls(s.Windows10(), 1048576);
   qvNtfsVolume volume;
   std::string why;
@@ -48,14 +48,14 @@ TEST_F(SharedImagesTest, Windows10DiskFoundThroughItsPartitionTableAndListedAsSl
 }
 
 TEST_F(SharedImagesTest, OtherWindowsImagesMatchSleuthKit) {
-  const SharedImages& s = SharedImages::Get();
+  SharedImages& s = SharedImages::Get();
   ExpectSameAsFls(s.LastAccess(), 65536);
   ExpectSameAsFls(s.SiVsFn(), 65536);
   ExpectSameAsFls(s.Charlie(), 0);
 }
 
 TEST_F(SharedImagesTest, MftExtractGivesTheSameEntriesAsTheVolume) {
-  const SharedImages& s = SharedImages::Get();
+  SharedImages& s = SharedImages::Get();
   qvNtfsVolume image, extract;
   std::string why;
   ASSERT_TRUE(image.Open(s.Windows10(), qvNtfsVolume::kFindPartition, &why)) << why;
@@ -69,7 +69,7 @@ TEST_F(SharedImagesTest, MftExtractGivesTheSameEntriesAsTheVolume) {
 }
 
 TEST_F(SharedImagesTest, ExplicitOffsetAndWrongOffset) {
-  const SharedImages& s = SharedImages::Get();
+  SharedImages& s = SharedImages::Get();
   qvNtfsVolume at, wrong;
   std::string why;
   EXPECT_TRUE(at.Open(s.LastAccess(), 65536, &why)) << why;
@@ -79,7 +79,7 @@ TEST_F(SharedImagesTest, ExplicitOffsetAndWrongOffset) {
 
 TEST_F(SharedImagesTest, DetailsFromTheRecordMatchSleuthKitSizes) {
   if (!HaveTool("istat")) GTEST_SKIP() << "istat (sleuthkit) is not installed";
-  const SharedImages& s = SharedImages::Get();
+  SharedImages& s = SharedImages::Get();
   qvNtfsVolume volume;
   std::string why;
   ASSERT_TRUE(volume.Open(s.Windows10(), qvNtfsVolume::kFindPartition, &why)) << why;

@@ -58,7 +58,8 @@ class TempDir {
   std::string path_;
 };
 
-// The shared samples, decompressed into one temporary folder per test run.
+// The shared samples, each decompressed (sparse) into one temporary folder
+// the first time a test asks for it.
 class SharedImages {
  public:
   static SharedImages& Get() {
@@ -66,33 +67,41 @@ class SharedImages {
     return images;
   }
   std::string Dir() const { return QV_SHARED_DIR "testdata/ntfs/"; }
-  bool Ok() const { return ok_; }
+  // Whether the tools to unpack them are there and the samples unpack.
+  bool Ok() { return !Charlie().empty() && !Windows10().empty(); }
   // The 64 GiB sparse Windows 10 disk (NTFS at byte 1048576).
-  std::string Windows10() const { return tmp_.path() + "/ntfs.raw"; }
-  std::string LastAccess() const { return tmp_.path() + "/lastaccess.raw"; }
-  std::string SiVsFn() const { return tmp_.path() + "/sivsfn.raw"; }
-  std::string Charlie() const { return tmp_.path() + "/charlie.dd"; }
+  std::string Windows10() { return Unpacked("ntfs.raw", "tar -xSzf '" + Dir() + "ntfs-samples__ntfs.tgz' -C '%D'"); }
+  std::string LastAccess() {
+    return Unpacked("lastaccess.raw",
+                    "gunzip -c '" + Dir() + "ntfs-samples__ntfs-lastaccess.raw.gz' | cp --sparse=always /dev/stdin '%F'");
+  }
+  std::string SiVsFn() {
+    return Unpacked("sivsfn.raw",
+                    "gunzip -c '" + Dir() + "ntfs-samples__ntfs-si-vs-fn.raw.gz' | cp --sparse=always /dev/stdin '%F'");
+  }
+  std::string Charlie() { return Unpacked("charlie.dd", "bunzip2 -c '" + Dir() + "go-ntfs__charlie.dd.bz2' > '%F'"); }
   std::string MftExtract() const { return Dir() + "ntfs-samples__ntfs.raw__MFT.bin"; }
   std::string JWindows10() const { return Dir() + "ntfs-samples__ntfs.raw__UsnJrnl_J.bin"; }
   std::string JPlaso() const { return Dir() + "plaso__UsnJrnl.raw"; }
   std::string JGoNtfs() const { return Dir() + "go-ntfs__tests_usn_sample.bin"; }
 
  private:
-  SharedImages() {
-    const std::string d = Dir(), t = tmp_.path();
-    int a = 0, b = 0, c = 0, e = 0;
-    Shell("tar -xSzf '" + d + "ntfs-samples__ntfs.tgz' -C '" + t + "'", &a);
-    Shell("gunzip -c '" + d + "ntfs-samples__ntfs-lastaccess.raw.gz' | cp --sparse=always /dev/stdin '" + t +
-              "/lastaccess.raw'",
-          &b);
-    Shell("gunzip -c '" + d + "ntfs-samples__ntfs-si-vs-fn.raw.gz' | cp --sparse=always /dev/stdin '" + t +
-              "/sivsfn.raw'",
-          &c);
-    Shell("bunzip2 -c '" + d + "go-ntfs__charlie.dd.bz2' > '" + t + "/charlie.dd'", &e);
-    ok_ = a == 0 && b == 0 && c == 0 && e == 0;
+  // Runs `command` once (%D: the folder, %F: the file) and answers the
+  // file's path, or "" when it could not be made.
+  std::string Unpacked(const std::string& name, std::string command) {
+    auto it = made_.find(name);
+    if (it != made_.end()) return it->second;
+    std::string file = tmp_.path() + "/" + name;
+    for (size_t at; (at = command.find("%D")) != std::string::npos;) command.replace(at, 2, tmp_.path());
+    for (size_t at; (at = command.find("%F")) != std::string::npos;) command.replace(at, 2, file);
+    int rc = 0;
+    Shell(command, &rc);
+    struct stat st;
+    if (rc != 0 || stat(file.c_str(), &st) != 0) file.clear();
+    return made_[name] = file;
   }
   TempDir tmp_;
-  bool ok_ = false;
+  std::map<std::string, std::string> made_;
 };
 
 inline std::vector<Entry> ReadEntries(const qvNtfsVolume& volume, MftReadStats* stats = nullptr) {
