@@ -13,7 +13,6 @@
 
 #include "qvIndex.h"
 #include "qvJournal.h"
-#include "qvLinuxVolumeSource.h"
 #include "qvMftReader.h"
 #include "qvNameCodec.h"
 #include "qvNtfsVolumeState.h"
@@ -34,8 +33,10 @@ std::string WithoutFinalSlash(std::string s) {
 // start and its saved index never taken as current.
 uint64_t UntrustedJournalId(const std::string& root) {
   uint64_t now = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
-  uint64_t id = qvMakeJournalId("ntfs-untrusted:" + std::to_string(now) + ":" + std::to_string(getpid()), root);
-  return id | 1;
+  std::string text = root + "\n" + std::to_string(now) + ":" + std::to_string(getpid());
+  uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
+  return h | 1;
 }
 
 }  // namespace
@@ -211,7 +212,7 @@ std::vector<std::string> FindRawNtfsPartitions(const qvNtfsDiscoveryOptions& opt
 }
 
 std::unique_ptr<qvVolumeSource> qvMakeNtfsVolumeSource(const std::vector<qvString>& roots,
-                                                       const qvNtfsDiscoveryOptions& options) {
+                                                       const FolderSourceMaker& makeFolderSource) {
   std::vector<qvNtfsVolumeSource::Raw> raw;
   std::vector<qvString> folders;
   for (const qvString& r : roots) {
@@ -224,10 +225,9 @@ std::unique_ptr<qvVolumeSource> qvMakeNtfsVolumeSource(const std::vector<qvStrin
       folders.push_back(r);
     }
   }
-  (void)options;  // the machine's own partitions: see FindRawNtfsPartitions
   if (raw.empty()) return nullptr;
   std::unique_ptr<qvVolumeSource> inner;
-  if (!folders.empty()) inner = std::make_unique<qvLinuxVolumeSource>(folders);
+  if (!folders.empty() && makeFolderSource) inner = makeFolderSource(std::move(folders));
   return std::make_unique<qvNtfsVolumeSource>(std::move(inner), std::move(raw));
 }
 

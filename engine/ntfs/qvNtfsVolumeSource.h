@@ -1,11 +1,11 @@
-// The volume source for machines with NTFS volumes to read raw: disk
-// images and devices named as roots (`disk.img`, `disk.img@offset`,
-// `/dev/sdb2`), and NTFS partitions found under /sys/block that are not
-// mounted read-write. Their entries come from the master file table;
-// every other volume comes from the Linux source it wraps.
+// The volume source for NTFS volumes read raw: disk images and devices
+// named as roots (`disk.img`, `disk.img@offset`, `/dev/sdb2`). Their
+// entries come from the master file table; every other volume comes from
+// the source it wraps.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,10 +68,11 @@ class qvNtfsVolumeSource : public qvVolumeSource {
 };
 
 // The default source when roots name files or devices (NTFS images and
-// devices read raw); folders among the roots are walked. Null when no root
-// names a file or a device.
+// devices read raw); folders among the roots go to the source that
+// `makeFolderSource` makes. Null when no root names a file or a device.
+using FolderSourceMaker = std::function<std::unique_ptr<qvVolumeSource>(std::vector<qvString> folders)>;
 std::unique_ptr<qvVolumeSource> qvMakeNtfsVolumeSource(const std::vector<qvString>& roots,
-                                                       const qvNtfsDiscoveryOptions& options = {});
+                                                       const FolderSourceMaker& makeFolderSource);
 
 // The machine's NTFS partitions that are to be read raw: not mounted, or
 // mounted read-only. Device paths under options.devRoot.

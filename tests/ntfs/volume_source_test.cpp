@@ -38,14 +38,15 @@ TEST(NtfsRoots, FilesDevicesAndOffsetsAreRawRootsFoldersAreNot) {
   EXPECT_FALSE(ParseNtfsRoot(tmp.path(), &path, &offset));
   EXPECT_FALSE(ParseNtfsRoot(tmp.path() + "/missing.img", &path, &offset));
   std::vector<qvString> folderOnly = {qvNameCodec::DecodeToString(tmp.path())};
-  EXPECT_EQ(qvMakeNtfsVolumeSource(folderOnly), nullptr);
+  EXPECT_EQ(qvMakeNtfsVolumeSource(folderOnly, nullptr), nullptr);
 }
 
 TEST(NtfsRoots, AFileThatIsNotNtfsIsReportedNotOpened) {
   TempDir tmp;
   Write(tmp.path() + "/notes.txt", std::string(4096, 'n'));
-  auto source = qvMakeNtfsVolumeSource({qvNameCodec::DecodeToString(tmp.path() + "/notes.txt"),
-                                        qvNameCodec::DecodeToString(tmp.path())});
+  auto source = qvMakeNtfsVolumeSource(
+      {qvNameCodec::DecodeToString(tmp.path() + "/notes.txt"), qvNameCodec::DecodeToString(tmp.path())},
+      [](std::vector<qvString> folders) { return qvMakeDefaultVolumeSource(folders); });
   ASSERT_NE(source, nullptr);
   std::vector<VolumeInfo> v = source->Discover();
   ASSERT_EQ(v.size(), 2u);  // the folder, walked, then the file
@@ -61,7 +62,7 @@ TEST(NtfsRoots, ReadingNeverWritesTheImage) {
   auto sum = [&] { return Shell("sha256sum '" + image + "' | cut -d' ' -f1"); };
   std::string before = sum();
   {
-    auto source = qvMakeNtfsVolumeSource({qvNameCodec::DecodeToString(image)});
+    auto source = qvMakeNtfsVolumeSource({qvNameCodec::DecodeToString(image)}, nullptr);
     ASSERT_EQ(source->Discover().size(), 1u);
     auto* ntfs = static_cast<qvNtfsVolumeSource*>(source.get());
     std::vector<uint64_t> refs;

@@ -2,7 +2,8 @@
 #include "qvNtfsVolumeSource.h"
 
 std::unique_ptr<qvVolumeSource> qvMakeDefaultVolumeSource(const std::vector<qvString>& roots) {
-  if (auto ntfs = qvMakeNtfsVolumeSource(roots)) return ntfs;  // images, devices, unmounted NTFS partitions
+  auto walked = [](std::vector<qvString> folders) { return std::make_unique<qvLinuxVolumeSource>(std::move(folders)); };
+  if (auto ntfs = qvMakeNtfsVolumeSource(roots, walked)) return ntfs;  // NTFS images and devices named as roots
   if (roots.empty()) return std::make_unique<qvLinuxVolumeSource>();
   return std::make_unique<qvLinuxVolumeSource>(roots);
 }
