@@ -14,7 +14,7 @@
 
 #include "IQvSearch.h"
 
-class qvServiceSink : public IQvSearchNotify, public IQvListWindow {
+class qvServiceSink final : public IQvSearchNotify, public IQvListWindow {
  public:
   // Both may be null.
   qvServiceSink(IQvSearchNotify* ownerSink, IQvListWindow* ownerList) : ownerSink_(ownerSink), ownerList_(ownerList) {}
