@@ -132,6 +132,14 @@ std::string Render(IQvSearch* engine, IQvSearchResults* results, const qvCliOpti
   return RenderCliRows(o, a.rows.size(), a.rows);
 }
 
+// Between two answers of --watch: a "--" line, or with -0 an empty row
+// (no path is empty), so that a reader can tell the answers apart.
+void WriteAnswerSeparator(const qvCliOptions& o) {
+  if (o.count) return;
+  if (o.nul) std::fputc('\0', stdout);
+  else std::fputs("--\n", stdout);
+}
+
 // Prints the answer again each time a change alters it, until SIGINT or
 // SIGTERM (blocked in every thread, taken by a thread of its own).
 void Watch(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, qvCliSink& sink,
@@ -146,7 +154,7 @@ void Watch(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, 
     std::string fresh = Render(engine, results, o, &rows);
     if (fresh == answer) continue;
     answer = fresh;
-    if (!o.count) std::fputs(o.nul ? "" : "--\n", stdout);
+    WriteAnswerSeparator(o);
     std::fwrite(answer.data(), 1, answer.size(), stdout);
     std::fflush(stdout);
   }
@@ -222,7 +230,7 @@ Asked AskService(const qvCliOptions& o, const sigset_t& stopSignals, int* status
     std::string fresh = RenderCliRows(o, header.folders + header.files, rows);
     if (fresh == answer) continue;
     answer = fresh;
-    if (!o.count) std::fputs(o.nul ? "" : "--\n", stdout);
+    WriteAnswerSeparator(o);
     std::fwrite(answer.data(), 1, answer.size(), stdout);
     std::fflush(stdout);
   }
