@@ -134,3 +134,13 @@ TEST_F(DiscoverFromTable, FindsTheDiskAndKeepsItsIdentityWhenRenumbered) {
   ASSERT_TRUE(Uuid("1234-ABCD", 8, 49));
   EXPECT_EQ(DiscoverOne().journalId, withUuid.journalId);
 }
+
+// No local disk in the table (a chroot, an overlay root): the root folder
+// is indexed as one volume rather than nothing at all.
+TEST_F(DiscoverFromTable, WithoutALocalDiskTheRootFolderIsTheVolume) {
+  std::ofstream(options_.mountInfoPath) << "20 1 0:20 / /proc rw - proc proc rw\n"
+                                        << "30 1 0:31 / / rw - overlay overlay rw,lowerdir=/x\n";
+  VolumeInfo v = DiscoverOne();
+  EXPECT_EQ(v.root, U("/"));
+  EXPECT_TRUE(v.opened);
+}

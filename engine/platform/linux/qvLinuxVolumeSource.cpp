@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "qvErrorBox.h"
 #include "qvMountTable.h"
 #include "qvNameCodec.h"
 
@@ -136,6 +137,20 @@ std::vector<VolumeInfo> qvLinuxVolumeSource::Discover() {
       }
       picked.emplace_back(std::move(root), std::move(m));
     }
+  }
+
+  // A chroot, or a container whose root is an overlay, has no local disk
+  // of its own in the table: its root folder is indexed as one volume
+  // (the walk never crosses into another file system), and that is said.
+  if (!userFolders_ && picked.empty()) {
+    qvMountEntry m;
+    struct stat st;
+    if (stat("/", &st) == 0 && !qvMountTable::FindDevice(mountInfo, major(st.st_dev), minor(st.st_dev), &m)) {
+      m.major = major(st.st_dev);
+      m.minor = minor(st.st_dev);
+    }
+    picked.emplace_back("/", std::move(m));
+    ShowErrorBox("没有找到本地磁盘卷，改为索引根文件夹 /");
   }
 
   std::vector<VolumeInfo> volumes;
