@@ -236,6 +236,7 @@ TEST_F(DataFolder, FullDiskKeepsTheOldSet) {
   ASSERT_TRUE(tree.Dir("more"));
   for (int i = 0; i < 2000; ++i) ASSERT_TRUE(tree.File("more/" + std::string(100, 'n') + std::to_string(i)));
   Outcome full = Save();
+  EXPECT_EQ(full.exitCode, 3) << "a save that failed must not end as a success";
   EXPECT_NE(full.err.find(":" + std::to_string(ENOSPC)), std::string::npos) << full.err;
   Outcome old = Offline("a");
   EXPECT_EQ(old.exitCode, 0) << old.err;

@@ -177,3 +177,11 @@ TEST_F(QvsearchTree, OfflineAnswersFromTheSavedIndexWithoutRescanning) {
   std::sort(photos.begin(), photos.end());
   EXPECT_EQ(photos, (std::vector<std::string>{tree.Path() + "/docs/photo.JPG", tree.Path() + "/docs/photo.jpg"}));
 }
+
+// Options that would silently do something else are refused.
+TEST_F(QvsearchTree, EmptyRootAndUnknownMonitorAreRefused) {
+  EXPECT_EQ(Qvsearch({"--root", "", "--data", data, "x"}).status, 2);
+  EXPECT_EQ(Qvsearch({"--root", tree.Path(), "--data", data, "--watch", "--monitor", "polling", "x"}).status, 2);
+  // A kind that exists is taken (a one-shot run follows nothing either way).
+  EXPECT_NE(Qvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--monitor", "inotify", "*?"}).status, 2);
+}
