@@ -14,6 +14,11 @@ _qvsearch() {
       COMPREPLY=($(compgen -d -- "$cur"))
       return 0
       ;;
+    --monitor)
+      local IFS=' '
+      COMPREPLY=($(compgen -W "fanotify-fs fanotify-marks inotify" -- "$cur"))
+      return 0
+      ;;
     --ext)
       # A list: complete the extension after the last comma.
       local head="" last=$cur
@@ -26,7 +31,7 @@ _qvsearch() {
   esac
   if [[ $cur == -* ]]; then
     local IFS=' '
-    COMPREPLY=($(compgen -W "--root --data --ext --count --long --offline --no-save --watch --stats -0 --help -h" -- "$cur"))
+    COMPREPLY=($(compgen -W "--root --data --ext --count --long --json --offline --no-save --no-service --service-only --serve --watch --monitor --stats -0 --help -h" -- "$cur"))
   fi
   return 0
 }

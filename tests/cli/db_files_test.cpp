@@ -98,7 +98,8 @@ class DataFolder : public ::testing::Test {
 
 TEST_F(DataFolder, UnreadableExtCaseFileIsAReasonNotACrash) {
   ASSERT_EQ(Save().exitCode, 0);
-  ASSERT_EQ(Offline("g").out, tree.Path() + "/g.JPG\n");
+  // The temporary root's random name may hold a "g" too.
+  ASSERT_NE(Offline("g").out.find(tree.Path() + "/g.JPG\n"), std::string::npos);
   fs::remove(In("extcase.db"));
   fs::create_directory(In("extcase.db"));
   Outcome r = Offline("g");
