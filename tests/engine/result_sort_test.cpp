@@ -149,7 +149,7 @@ TEST(ResultSort, TheChosenOrderOutlivesSearchesAndLiveChanges) {
 // through an entry stream rooted at it.
 class FactSortTest : public ::testing::Test {
  protected:
-  struct Spec {
+  struct Sample {
     const char* name;
     off_t size;
     time_t mtime;
@@ -160,19 +160,19 @@ class FactSortTest : public ::testing::Test {
     char pattern[] = "/tmp/qv-sort-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
-    const Spec specs[] = {{"big.bin", 9000, 1000, 7000},  {"empty.bin", 0, 5000, 1000}, {"mid.bin", 500, 3000, 2000},
+    const Sample samples[] = {{"big.bin", 9000, 1000, 7000},  {"empty.bin", 0, 5000, 1000}, {"mid.bin", 500, 3000, 2000},
                           {".hid.bin", 500, 2000, 9000}, {"tiny.bin", 1, 4000, 3000}, {"same.bin", 500, 3000, 4000}};
     std::vector<E::Entry> entries = {E::Folder(16, 5, u"sub")};
     uint64_t ref = 20;
-    for (const Spec& spec : specs) {
-      std::string path = root_ + "/" + spec.name;
+    for (const Sample& sample : samples) {
+      std::string path = root_ + "/" + sample.name;
       int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
       ASSERT_GE(fd, 0);
-      ASSERT_EQ(ftruncate(fd, spec.size), 0);
+      ASSERT_EQ(ftruncate(fd, sample.size), 0);
       close(fd);
-      struct timespec times[2] = {{spec.atime, 0}, {spec.mtime, 0}};
+      struct timespec times[2] = {{sample.atime, 0}, {sample.mtime, 0}};
       ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-      entries.push_back(E::File(ref++, 5, qvNameCodec::DecodeToString(spec.name)));
+      entries.push_back(E::File(ref++, 5, qvNameCodec::DecodeToString(sample.name)));
     }
     std::filesystem::create_directory(root_ + "/sub");
     mkfifo((root_ + "/sub/pipe.bin").c_str(), 0644);
