@@ -6,6 +6,8 @@
 extern "C" {
 __attribute__((visibility("hidden"))) extern const unsigned char qvZisortBegin[];
 __attribute__((visibility("hidden"))) extern const unsigned char qvZisortEnd[];
+__attribute__((visibility("hidden"))) extern const unsigned char qvPinyinBegin[];
+__attribute__((visibility("hidden"))) extern const unsigned char qvPinyinEnd[];
 }
 
 namespace {
@@ -19,6 +21,7 @@ struct Resource {
 
 const Resource kResources[] = {
     {"ZISORT", QV_RESOURCE_ZISORT, qvZisortBegin, qvZisortEnd},
+    {"PINYIN", QV_RESOURCE_PINYIN, qvPinyinBegin, qvPinyinEnd},
 };
 
 }  // namespace

@@ -9,6 +9,10 @@
 // ideographs without a reading.
 constexpr int QV_RESOURCE_ZISORT = 101;
 
+// Resource id of the pinyin readings table of type "PINYIN" (format in
+// tools/gen-pinyin-table.py; read through qvPinyinTable).
+constexpr int QV_RESOURCE_PINYIN = 102;
+
 // Finds a resource linked into the engine library by its type and id.
 // Returns null when there is none. When `size` is not null it receives the
 // resource's size in bytes, or 0 when there is none.

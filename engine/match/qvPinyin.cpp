@@ -1,0 +1,258 @@
+#include "qvPinyin.h"
+
+#include <cstring>
+
+#include "qvPackedName.h"
+#include "qvResource.h"
+
+// The table's arrays are read in place as little-endian numbers.
+static_assert(std::endian::native == std::endian::little, "the pinyin table is read in place");
+
+namespace {
+
+constexpr size_t kHeaderSize = 32;
+constexpr uint16_t kVersion = 1;
+constexpr size_t kPage = 64;
+constexpr size_t kCodePoints = 0x110000;
+
+uint16_t LoadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t LoadU32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t Align8(uint64_t n) { return (n + 7) & ~uint64_t{7}; }
+
+bool IsHighSurrogate(qvChar u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(qvChar u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// The code point at name[*i], moving *i to the last unit it spans. A
+// surrogate without its partner stays itself: no reading covers it.
+inline char32_t CodePointAt(const qvChar* name, size_t n, size_t* i) {
+  const qvChar u = name[*i];
+  if (IsHighSurrogate(u) && *i + 1 < n && IsLowSurrogate(name[*i + 1])) {
+    const qvChar low = name[++*i];
+    return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00);
+  }
+  return u;
+}
+
+}  // namespace
+
+// --- the table -----------------------------------------------------------------
+
+const qvPinyinTable& qvPinyinTable::Get() {
+  struct Blob {
+    const void* data = nullptr;
+    size_t size = 0;
+    Blob() { data = qvFindResource("PINYIN", QV_RESOURCE_PINYIN, &size); }
+  };
+  static const Blob blob;
+  static const qvPinyinTable table(blob.data, blob.size);
+  return table;
+}
+
+qvPinyinTable::qvPinyinTable(const void* data, size_t size) {
+  valid_ = Load(static_cast<const unsigned char*>(data), size);
+  if (!valid_) {
+    topCount_ = 0;
+    entryCount_ = 0;
+    spellings_.clear();
+  }
+}
+
+bool qvPinyinTable::Load(const unsigned char* data, size_t size) {
+  if (!data || size < kHeaderSize || reinterpret_cast<uintptr_t>(data) % 8 != 0) return false;
+  if (std::memcmp(data, "QVPY", 4) != 0 || LoadU16(data + 4) != kVersion) return false;
+  const size_t syllables = LoadU16(data + 6);
+  const uint64_t topCount = LoadU32(data + 8);
+  const uint64_t pages = LoadU32(data + 12);
+  const uint64_t entries = LoadU32(data + 16);
+  const uint64_t poolWords = LoadU32(data + 20);
+  const uint64_t nameBytes = LoadU32(data + 24);
+  if (syllables == 0 || topCount > kCodePoints / kPage || pages >= kNoPage) return false;
+
+  // Each array starts on the next 8-byte boundary after the one before.
+  uint64_t at = kHeaderSize;
+  auto take = [&at](uint64_t bytes) {
+    const uint64_t begin = at;
+    at = Align8(at + bytes);
+    return begin;
+  };
+  const uint64_t bitsAt = take(pages * 8);
+  const uint64_t baseAt = take(pages * 4);
+  const uint64_t topAt = take(topCount * 2);
+  const uint64_t entriesAt = take(entries * 2);
+  const uint64_t poolAt = take(poolWords * 2);
+  const uint64_t namesAt = take(nameBytes);
+  if (namesAt + nameBytes > size) return false;
+
+  // Syllables: a length byte and that many letters each.
+  const unsigned char* names = data + namesAt;
+  uint64_t pos = 0;
+  spellings_.clear();
+  spellings_.reserve(syllables);
+  for (size_t id = 0; id < syllables; ++id) {
+    if (pos >= nameBytes) return false;
+    Spelling s{};
+    s.length = names[pos++];
+    if (s.length == 0 || s.length > sizeof s.letters || pos + s.length > nameBytes) return false;
+    for (size_t k = 0; k < s.length; ++k) {
+      const unsigned char c = names[pos++];
+      if (c < 'a' || c > 'z') return false;
+      s.letters[k] = static_cast<char>(c);
+    }
+    spellings_.push_back(s);
+  }
+
+  const auto* top = reinterpret_cast<const uint16_t*>(data + topAt);
+  for (uint64_t t = 0; t < topCount; ++t)
+    if (top[t] != kNoPage && top[t] >= pages) return false;
+  const auto* bits = reinterpret_cast<const uint64_t*>(data + bitsAt);
+  const auto* base = reinterpret_cast<const uint32_t*>(data + baseAt);
+  for (uint64_t p = 0; p < pages; ++p)
+    if (static_cast<uint64_t>(base[p]) + std::popcount(bits[p]) > entries) return false;
+
+  // Every entry names a whole reading list of known syllables.
+  const auto* entry = reinterpret_cast<const uint16_t*>(data + entriesAt);
+  const auto* pool = reinterpret_cast<const uint16_t*>(data + poolAt);
+  for (uint64_t e = 0; e < entries; ++e) {
+    const uint64_t list = entry[e];
+    if (list >= poolWords || pool[list] == 0 || list + 1 + pool[list] > poolWords) return false;
+    for (uint64_t k = 1; k <= pool[list]; ++k)
+      if (pool[list + k] >= syllables) return false;
+  }
+
+  pageBits_ = bits;
+  pageBase_ = base;
+  top_ = top;
+  entries_ = entry;
+  pool_ = pool;
+  topCount_ = topCount;
+  entryCount_ = entries;
+  return true;
+}
+
+// --- the term ------------------------------------------------------------------
+
+bool qvPinyinTerm::Set(const qvChar* term, size_t n) {
+  length_ = 0;
+  words_ = 0;
+  if (!term || n == 0 || n > kMaxLength) return false;
+  bool letter = false;
+  for (size_t i = 0; i < n; ++i) {
+    if (term[i] >= 128) return false;
+    const qvChar c = qvFoldUnit(term[i]);
+    if (c >= u'a' && c <= u'z') letter = true;
+  }
+  if (!letter) return false;
+
+  words_ = (n + 63) / 64;
+  masks_.assign(128 * words_, 0);
+  for (size_t i = 0; i < n; ++i)
+    masks_[qvFoldUnit(term[i]) * words_ + i / 64] |= uint64_t{1} << (i % 64);
+  for (qvChar c = u'A'; c <= u'Z'; ++c)
+    for (size_t k = 0; k < words_; ++k) masks_[c * words_ + k] = masks_[qvFoldUnit(c) * words_ + k];
+  length_ = n;
+  return true;
+}
+
+bool qvPinyinTerm::Matches(const qvChar* name, size_t n) const {
+  if (length_ == 0 || !name || n == 0) return false;
+  return words_ == 1 ? MatchesShort(name, n) : MatchesLong(name, n);
+}
+
+// One word of positions. Per unit: `d` shifted by one, with the start of a
+// new run at bit 0, says where the term stands before this unit.
+bool qvPinyinTerm::MatchesShort(const qvChar* name, size_t n) const {
+  const uint64_t* mask = masks_.data();
+  const qvPinyinTable::Spelling* spellings = table_->Spellings();
+  const uint64_t accept = uint64_t{1} << (length_ - 1);
+  uint64_t d = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const qvChar u = name[i];
+    if (u < 128) {
+      d = ((d << 1) | 1) & mask[u];
+    } else {
+      const uint16_t* list = table_->ReadingList(CodePointAt(name, n, &i));
+      if (!list) {
+        d = 0;  // a unit the ASCII term cannot hold
+        continue;
+      }
+      const uint64_t start = (d << 1) | 1;
+      uint64_t next = 0;
+      for (uint16_t r = 1; r <= list[0]; ++r) {
+        const qvPinyinTable::Spelling& s = spellings[list[r]];
+        uint64_t x = start;
+        for (size_t k = 0; k < s.length; ++k) {
+          x &= mask[static_cast<unsigned char>(s.letters[k])];
+          if (!x) break;
+          next |= x;  // the reading's first k+1 letters end here
+          x <<= 1;
+        }
+      }
+      d = next;
+    }
+    if (d & accept) return true;
+  }
+  return false;
+}
+
+// The same over words_ words, for terms longer than 64 units.
+bool qvPinyinTerm::MatchesLong(const qvChar* name, size_t n) const {
+  const size_t w = words_;
+  const qvPinyinTable::Spelling* spellings = table_->Spellings();
+  const size_t acceptWord = (length_ - 1) / 64;
+  const uint64_t accept = uint64_t{1} << ((length_ - 1) % 64);
+  uint64_t d[kMaxWords] = {};
+  uint64_t start[kMaxWords];
+  uint64_t next[kMaxWords];
+  uint64_t x[kMaxWords];
+  for (size_t i = 0; i < n; ++i) {
+    const qvChar u = name[i];
+    if (u < 128) {
+      const uint64_t* mask = &masks_[u * w];
+      uint64_t carry = 1;
+      for (size_t k = 0; k < w; ++k) {
+        const uint64_t v = d[k];
+        d[k] = ((v << 1) | carry) & mask[k];
+        carry = v >> 63;
+      }
+    } else {
+      const uint16_t* list = table_->ReadingList(CodePointAt(name, n, &i));
+      if (!list) {
+        for (size_t k = 0; k < w; ++k) d[k] = 0;
+        continue;
+      }
+      uint64_t carry = 1;
+      for (size_t k = 0; k < w; ++k) {
+        start[k] = (d[k] << 1) | carry;
+        carry = d[k] >> 63;
+        next[k] = 0;
+      }
+      for (uint16_t r = 1; r <= list[0]; ++r) {
+        const qvPinyinTable::Spelling& s = spellings[list[r]];
+        for (size_t k = 0; k < w; ++k) x[k] = start[k];
+        for (size_t l = 0; l < s.length; ++l) {
+          const uint64_t* mask = &masks_[static_cast<unsigned char>(s.letters[l]) * w];
+          uint64_t any = 0;
+          for (size_t k = 0; k < w; ++k) {
+            x[k] &= mask[k];
+            any |= x[k];
+            next[k] |= x[k];
+          }
+          if (!any) break;
+          carry = 0;
+          for (size_t k = 0; k < w; ++k) {
+            const uint64_t v = x[k];
+            x[k] = (v << 1) | carry;
+            carry = v >> 63;
+          }
+        }
+      }
+      for (size_t k = 0; k < w; ++k) d[k] = next[k];
+    }
+    if (d[acceptWord] & accept) return true;
+  }
+  return false;
+}

@@ -1,0 +1,125 @@
+// Pinyin matching: a term typed in plain ASCII letters finds the names whose
+// Chinese ideographs it spells, each ideograph by the first letters of one
+// of its readings ("bg", "baog" and "baogao" all find 报告).
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "qvTypes.h"
+
+// Readings of CJK ideographs, from the embedded table (its format and the
+// choices behind it are described in tools/gen-pinyin-table.py). Readings
+// are toneless lower-case syllables; ü is kept both as v and as u.
+class qvPinyinTable {
+ public:
+  // The embedded table, checked once. Should the check fail it is empty:
+  // no ideograph has a reading and pinyin finds nothing.
+  static const qvPinyinTable& Get();
+
+  // Reads a table in the generator's format; `data` must outlive the
+  // table and be 8-byte aligned. A blob that fails any check of its
+  // bounds and ids gives an empty table.
+  qvPinyinTable(const void* data, size_t size);
+  qvPinyinTable(const qvPinyinTable&) = delete;
+  qvPinyinTable& operator=(const qvPinyinTable&) = delete;
+
+  bool Valid() const { return valid_; }
+  size_t IdeographCount() const { return valid_ ? entryCount_ : 0; }
+  size_t SyllableCount() const { return spellings_.size(); }
+  std::string_view Syllable(uint16_t id) const {
+    const Spelling& s = spellings_[id];
+    return {s.letters, s.length};
+  }
+
+  // Syllable ids of code point cp (empty when not an ideograph with
+  // readings), in ascending order.
+  std::span<const uint16_t> Readings(char32_t cp) const {
+    const uint16_t* list = ReadingList(cp);
+    if (!list) return {};
+    return {list + 1, list[0]};
+  }
+
+  // The letters of one syllable, at most seven.
+  struct Spelling {
+    uint8_t length;
+    char letters[7];
+  };
+  const Spelling* Spellings() const { return spellings_.data(); }
+
+  // The readings of cp as a count followed by that many syllable ids, or
+  // null when it has none. Inline: the matcher asks once per ideograph.
+  const uint16_t* ReadingList(char32_t cp) const {
+    const size_t t = cp >> 6;
+    if (t >= topCount_) return nullptr;
+    const uint16_t page = top_[t];
+    if (page == kNoPage) return nullptr;
+    const uint64_t bits = pageBits_[page];
+    const uint64_t bit = uint64_t{1} << (cp & 63);
+    if (!(bits & bit)) return nullptr;
+    return pool_ + entries_[pageBase_[page] + std::popcount(bits & (bit - 1))];
+  }
+
+ private:
+  static constexpr uint16_t kNoPage = 0xFFFF;
+
+  bool Load(const unsigned char* data, size_t size);
+
+  bool valid_ = false;
+  size_t topCount_ = 0;  // 0 while the table is empty: every lookup misses
+  size_t entryCount_ = 0;
+  const uint64_t* pageBits_ = nullptr;
+  const uint32_t* pageBase_ = nullptr;
+  const uint16_t* top_ = nullptr;
+  const uint16_t* entries_ = nullptr;
+  const uint16_t* pool_ = nullptr;
+  std::vector<Spelling> spellings_;
+};
+
+// One query term matched against names by pinyin.
+//
+// Matching runs the term's positions as a set of bits over the name (the
+// shift-and method): bit i says the term's first i+1 units end at the
+// current unit. An ASCII unit moves every position whose next term unit
+// it equals; an ideograph moves each position along every prefix of each
+// of its readings that the term spells from there.
+class qvPinyinTerm {
+ public:
+  // The longest term handled; query terms hold at most 1023 units.
+  static constexpr size_t kMaxLength = 1024;
+
+  qvPinyinTerm() : qvPinyinTerm(qvPinyinTable::Get()) {}
+  explicit qvPinyinTerm(const qvPinyinTable& table) : table_(&table) {}
+
+  // term: folded units (ASCII lower-case). False when the term cannot match
+  // by pinyin (it holds no ASCII letter, or holds a non-ASCII unit, or is
+  // longer than kMaxLength): the caller then uses the plain test alone.
+  // Units other than letters ("?" and "*" included) stand for themselves.
+  bool Set(const qvChar* term, size_t n);
+  size_t Length() const { return length_; }
+
+  // True when some run of the name (folded UTF-16 units, lone surrogates
+  // possible: they match only themselves) matches the term: each CJK
+  // ideograph of the run by any non-empty prefix of one of its readings,
+  // every other unit by itself (ASCII compared after folding). So bg, baog,
+  // baogao, bgao find 报告; 2024nbg finds 2024年报告; 行 is found by xing and
+  // hang. Safe to call from several threads at once; allocates nothing.
+  bool Matches(const qvChar* name, size_t n) const;
+
+ private:
+  static constexpr size_t kMaxWords = kMaxLength / 64;
+
+  bool MatchesShort(const qvChar* name, size_t n) const;
+  bool MatchesLong(const qvChar* name, size_t n) const;
+
+  const qvPinyinTable* table_;
+  size_t length_ = 0;
+  size_t words_ = 0;  // 64-bit words of a position set
+  // For each ASCII unit c, words_ words: bit i set when term[i] == c
+  // (upper-case letters share their lower-case masks).
+  std::vector<uint64_t> masks_;
+};
