@@ -28,6 +28,10 @@ bool IsLowSurrogate(qvChar u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // The code point at name[*i], moving *i to the last unit it spans. A
 // surrogate without its partner stays itself: no reading covers it.
+inline bool IsSurrogate(qvChar u) { return u >= 0xD800 && u <= 0xDFFF; }
+
+inline bool Marked(const uint64_t* bits, qvChar u) { return bits[u >> 6] >> (u & 63) & 1; }
+
 inline char32_t CodePointAt(const qvChar* name, size_t n, size_t* i) {
   const qvChar u = name[*i];
   if (IsHighSurrogate(u) && *i + 1 < n && IsLowSurrogate(name[*i + 1])) {
@@ -70,7 +74,9 @@ bool qvPinyinTable::Load(const unsigned char* data, size_t size) {
   const uint64_t entries = LoadU32(data + 16);
   const uint64_t poolWords = LoadU32(data + 20);
   const uint64_t nameBytes = LoadU32(data + 24);
-  if (syllables == 0 || topCount > kCodePoints / kPage || pages >= kNoPage) return false;
+  // Pool offsets are 16 bits and never kNoList.
+  if (syllables == 0 || topCount > kCodePoints / kPage || pages >= kNoPage || poolWords >= kNoList)
+    return false;
 
   // Each array starts on the next 8-byte boundary after the one before.
   uint64_t at = kHeaderSize;
@@ -130,6 +136,20 @@ bool qvPinyinTable::Load(const unsigned char* data, size_t size) {
   pool_ = pool;
   topCount_ = topCount;
   entryCount_ = entries;
+  bmp_.assign(kBmpSize, kNoList);
+  initials_.assign(26 * kBmpWords, 0);
+  for (char32_t cp = 0; cp < kBmpSize && (cp >> 6) < topCount; cp += kPage) {
+    const uint16_t page = top[cp >> 6];
+    if (page == kNoPage) continue;
+    for (char32_t k = 0; k < kPage; ++k) {
+      if (!(bits[page] >> k & 1)) continue;
+      const uint16_t list = entry[base[page] + std::popcount(bits[page] & ((uint64_t{1} << k) - 1))];
+      bmp_[cp + k] = list;
+      for (uint16_t r = 1; r <= pool[list]; ++r)
+        initials_[(spellings_[pool[list + r]].letters[0] - 'a') * kBmpWords + (cp >> 6)] |= uint64_t{1} << k;
+    }
+  }
+  bmpSize_ = kBmpSize;
   return true;
 }
 
@@ -153,6 +173,17 @@ bool qvPinyinTerm::Set(const qvChar* term, size_t n) {
     masks_[qvFoldUnit(term[i]) * words_ + i / 64] |= uint64_t{1} << (i % 64);
   for (qvChar c = u'A'; c <= u'Z'; ++c)
     for (size_t k = 0; k < words_; ++k) masks_[c * words_ + k] = masks_[qvFoldUnit(c) * words_ + k];
+  bool letters[26] = {};
+  for (size_t i = 0; i < n; ++i) {
+    const qvChar c = qvFoldUnit(term[i]);
+    if (c >= u'a' && c <= u'z') letters[c - u'a'] = true;
+  }
+  openers_.assign(qvPinyinTable::kBmpWords, 0);
+  for (size_t l = 0; l < 26; ++l) {
+    if (!letters[l] || !table_->Valid()) continue;
+    const uint64_t* initials = table_->BmpInitials(static_cast<char>('a' + l));
+    for (size_t k = 0; k < qvPinyinTable::kBmpWords; ++k) openers_[k] |= initials[k];
+  }
   length_ = n;
   return true;
 }
@@ -167,6 +198,7 @@ bool qvPinyinTerm::Matches(const qvChar* name, size_t n) const {
 bool qvPinyinTerm::MatchesShort(const qvChar* name, size_t n) const {
   const uint64_t* mask = masks_.data();
   const qvPinyinTable::Spelling* spellings = table_->Spellings();
+  const uint64_t* openers = openers_.data();
   const uint64_t accept = uint64_t{1} << (length_ - 1);
   uint64_t d = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -174,6 +206,10 @@ bool qvPinyinTerm::MatchesShort(const qvChar* name, size_t n) const {
     if (u < 128) {
       d = ((d << 1) | 1) & mask[u];
     } else {
+      if (!IsSurrogate(u) && !Marked(openers, u)) {
+        d = 0;
+        continue;
+      }
       const uint16_t* list = table_->ReadingList(CodePointAt(name, n, &i));
       if (!list) {
         d = 0;  // a unit the ASCII term cannot hold
@@ -219,7 +255,8 @@ bool qvPinyinTerm::MatchesLong(const qvChar* name, size_t n) const {
         carry = v >> 63;
       }
     } else {
-      const uint16_t* list = table_->ReadingList(CodePointAt(name, n, &i));
+      const uint16_t* list =
+          IsSurrogate(u) || Marked(openers_.data(), u) ? table_->ReadingList(CodePointAt(name, n, &i)) : nullptr;
       if (!list) {
         for (size_t k = 0; k < w; ++k) d[k] = 0;
         continue;

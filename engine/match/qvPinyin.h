@@ -51,9 +51,19 @@ class qvPinyinTable {
   };
   const Spelling* Spellings() const { return spellings_.data(); }
 
+  // For letter a..z: 65536 bits, bit cp set when code point cp of the
+  // first plane has a reading that begins with that letter. Valid tables
+  // only.
+  static constexpr size_t kBmpWords = 0x10000 / 64;
+  const uint64_t* BmpInitials(char letter) const { return &initials_[(letter - 'a') * kBmpWords]; }
+
   // The readings of cp as a count followed by that many syllable ids, or
   // null when it has none. Inline: the matcher asks once per ideograph.
   const uint16_t* ReadingList(char32_t cp) const {
+    if (cp < bmpSize_) {
+      const uint16_t list = bmp_[cp];
+      return list == kNoList ? nullptr : pool_ + list;
+    }
     const size_t t = cp >> 6;
     if (t >= topCount_) return nullptr;
     const uint16_t page = top_[t];
@@ -66,6 +76,8 @@ class qvPinyinTable {
 
  private:
   static constexpr uint16_t kNoPage = 0xFFFF;
+  static constexpr uint16_t kNoList = 0xFFFF;
+  static constexpr size_t kBmpSize = 0x10000;
 
   bool Load(const unsigned char* data, size_t size);
 
@@ -78,6 +90,11 @@ class qvPinyinTable {
   const uint16_t* entries_ = nullptr;
   const uint16_t* pool_ = nullptr;
   std::vector<Spelling> spellings_;
+  // The first plane unpacked, where nearly all names' ideographs lie: the
+  // reading list of each code point, or kNoList.
+  size_t bmpSize_ = 0;  // kBmpSize once the table is valid
+  std::vector<uint16_t> bmp_;
+  std::vector<uint64_t> initials_;
 };
 
 // One query term matched against names by pinyin.
@@ -122,4 +139,9 @@ class qvPinyinTerm {
   // For each ASCII unit c, words_ words: bit i set when term[i] == c
   // (upper-case letters share their lower-case masks).
   std::vector<uint64_t> masks_;
+  // The first plane's ideographs with a reading that begins with a letter
+  // of the term, one bit each: any other leaves no position standing, and
+  // most ideographs of a name are such, so they are told apart with one
+  // look into these 8 KB.
+  std::vector<uint64_t> openers_;
 };

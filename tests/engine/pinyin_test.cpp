@@ -303,6 +303,15 @@ TEST(PinyinTerm, UnitsWithoutReadingsOnlyMatchThemselves) {
   EXPECT_FALSE(Find("h", std::u16string{0xD840}));
 }
 
+// A table that refused itself leaves the units to match only themselves.
+TEST(PinyinTerm, WithAnEmptyTableUnitsMatchOnlyThemselves) {
+  const qvPinyinTable empty(nullptr, 0);
+  qvPinyinTerm t(empty);
+  ASSERT_TRUE(t.Set(u"bg", 2));
+  EXPECT_FALSE(t.Matches(u"报告", 2));
+  EXPECT_TRUE(t.Matches(u"报bg", 3));
+}
+
 // Terms longer than one word of positions.
 TEST(PinyinTerm, LongTerms) {
   for (size_t n : {63u, 64u, 65u, 127u, 128u, 129u, 250u}) {
