@@ -199,7 +199,10 @@ def main(argv):
     source = argv[1] if len(argv) > 1 else default_source()
     out_dir = argv[2] if len(argv) > 2 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "engine", "resources")
-    readings = read_table(source)
+    try:
+        readings = read_table(source)
+    except (OSError, KeyError, zipfile.BadZipFile, UnicodeDecodeError, ValueError) as error:
+        fail("cannot read %s: %s" % (source, error))
     check_known(readings)
     binary, syllable_count = build_binary(readings)
     with open(os.path.join(out_dir, "pinyin.bin"), "wb") as f:

@@ -31,6 +31,7 @@ class qvPinyinTable {
   bool Valid() const { return valid_; }
   size_t IdeographCount() const { return valid_ ? entryCount_ : 0; }
   size_t SyllableCount() const { return spellings_.size(); }
+  // The letters of syllable `id`, which must be below SyllableCount().
   std::string_view Syllable(uint16_t id) const {
     const Spelling& s = spellings_[id];
     return {s.letters, s.length};
