@@ -124,7 +124,11 @@ struct IQvSearchConfig : IUnknownEx {
   // alone, never scan), "no_load" (scan afresh, ignore the saved index),
   // "no_save" (do not save at release); "monitor": "off", "fanotify-fs",
   // "fanotify-marks", "inotify" (that kind or none) or "" (the best the
-  // process may use). Returns false for an unknown name.
+  // process may use). "exclude": what the index leaves out, UTF-8, one
+  // rule per line: "/abs/folder" (with all below it) or a name pattern
+  // with '*' and '?' (folders matching it go whole), taking effect at once
+  // even while the index runs; false, keeping the rules, for a bad rule.
+  // Returns false for an unknown name.
   virtual bool SetOption(const char* name, const char* value) = 0;
   // Facts about the engine: "ready" (1 once the index is searchable),
   // "following" (1 once live changes are followed), "rescans" (volumes

@@ -166,6 +166,7 @@ void qvKearchImpl::InitThreadMain() {
   auto loadStart = std::chrono::steady_clock::now();
   bool loaded = !stopping_ && !noLoad_ && LoadDatabase();
   if (loaded) qvNtfsCatchUp(*app, source_.get());  // raw NTFS volumes: their journals since the save
+  if (loaded) PruneToExclusions(Exclusions());  // saved before the rules were what they are
   if (loaded) loadMicros_ = MicrosSince(loadStart);
   if (!loaded && !stopping_) {
     app->ClearIndex();
@@ -179,6 +180,7 @@ void qvKearchImpl::InitThreadMain() {
       RunSearchLocked();
     }
     if (monitor_) monitor_->Start(loaded);
+    CatchUpExclusions();  // the rules may have changed while the index was made
   }
   std::lock_guard<std::mutex> guard(initDoneLock_);
   initDone_ = true;
@@ -212,6 +214,7 @@ void qvKearchImpl::DiscoverVolumes() {
 void qvKearchImpl::FullScan() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   qvStreamScan scan(*app, sink);
+  bool excludedBySource = GiveSourceExclusions();
   auto start = std::chrono::steady_clock::now();
   for (int slot = 0; slot < QV_VOLUME_SLOTS && !stopping_; ++slot) {
     if (!app->volumes.indexed[slot]) continue;
@@ -228,6 +231,7 @@ void qvKearchImpl::FullScan() {
   readMicros_ = MicrosSince(start);
   start = std::chrono::steady_clock::now();
   if (!stopping_) scan.Finish();
+  if (!excludedBySource) PruneToExclusions(exclusions_.applied);  // the rules the scan began with
   buildMicros_ = MicrosSince(start);
 }
 
@@ -299,6 +303,7 @@ bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
   else if (std::strcmp(name, "no_save") == 0) owner_.noSave_ = on;
   else if (std::strcmp(name, "no_load") == 0) owner_.noLoad_ = on;
   else if (std::strcmp(name, "monitor") == 0) owner_.monitorTier_ = value ? value : "";
+  else if (std::strcmp(name, "exclude") == 0) return owner_.SetExclusions(value);
   else return false;
   return true;
 }

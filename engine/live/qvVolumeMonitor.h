@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qvVolumeSource.h"
 
@@ -29,6 +31,20 @@ class qvVolumeMonitor {
   // Volumes scanned again since the start (lost events, missing watches).
   virtual int64_t Rescans() const = 0;
   virtual Tier Kind() const = 0;
+
+  // What a change of the exclusion rules lets into the index again: the
+  // folder or file at `path` (bytes, absolute) of volume `slot`, or, with
+  // an empty path, everything on the volume (a name pattern was dropped).
+  struct Reinclusion {
+    uint32_t slot;
+    std::string path;
+  };
+  // Walks those in on the monitor's thread, outside the engine lock, and
+  // adds what it finds under it. Any thread; returns at once.
+  virtual void WalkIn(std::vector<Reinclusion> what) = 0;
+  // The index dropped these folders of volume `slot`: stop following them.
+  // Any thread.
+  virtual void ForgetFolders(uint32_t slot, const std::vector<uint32_t>& numbers) = 0;
 };
 
 // The monitor for the source's volumes, or null where the source cannot be

@@ -10,6 +10,8 @@
 
 #include "qvTypes.h"
 
+class qvExclusions;
+
 constexpr uint32_t QV_ATTR_READONLY = 0x1;
 constexpr uint32_t QV_ATTR_HIDDEN = 0x2;
 constexpr uint32_t QV_ATTR_SYSTEM = 0x4;
@@ -60,6 +62,14 @@ class qvVolumeSource {
   // no change after a folder was read is missed.
   using FolderHook = std::function<void(size_t volume, uint64_t ref, int fd)>;
   virtual void SetFolderHook(FolderHook hook) { (void)hook; }
+
+  // The folders and names to leave out of the next Enumerate calls. True
+  // when the source leaves them out itself (never opening an excluded
+  // folder); false when it lists everything and the engine drops them.
+  virtual bool SetExclusions(std::shared_ptr<const qvExclusions> rules) {
+    (void)rules;
+    return false;
+  }
 };
 
 // The machine's volumes (no roots given) or the named folders.

@@ -33,9 +33,11 @@ struct Dir {
   uint64_t ref = 0;
   int fd = -1;             // set before the children are queued, then fixed
   bool pinned = false;     // the root: its descriptor lives for the whole walk
+  bool toward = false;     // an excluded folder lies below: children are classified by path
   std::atomic<uint32_t> unopened{0};  // children that still have to open themselves
   std::atomic<uint32_t> holds{1};     // own reading + live children
   std::string name;
+  std::string relative;    // path below the root, kept only while toward
 };
 
 // Last in, first out: the walk goes deep first, which keeps the number of
@@ -91,6 +93,7 @@ struct WalkState {
   long fdBudget = 0;
   std::atomic<bool>* stop = nullptr;
   const std::function<void(uint64_t, int)>* onFolderOpened = nullptr;
+  const qvExclusionScope* scope = nullptr;
   std::atomic<bool> failed{false};
   std::mutex errorMutex;
   std::exception_ptr error;
@@ -266,6 +269,12 @@ class Worker {
         const char* name = rec + kNameOffset;
         size_t len = strnlen(name, recLen - kNameOffset);
         if (len == 0 || IsDotOrDotDot(name, len)) continue;
+        qvExclusionScope::Step step = qvExclusionScope::kClear;
+        std::string relative;
+        if (Excluded(d, std::string_view(name, len), &step, &relative)) {
+          ++stats_.excluded;
+          continue;
+        }
         if (type == DT_UNKNOWN) type = TypeOf(fd, name);
         uint64_t ref = NextRef();
         if (type == DT_DIR) {
@@ -275,12 +284,30 @@ class Worker {
           c->parent = d;
           c->ref = ref;
           c->name.assign(name, len);
+          if (step == qvExclusionScope::kToward) {
+            c->toward = true;
+            c->relative = std::move(relative);
+          }
           children_.push_back(c);
         } else {
           Emit(ref, d->ref, QV_ATTR_NORMAL, name, len);
         }
       }
     }
+  }
+
+  // Whether the rules leave out entry `name` of folder d; for a folder on
+  // the way to an excluded one, its path below the root and kToward.
+  bool Excluded(const Dir* d, std::string_view name, qvExclusionScope::Step* step, std::string* relative) const {
+    const qvExclusionScope& scope = *walk_.scope;
+    if (!scope.Active()) return false;
+    if (scope.ExcludesName(name)) return true;
+    if (!d->toward) return false;
+    relative->assign(d->relative);
+    if (!relative->empty()) relative->push_back('/');
+    relative->append(name);
+    *step = scope.Classify(*relative);
+    return *step == qvExclusionScope::kExcluded;
   }
 
   static unsigned char TypeOf(int dirFd, const char* name) {
@@ -384,6 +411,7 @@ void Add(qvWalkStats* total, const qvWalkStats& s) {
   total->folders += s.folders;
   total->unreadableFolders += s.unreadableFolders;
   total->mountPoints += s.mountPoints;
+  total->excluded += s.excluded;
 }
 
 }  // namespace
@@ -392,6 +420,11 @@ void qvDirWalker::SetSlowDiskHook(void (*hook)()) { gSlowDiskHook.store(hook); }
 
 bool qvDirWalker::Walk(const std::string& rootPath, const ScanSink& sink) {
   stats_ = qvWalkStats();
+  qvExclusionScope scope(options_.exclusions.get(), rootPath);
+  if (scope.RootExcluded()) {  // never opened
+    endRef_ = options_.firstRef;
+    return !stop_.load(std::memory_order_relaxed);
+  }
   int rootFd = open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   struct statx stx;
   if (rootFd < 0 || statx(rootFd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MNT_ID, &stx) != 0) {
@@ -410,12 +443,14 @@ bool qvDirWalker::Walk(const std::string& rootPath, const ScanSink& sink) {
   walk.fdBudget = options_.keptFolderLimit >= 0 ? options_.keptFolderLimit : FdBudget();
   walk.stop = &stop_;
   walk.onFolderOpened = &options_.onFolderOpened;
+  walk.scope = &scope;
   walk.nextRef.store(options_.firstRef);
 
   Dir root;
   root.ref = options_.rootRef;
   root.fd = rootFd;
   root.pinned = true;
+  root.toward = scope.RootStep() == qvExclusionScope::kToward;
   walk.stack.Seed(&root);
 
   // The calling thread is one of the workers.

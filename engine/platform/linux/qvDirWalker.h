@@ -8,8 +8,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "qvExclusions.h"
 #include "qvVolumeSource.h"
 
 struct qvWalkStats {
@@ -17,6 +19,7 @@ struct qvWalkStats {
   uint64_t folders = 0;            // of them folders
   uint64_t unreadableFolders = 0;  // folders listed without (all of) their children
   uint64_t mountPoints = 0;        // folders of another file system, listed but not entered
+  uint64_t excluded = 0;           // entries the exclusion rules left out (folders never opened)
   int rootError = 0;               // errno when the root could not be opened
 };
 
@@ -42,6 +45,10 @@ class qvDirWalker {
     // watches folders this way, so that no change after the read is
     // missed).
     std::function<void(uint64_t ref, int fd)> onFolderOpened;
+    // Folders and names left out: an excluded folder is neither listed nor
+    // opened, so an unreadable or slow one costs nothing; a root that is
+    // excluded itself gives no entries.
+    std::shared_ptr<const qvExclusions> exclusions;
   };
 
   qvDirWalker() = default;

@@ -171,6 +171,10 @@ bool qvLinuxVolumeSource::Enumerate(size_t index, const ScanSink& sink) {
   qvDirWalker::Options wo;
   wo.threads = options_.threads;
   if (hook_) wo.onFolderOpened = [this, index](uint64_t ref, int fd) { hook_(index, ref, fd); };
+  {
+    std::lock_guard<std::mutex> lock(walkerMutex_);
+    wo.exclusions = exclusions_;
+  }
   qvDirWalker walker(wo);
   {
     std::lock_guard<std::mutex> lock(walkerMutex_);
@@ -186,6 +190,12 @@ bool qvLinuxVolumeSource::Enumerate(size_t index, const ScanSink& sink) {
     }
   } done{this, &walker};
   return walker.Walk(roots_[index].path, sink);
+}
+
+bool qvLinuxVolumeSource::SetExclusions(std::shared_ptr<const qvExclusions> rules) {
+  std::lock_guard<std::mutex> lock(walkerMutex_);
+  exclusions_ = std::move(rules);
+  return true;
 }
 
 qvWalkStats qvLinuxVolumeSource::LastWalkStats() const {

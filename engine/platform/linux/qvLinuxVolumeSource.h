@@ -43,6 +43,7 @@ class qvLinuxVolumeSource : public qvVolumeSource {
   // Ends a running Enumerate soon; any thread.
   void Stop() override;
   void SetFolderHook(FolderHook hook) override { hook_ = std::move(hook); }
+  bool SetExclusions(std::shared_ptr<const qvExclusions> rules) override;
 
  private:
   struct Root {
@@ -59,6 +60,7 @@ class qvLinuxVolumeSource : public qvVolumeSource {
   qvDirWalker* running_ = nullptr;
   qvWalkStats lastStats_;
   FolderHook hook_;
+  std::shared_ptr<const qvExclusions> exclusions_;  // guarded by walkerMutex_
 };
 
 // A stable, non-zero identity of a file system and a root folder on it:

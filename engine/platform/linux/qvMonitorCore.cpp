@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "qvDirWalker.h"
 #include "qvErrorBox.h"
+#include "qvExclusionPrune.h"
 #include "qvFileBaseApp.h"
 #include "qvIndexEdit.h"
 #include "qvNameCodec.h"
@@ -123,6 +125,13 @@ void qvMonitorCore::Run(bool catchUp) {
   const size_t sources = fds.size();
   fds.push_back({wake_, POLLIN, 0});
   while (!stop_) {
+    bool comeBack[QV_VOLUME_SLOTS] = {};
+    if (TakeReinclusions(comeBack)) {
+      WalkAddedFolders(comeBack);
+      for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
+        if (comeBack[slot] && app->volumes.indexed[slot]) Rescan(slot);
+      continue;
+    }
     // Events read while a rescan walked wait in the queue already.
     size_t queued = ReadEvents();
     if (queued == 0) {
@@ -165,13 +174,22 @@ void qvMonitorCore::FinishBatch(bool due, const bool touched[QV_VOLUME_SLOTS]) {
 
 // A search is due when an entry the current query matches came or went.
 static bool Matches(qvFileBaseApp& app, const qvString& name) {
-  if (app.patternSet.Empty()) return false;
+  if (!app.patternSet.Active()) return false;
   qvString copy = name;
   return app.patternSet.MatchName(copy.data(), copy.size());
 }
 
+bool qvMonitorCore::Excluded(uint32_t slot, uint32_t parent, const qvString& name) {
+  std::shared_ptr<const qvExclusions> rules = engine_.Exclusions();
+  if (rules->Empty()) return false;
+  std::string bytes = qvNameCodec::EncodeToString(name);
+  if (rules->ExcludesName(bytes)) return true;
+  return rules->HasFolders() && rules->ExcludesEntry(FolderPath(slot, parent), bytes);
+}
+
 bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) {
   qvFileBaseApp& app = Index();
+  if (Excluded(slot, parent, name)) return false;
   // The scan, or an earlier event, may hold it already.
   if (FindChildNumber(app, slot, parent, name.data(), name.size(), isFolder) != 0) return false;
   if (nextNumber_[slot] > QV_MAX_RECORD_NUMBER) return false;
@@ -179,7 +197,7 @@ bool qvMonitorCore::Added(uint32_t slot, uint32_t parent, const qvString& name, 
   if (!qvIndexEdit::AddEntry(app, slot, parent, number, name, isFolder)) return false;
   if (isFolder) {
     pendingWalks_.push_back({slot, number, 0});
-    return !app.patternSet.Empty();  // what it holds may match
+    return app.patternSet.Active();  // what it holds may match
   }
   return Matches(app, name);
 }
@@ -192,12 +210,14 @@ bool qvMonitorCore::Deleted(uint32_t slot, uint32_t parent, const qvString& name
   std::vector<uint32_t> removed;
   qvIndexEdit::RemoveTree(app, slot, number, &removed);
   ForgetFolders(slot, removed);
-  return !app.patternSet.Empty();
+  return app.patternSet.Active();
 }
 
 bool qvMonitorCore::Moved(uint32_t slot, uint32_t parent, const qvString& name, uint32_t toSlot, uint32_t toParent,
                           const qvString& toName, bool isFolder) {
   qvFileBaseApp& app = Index();
+  // Moved into an excluded place (`mv build node_modules`): it leaves.
+  if (Excluded(toSlot, toParent, toName)) return Deleted(slot, parent, name, isFolder);
   uint32_t number = FindChildNumber(app, slot, parent, name.data(), name.size(), isFolder);
   if (number == 0) return Added(toSlot, toParent, toName, isFolder);
   if (toSlot != slot) {
@@ -213,7 +233,7 @@ bool qvMonitorCore::Moved(uint32_t slot, uint32_t parent, const qvString& name, 
     return Deleted(slot, parent, name, isFolder) || due;
   }
   // A moved folder changes the path of every row below it.
-  return due || Matches(app, name) || Matches(app, toName) || (isFolder && !app.patternSet.Empty());
+  return due || Matches(app, name) || Matches(app, toName) || (isFolder && app.patternSet.Active());
 }
 
 // Walks the folders that the batch added. Each is reached at the path the
@@ -248,6 +268,7 @@ bool qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string
   options.onFolderOpened = [&](uint64_t ref, int fd) {
     if (ref <= QV_MAX_RECORD_NUMBER) WatchFolder(slot, static_cast<uint32_t>(ref), fd, std::string());
   };
+  options.exclusions = engine_.Exclusions();
   qvDirWalker walker(options);
   {
     std::lock_guard<std::mutex> guard(walkerLock_);
@@ -286,7 +307,7 @@ bool qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string
     }
     qvIndexEdit::Name name(e.name, e.nameLength);
     due |= qvIndexEdit::AddEntry(app, slot, parent, static_cast<uint32_t>(e.fileRef), name, isFolder) &&
-           !app.patternSet.Empty();
+           app.patternSet.Active();
   }
   if (due) engine_.RunSearchLocked();
   return true;
@@ -304,6 +325,7 @@ void qvMonitorCore::Rescan(uint32_t slot) {
   options.onFolderOpened = [this, slot](uint64_t ref, int fd) {
     if (ref <= QV_MAX_RECORD_NUMBER) WatchFolder(slot, static_cast<uint32_t>(ref), fd, std::string());
   };
+  options.exclusions = engine_.Exclusions();
   qvDirWalker walker(options);
   {
     std::lock_guard<std::mutex> guard(walkerLock_);
@@ -332,7 +354,65 @@ void qvMonitorCore::Rescan(uint32_t slot) {
   nextNumber_[slot] = EndNumber(walker);
   ++app->volumes.nextUsn[slot];
   ++rescans_;
+  ObeyRulesSince(options.exclusions);
   engine_.RunSearchLocked();
+}
+
+void qvMonitorCore::ObeyRulesSince(const std::shared_ptr<const qvExclusions>& walked) {
+  std::shared_ptr<const qvExclusions> now = engine_.Exclusions();
+  if (now == walked || *now == *walked) return;
+  std::vector<qvRemovedFolder> removed;
+  qvPruneExcluded(Index(), *now, &removed);
+  for (const qvRemovedFolder& f : removed) ForgetFolders(f.first, {f.second});
+}
+
+void qvMonitorCore::WalkIn(std::vector<Reinclusion> what) {
+  {
+    std::lock_guard<std::mutex> guard(reinclusionLock_);
+    for (Reinclusion& r : what) reinclusions_.push_back(std::move(r));
+  }
+  if (wake_ >= 0) {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t w = write(wake_, &one, sizeof one);
+  }
+}
+
+// Each entry let in again is found on the disk first (outside the lock),
+// then added below its folder like an entry that appeared; a folder is
+// walked with the batch's other added folders.
+bool qvMonitorCore::TakeReinclusions(bool rescan[QV_VOLUME_SLOTS]) {
+  std::vector<Reinclusion> what;
+  {
+    std::lock_guard<std::mutex> guard(reinclusionLock_);
+    what.swap(reinclusions_);
+  }
+  if (what.empty()) return false;
+  uint64_t drained;
+  [[maybe_unused]] ssize_t r = read(wake_, &drained, sizeof drained);
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  for (const Reinclusion& in : what) {
+    if (in.slot >= QV_VOLUME_SLOTS) continue;
+    if (in.path.empty()) {
+      rescan[in.slot] = true;
+      continue;
+    }
+    struct stat st;
+    if (lstat(in.path.c_str(), &st) != 0) continue;  // gone meanwhile: nothing comes back
+    qvMutexLock guard(engine_.lock);
+    std::string root = qvNameCodec::EncodeToString(app->volumes.root[in.slot]);
+    if (in.path.size() <= root.size() || in.path.compare(0, root.size(), root) != 0) continue;
+    // The folder that holds it, found by its names from the root.
+    uint32_t parent = QV_ROOT_RECORD_NUMBER;
+    size_t at = root.size();
+    for (size_t end; parent != 0 && (end = in.path.find('/', at)) != std::string::npos; at = end + 1) {
+      qvString part = qvNameCodec::DecodeToString(in.path.substr(at, end - at));
+      parent = FindChildNumber(Index(), in.slot, parent, part.data(), part.size(), true);
+    }
+    if (parent == 0) continue;  // its folder is not indexed (left out too, or gone)
+    bool due = Added(in.slot, parent, qvNameCodec::DecodeToString(in.path.substr(at)), S_ISDIR(st.st_mode));
+    if (due) engine_.RunSearchLocked();
+  }
+  return true;
 }
 
 // Walks on a helper thread while this one keeps reading events into the

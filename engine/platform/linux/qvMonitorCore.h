@@ -34,6 +34,7 @@ class qvMonitorCore : public qvVolumeMonitor {
   void Stop() override;
   int Following() const override { return following_.load(); }
   int64_t Rescans() const override { return rescans_.load(); }
+  void WalkIn(std::vector<Reinclusion> what) override;
 
  protected:
   explicit qvMonitorCore(qvKearchImpl& engine);
@@ -51,8 +52,6 @@ class qvMonitorCore : public qvVolumeMonitor {
   // Starts following folder `number` of volume `slot`, opened as `dirFd`
   // (-1: reach it by `path`). May run on several walking threads at once.
   virtual void WatchFolder(uint32_t slot, uint32_t number, int dirFd, const std::string& path) = 0;
-  // The index dropped these folders.
-  virtual void ForgetFolders(uint32_t slot, const std::vector<uint32_t>& numbers) = 0;
   // Before a rescan renumbers the whole volume.
   virtual void ForgetSlot(uint32_t slot) = 0;
   // A walked folder turned out to be in the index already, as `to`.
@@ -65,6 +64,8 @@ class qvMonitorCore : public qvVolumeMonitor {
   bool Deleted(uint32_t slot, uint32_t parent, const qvString& name, bool isFolder) QV_REQUIRES(engine_.lock);
   bool Moved(uint32_t slot, uint32_t parent, const qvString& name, uint32_t toSlot, uint32_t toParent,
              const qvString& toName, bool isFolder) QV_REQUIRES(engine_.lock);
+  // Whether the exclusion rules leave out entry `name` of folder `parent`.
+  bool Excluded(uint32_t slot, uint32_t parent, const qvString& name) QV_REQUIRES(engine_.lock);
   // Ends a batch: one search when due, and the journal position of every
   // touched volume moves on.
   void FinishBatch(bool due, const bool touched[QV_VOLUME_SLOTS]) QV_REQUIRES(engine_.lock);
@@ -98,6 +99,13 @@ class qvMonitorCore : public qvVolumeMonitor {
   // adds its subtree; false when the folder could not be opened there.
   bool AddSubtree(uint32_t slot, uint32_t number, const std::string& path) QV_EXCLUDES(engine_.lock);
   bool WalkDraining(qvDirWalker& walker, const std::string& root, EntryBuffer& buffer);
+  // Takes the WalkIn requests: volumes to scan again go to `rescan`,
+  // entries are added (and folders walked with the batch's walks). False
+  // when there were none.
+  bool TakeReinclusions(bool rescan[QV_VOLUME_SLOTS]) QV_EXCLUDES(engine_.lock);
+  // A walk read with `walked` while the rules changed: drop what the
+  // rules in force leave out.
+  void ObeyRulesSince(const std::shared_ptr<const qvExclusions>& walked) QV_REQUIRES(engine_.lock);
 
   int wake_ = -1;
   std::thread thread_;
@@ -111,4 +119,6 @@ class qvMonitorCore : public qvVolumeMonitor {
   // Monitor thread only.
   uint32_t nextNumber_[QV_VOLUME_SLOTS] = {};
   std::vector<PendingWalk> pendingWalks_;
+  std::mutex reinclusionLock_;
+  std::vector<Reinclusion> reinclusions_;  // guarded by reinclusionLock_
 };
