@@ -4,6 +4,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           python3
+          # PCRE2 for the regular-expression search
+          libpcre2-dev
           # Qt 6 for the windows (UiTools needs the OpenGL development files),
           # Xvfb for tools/screenshot.sh, fonts for the Chinese texts and an
           # icon theme for the lists

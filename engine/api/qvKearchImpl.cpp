@@ -85,7 +85,7 @@ void qvKearchImpl::Search(const qvChar* text, const qvChar* filter, int32_t rese
 void qvKearchImpl::RunStoredCallLocked() {
   if (!ready.load()) return;
   qvFileBaseApp& app = IndexLocked();
-  RunSearch(app, app.patternSet, {query, extFilter, resetFlag}, {sink, listWindow});
+  RunSearch(app, app.patternSet, {query, extFilter, resetFlag, &matchOptions, &queryError}, {sink, listWindow});
 }
 
 // Only the last call tells the listeners, so a rebuilt category shows its
@@ -99,7 +99,7 @@ void qvKearchImpl::RunSearchLocked() {
     StoreText(extFilter, searchCalls[i].second.c_str());
     resetFlag = i == 0 ? 1 : 0;
     bool last = i + 1 == searchCalls.size();
-    RunSearch(app, app.patternSet, {query, extFilter, resetFlag},
+    RunSearch(app, app.patternSet, {query, extFilter, resetFlag, &matchOptions, &queryError},
               last ? qvSearchListeners{sink, listWindow} : qvSearchListeners{nullptr, nullptr});
   }
   resultSort.ApplyLocked(app);
@@ -166,7 +166,6 @@ void qvKearchImpl::InitThreadMain() {
   auto loadStart = std::chrono::steady_clock::now();
   bool loaded = !stopping_ && !noLoad_ && LoadDatabase();
   if (loaded) qvNtfsCatchUp(*app, source_.get());  // raw NTFS volumes: their journals since the save
-  if (loaded) PruneToExclusions(Exclusions());  // saved before the rules were what they are
   if (loaded) loadMicros_ = MicrosSince(loadStart);
   if (!loaded && !stopping_) {
     app->ClearIndex();
@@ -180,7 +179,6 @@ void qvKearchImpl::InitThreadMain() {
       RunSearchLocked();
     }
     if (monitor_) monitor_->Start(loaded);
-    CatchUpExclusions();  // the rules may have changed while the index was made
   }
   std::lock_guard<std::mutex> guard(initDoneLock_);
   initDone_ = true;
@@ -214,7 +212,6 @@ void qvKearchImpl::DiscoverVolumes() {
 void qvKearchImpl::FullScan() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   qvStreamScan scan(*app, sink);
-  bool excludedBySource = GiveSourceExclusions();
   auto start = std::chrono::steady_clock::now();
   for (int slot = 0; slot < QV_VOLUME_SLOTS && !stopping_; ++slot) {
     if (!app->volumes.indexed[slot]) continue;
@@ -231,7 +228,6 @@ void qvKearchImpl::FullScan() {
   readMicros_ = MicrosSince(start);
   start = std::chrono::steady_clock::now();
   if (!stopping_) scan.Finish();
-  if (!excludedBySource) PruneToExclusions(exclusions_.applied);  // the rules the scan began with
   buildMicros_ = MicrosSince(start);
 }
 
@@ -303,8 +299,24 @@ bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
   else if (std::strcmp(name, "no_save") == 0) owner_.noSave_ = on;
   else if (std::strcmp(name, "no_load") == 0) owner_.noLoad_ = on;
   else if (std::strcmp(name, "monitor") == 0) owner_.monitorTier_ = value ? value : "";
-  else if (std::strcmp(name, "exclude") == 0) return owner_.SetExclusions(value);
+  else return SetMatchOption(name, on);
+  return true;
+}
+
+bool qvSearchConfigImpl::SetMatchOption(const char* name, bool on) {
+  qvMutexLock guard(owner_.lock);
+  qvMatchOptions& o = owner_.matchOptions;
+  const qvMatchOptions before = o;
+  if (std::strcmp(name, "whole_name") == 0) o.wholeName = on;
+  else if (std::strcmp(name, "match_case") == 0) o.matchCase = on;
+  else if (std::strcmp(name, "pinyin") == 0) o.pinyin = on;
+  else if (std::strcmp(name, "show_hidden") == 0) o.showHidden = on;
+  else if (std::strcmp(name, "regex") == 0) o.regex = on;
+  else if (std::strcmp(name, "path_terms") == 0) o.pathTerms = on;
+  else if (std::strcmp(name, "query_prefixes") == 0) o.prefixes = on;
   else return false;
+  // The list follows a switch at once, as it follows a live change.
+  if (std::memcmp(&before, &o, sizeof o) != 0) owner_.RunSearchLocked();
   return true;
 }
 
@@ -328,6 +340,7 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "read_us") == 0) return owner_.readMicros_;
   if (std::strcmp(name, "build_us") == 0) return owner_.buildMicros_;
   if (std::strcmp(name, "load_us") == 0) return owner_.loadMicros_;
+  if (std::strcmp(name, "query_error") == 0) return owner_.queryError.empty() ? 0 : 1;
   return -1;
 }
 

@@ -12,7 +12,7 @@
 
 #include "IQvSearch.h"
 #include "qvJournal.h"
-#include "qvKearchExclusions.h"
+#include "qvMatchOptions.h"
 #include "qvMutex.h"
 #include "qvResultSort.h"
 #include "qvVolumeMonitor.h"
@@ -39,6 +39,7 @@ class qvSearchConfigImpl final : public IQvSearchConfig {
   bool IsValid() override { return qvNotNull(this); }
 
  private:
+  bool SetMatchOption(const char* name, bool on);
   qvKearchImpl& owner_;
 };
 
@@ -93,8 +94,6 @@ class qvKearchImpl final : public IQvSearch {
   void SetVolumeSource(std::unique_ptr<qvVolumeSource> source);
   // Blocks until the initialisation thread has finished (tests, tools).
   void WaitUntilInitialised();
-  // The exclusion rules in force (qvKearchExclusions.cpp). Any thread.
-  std::shared_ptr<const qvExclusions> Exclusions() const { return exclusions_.rules.Get(); }
 
   // The engine lock: it serialises searches, changes of the index, the
   // row operations and the save. Never held around disk work.
@@ -112,6 +111,10 @@ class qvKearchImpl final : public IQvSearch {
   // result, and the order the user chose for the results.
   std::vector<std::pair<qvString, qvString>> searchCalls QV_GUARDED_BY(lock);
   qvResultSort resultSort QV_GUARDED_BY(lock);
+  // How searches test names, and why the last query was refused (empty
+  // when it was not).
+  qvMatchOptions matchOptions QV_GUARDED_BY(lock);
+  std::string queryError QV_GUARDED_BY(lock);
 
  private:
   friend class qvSearchConfigImpl;
@@ -123,12 +126,6 @@ class qvKearchImpl final : public IQvSearch {
   void FullScan();
   bool LoadDatabase();
   int SaveDatabase();  // 0, or the system error code of the failure
-  // The "exclude" option, and what makes the index obey it: the scan's
-  // rules, the prune after a scan or a load, a change once ready.
-  bool SetExclusions(const char* text);
-  bool GiveSourceExclusions();
-  void PruneToExclusions(std::shared_ptr<const qvExclusions> rules);
-  void CatchUpExclusions();
 
   qvSearchConfigImpl config_;
   qvSearchResultsImpl results_;
@@ -154,5 +151,4 @@ class qvKearchImpl final : public IQvSearch {
   std::mutex initDoneLock_;
   bool initDone_ = false;
   std::condition_variable initDoneCv_;
-  qvEngineExclusions exclusions_;
 };

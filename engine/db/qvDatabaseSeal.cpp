@@ -29,7 +29,7 @@ void Checksum::Mix(uint64_t word) {
 
 void Checksum::Update(const uint8_t* data, size_t n) {
   length_ += n;
-  while (pendingBytes_ && n) {
+  while (pendingBytes_ > 0 && pendingBytes_ < 8 && n) {
     pending_[pendingBytes_++] = *data++;
     --n;
     if (pendingBytes_ == 8) {

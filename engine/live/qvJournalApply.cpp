@@ -45,7 +45,7 @@ bool ApplyJournalBatch(qvIndex& index, const CPatternSet& query, uint32_t slot, 
   bool searchDue = false;
   for (size_t i = 0; i < count; ++i) {
     const JournalRecord& r = records[i];
-    if (!ApplyJournalRecord(index, slot, r) || query.Empty()) continue;
+    if (!ApplyJournalRecord(index, slot, r) || !query.Active()) continue;
     std::vector<qvChar> name(r.name, r.name + r.nameLength);
     searchDue |= query.MatchName(name.data(), name.size());
   }

@@ -41,7 +41,7 @@ void CPatternSet::Clear() {
   asciiOnly_ = 1;
 }
 
-bool CPatternSet::CompileQuery(qvChar* text) {
+bool CPatternSet::CompileQuery(qvChar* text, bool foldCase) {
   Clear();
   if (!text) return false;
   size_t end = 0;
@@ -62,7 +62,7 @@ bool CPatternSet::CompileQuery(qvChar* text) {
         ++stars;
       } else if (c >= 128) {
         asciiOnly_ = 0;
-      } else {
+      } else if (foldCase) {
         text[i] = kLowerCase.map[c];
       }
     }
@@ -163,6 +163,7 @@ qvPlainTerm* CPatternSet::NewPlain(const qvChar* term, size_t n) {
 }
 
 bool CPatternSet::MatchName(qvChar* name, size_t length) const {
+  if (everyChangeDue_) return true;
   for (size_t i = 0; i < length; ++i) name[i] = qvFoldUnit(name[i]);
   return Matches(name, length);
 }

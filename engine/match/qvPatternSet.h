@@ -44,13 +44,22 @@ class CPatternSet {
   void Clear();
 
   // Clears the set and compiles the zero-terminated query (at most its
-  // first 1023 units are read), lowering 'A'..'Z' of the text in place.
+  // first 1023 units are read), lowering 'A'..'Z' of the text in place
+  // unless the search matches case.
   // False when the text holds no term or its terms contradict each other;
   // after a contradiction the set is left empty, so it matches nothing.
-  bool CompileQuery(qvChar* text);
+  bool CompileQuery(qvChar* text, bool foldCase = true);
 
-  // Folds 'A'..'Z' of the name in place and tests it.
+  // Folds 'A'..'Z' of the name in place and tests it: whether a live
+  // change of an entry of this name calls for the search to run again.
   bool MatchName(qvChar* name, size_t length) const;
+
+  // After a search in the extended modes a name alone cannot tell whether
+  // an item matches (its extension, its path, the hidden switch decide
+  // too): every change then calls for the search to run again.
+  void SetEveryChangeDue(bool due) { everyChangeDue_ = due; }
+  // A query is set whose result a live change can alter.
+  bool Active() const { return everyChangeDue_ || !Empty(); }
   // The whole predicate on a name already folded. An empty set matches
   // nothing.
   bool Matches(const qvChar* name, size_t length) const;
@@ -87,4 +96,5 @@ class CPatternSet {
   qvWildTerm* star_ = nullptr;
   qvWildTerm* mixed_ = nullptr;
   uint32_t asciiOnly_ = 1;
+  bool everyChangeDue_ = false;
 };

@@ -1,6 +1,7 @@
 #include "qvSearchDriver.h"
 
 #include "qvExtFilter.h"
+#include "qvExtendedScan.h"
 #include "IQvSearch.h"
 #include "qvIndex.h"
 #include "qvPatternSet.h"
@@ -36,8 +37,52 @@ void ReportRows(const qvIndex& index, const qvSearchListeners& to) {
 
 }  // namespace
 
+namespace {
+
+// A search in the extended modes; the outcomes are reported as the
+// designed search reports them, and a refused pattern says why in the
+// status line. Returns whether a query is set that items can match.
+bool RunExtendedSearch(qvIndex& index, CPatternSet& set, const qvSearchRequest& request,
+                       const qvSearchListeners& to) {
+  qvExtFilter filter;
+  bool filtered = filter.Build(request.extFilter, index.extTable);
+  bool noKnownExtension = filtered && filter.Count() == 0;
+  qvExtendedScan scan(index);
+  qvExtendedScan::Outcome outcome = scan.Prepare(set, request.query, *request.options);
+  if (outcome == qvExtendedScan::Outcome::kInvalid) {
+    ShowNoResult(index, to);
+    if (request.error) *request.error = scan.Error();
+    if (to.sink) to.sink->OnStatus(-1, "正则表达式无效：%s", scan.Error().c_str());
+    return false;
+  }
+  bool ready = outcome == qvExtendedScan::Outcome::kReady;
+  if (ready && noKnownExtension && !request.reset) {
+    ReportRows(index, to);
+    return true;
+  }
+  if (!ready || noKnownExtension) {
+    ShowNoResult(index, to);
+    return ready;
+  }
+  if (request.reset) {
+    index.folderResults.Reset();
+    index.fileResults.Reset();
+  }
+  scan.Scan(set, filtered ? &filter : nullptr);
+  ReportRows(index, to);
+  return true;
+}
+
+}  // namespace
+
 void RunSearch(qvIndex& index, CPatternSet& set, const qvSearchRequest& request, const qvSearchListeners& to) {
   ++index.generation;
+  if (request.error) request.error->clear();
+  if (request.options && !request.options->Designed()) {
+    set.SetEveryChangeDue(RunExtendedSearch(index, set, request, to));
+    return;
+  }
+  set.SetEveryChangeDue(false);
   qvExtFilter filter;
   bool filtered = filter.Build(request.extFilter, index.extTable);
   bool compiled = set.CompileQuery(request.query);

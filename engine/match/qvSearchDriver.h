@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "qvMatchOptions.h"
 #include "qvTypes.h"
 
 class qvIndex;
@@ -19,6 +21,11 @@ struct qvSearchRequest {
   qvChar* query;  // compiled in place
   qvChar* extFilter;
   int32_t reset;  // 0: add the hits to the current results
+  // The modes of the search; null or designed: the designed search.
+  const qvMatchOptions* options = nullptr;
+  // Receives why the query was refused (an invalid regular expression),
+  // or is cleared.
+  std::string* error = nullptr;
 };
 
 // Who hears of the new results; either may be null.

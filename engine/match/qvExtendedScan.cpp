@@ -1,0 +1,195 @@
+#include "qvExtendedScan.h"
+
+#include "qvRecordPath.h"
+#include "qvScanWalk.h"
+#include "qvWholeNameTerm.h"
+
+using namespace qvscan;
+
+qvExtendedScan::Outcome qvExtendedScan::Prepare(CPatternSet& set, const qvChar* query,
+                                                const qvMatchOptions& options) {
+  options_ = options;
+  parts_ = qvSplitQuery(query, options);
+  wholeName_ = options.wholeName;
+  error_.clear();
+  set.Clear();
+  pathSet_.Clear();
+  regex_.reset();
+  if (parts_.regex) {
+    if (parts_.pattern.empty()) return Outcome::kNothing;
+    regex_ = std::make_unique<qvRegexTerm>();
+    if (!regex_->Compile(parts_.pattern, parts_.matchCase, &error_)) return Outcome::kInvalid;
+  } else {
+    nameText_ = parts_.nameQuery;
+    nameText_.push_back(0);
+    bool compiled = set.CompileQuery(nameText_.data(), !parts_.matchCase);
+    // Terms that contradict each other find nothing; without a name term
+    // (or with stars alone) the path terms decide.
+    if (!parts_.nameQuery.empty() && !compiled) return Outcome::kNothing;
+    if (set.Empty() && parts_.pathTerms.empty()) return Outcome::kNothing;
+  }
+  // Path terms fold as the names do.
+  std::vector<qvString> terms = parts_.pathTerms;
+  if (!parts_.matchCase)
+    for (qvString& t : terms)
+      for (qvChar& c : t) c = qvFoldUnit(c);
+  slowPath_ = parts_.pathWildcards || terms.size() > qvFolderMarks::kMaxPathTerms;
+  if (slowPath_) {
+    qvString text;
+    for (const qvString& t : terms) text += t + u" ";
+    text.push_back(0);
+    if (!pathSet_.CompileQuery(text.data(), !parts_.matchCase) || pathSet_.Empty()) return Outcome::kNothing;
+    terms.clear();
+  }
+  pathByMarks_ = !terms.empty();
+  useMarks_ = !options.showHidden || pathByMarks_;
+  if (useMarks_ && !marks_.Build(index_, terms, parts_.matchCase)) return Outcome::kNothing;
+  return Outcome::kReady;
+}
+
+// The test one thread runs on every name; the scan's parts are shared and
+// read only.
+class qvExtendedTester {
+ public:
+  qvExtendedTester(const qvExtendedScan& scan, const CPatternSet& set, const Prefilter& pre,
+                   const qvWholeNameTerm& runTerm, bool singleTerm)
+      : scan_(scan), index_(scan.index_), set_(set), pre_(pre), runTerm_(runTerm), singleTerm_(singleTerm) {
+    if (scan.regex_) regexScratch_ = std::make_unique<qvRegexTerm::Scratch>(*scan.regex_);
+  }
+
+  bool operator()(const StoredName& n) {
+    const uint8_t* r = n.record;
+    const bool file = n.file;
+    const bool matchCase = scan_.parts_.matchCase;
+    const uint8_t* parent = nullptr;
+    if (scan_.useMarks_ || scan_.slowPath_ || (scan_.regex_ && scan_.regex_->WantsPath()))
+      parent = index_.Resolve(file ? FileRecord::Parent(r) : DirRecord::Parent(r));
+    if (!scan_.options_.showHidden) {
+      if (n.length > 0 && n.bytes[0] == '.') return false;
+      if (scan_.marks_.BelowHidden(parent)) return false;
+    }
+
+    // The name terms see the extension in whole-name mode; a regular
+    // expression and the path terms always do.
+    const bool extFile = file && FileRecord::HasExtension(r);
+    const bool hasExt = extFile && (scan_.wholeName_ || scan_.regex_);
+    const uint32_t ext = extFile ? FileRecord::ExtId(r) : 0;
+    bool nameKnown = false;  // the name terms are known to pass
+    if (scan_.regex_) {
+      if (!RequiredByteIn(n, hasExt, ext)) return false;
+    } else if (pre_.active) {
+      bool inBase = pre_.finder.Find(r, n.bytes, n.length);
+      bool inExt = !inBase && hasExt && runTerm_.InExtension(ext);
+      bool spans = !inBase && !inExt && hasExt && SpansDot(n, ext);
+      if (!inBase && !inExt && !spans) return false;
+      // One plain ASCII term: where it is found in a name without wide
+      // units, it is in the whole name; nothing is decoded.
+      nameKnown = singleTerm_ && !n.wide;
+    }
+
+    const bool testName = !scan_.regex_ && !set_.Empty() && !nameKnown;
+    const bool testPath = scan_.slowPath_ || scan_.pathByMarks_;
+    if (!scan_.regex_ && !testName && !testPath) return true;
+    size_t baseLength = 0;
+    size_t len = DecodeWholeName(n, extFile, ext, matchCase || scan_.regex_, &baseLength);
+    const qvChar* u = units_;
+    if (scan_.regex_) {
+      if (scan_.regex_->WantsPath()) return regexScratch_->Matches(Path(file, r, u, len), pathLength_);
+      return regexScratch_->Matches(u, len);
+    }
+    if (testName && !NameTermsPass(u, scan_.wholeName_ ? len : baseLength)) return false;
+    if (scan_.slowPath_) {
+      const qvChar* path = Path(file, r, u, len);
+      return scan_.pathSet_.Matches(path, pathLength_);
+    }
+    return scan_.marks_.PathPasses(parent, u, len);
+  }
+
+ private:
+  // The whole name, folded unless `asTyped`, into units_; `baseLength`
+  // receives the length of the base name, which the designed test sees.
+  size_t DecodeWholeName(const StoredName& n, bool hasExt, uint32_t ext, bool asTyped, size_t* baseLength) {
+    size_t len = asTyped ? PackedName::Decode(n.bytes, n.length, units_, kUnits)
+                         : PackedName::DecodeLowerCase(n.bytes, n.length, units_, kUnits);
+    *baseLength = len;
+    if (!hasExt) return len;
+    const qvString* real = asTyped ? index_.extCase.Get(n.record) : nullptr;
+    const qvChar* text = real ? real->c_str() : index_.extTable.Text(ext);
+    if (!text || len + 1 >= kUnits) return len;
+    units_[len++] = u'.';
+    for (; *text && len + 1 < kUnits; ++text) units_[len++] = *text;
+    units_[len] = 0;
+    return len;
+  }
+
+  // The run spans the dot between the base name and this extension.
+  bool SpansDot(const StoredName& n, uint32_t ext) const {
+    uint64_t spans = runTerm_.Spans(ext);
+    // Bytes of wide units can look like ASCII: a wide name is decoded
+    // and decided by the full test.
+    if (spans && n.wide) return true;
+    for (; spans; spans &= spans - 1)
+      if (runTerm_.BaseEndsWithHead(n.bytes, n.length, static_cast<unsigned>(__builtin_ctzll(spans))))
+        return true;
+    return false;
+  }
+
+  // The regular expression's required ASCII unit is in the name.
+  bool RequiredByteIn(const StoredName& n, bool hasExt, uint32_t ext) const {
+    const char need = scan_.regex_->RequiredByte();
+    if (!need || scan_.regex_->WantsPath()) return true;
+    for (size_t i = 0; i < n.length; ++i) {
+      uint8_t b = n.bytes[i];
+      if (b == QV_WIDE_MARKER) {
+        i += 2;
+        continue;
+      }
+      if (b < 128 && kLowerCase.map[b] == static_cast<uint8_t>(need)) return true;
+    }
+    if (!hasExt) return false;
+    // The table keeps extensions folded.
+    for (const qvChar* t = index_.extTable.Text(ext); t && *t; ++t)
+      if (*t == static_cast<qvChar>(need)) return true;
+    return false;
+  }
+
+  bool NameTermsPass(const qvChar* u, size_t len) const {
+    return set_.FixedPasses(u, len) && set_.PlainPasses(u, len) && set_.StarPasses(u, len) &&
+           set_.MixedPasses(u, len);
+  }
+
+  // The item's whole path (its folder's path, then the name) into path_;
+  // a volume root's is its name and "/".
+  const qvChar* Path(bool file, const uint8_t* r, const qvChar* name, size_t len) {
+    path_.clear();
+    const RecordRef parent = file ? FileRecord::Parent(r) : DirRecord::Parent(r);
+    qvAppendFolderPath(index_, parent, &path_);
+    if (!scan_.parts_.matchCase && !scan_.regex_)
+      for (qvChar& c : path_) c = qvFoldUnit(c);
+    path_.append(name, len);
+    if (parent == kNullRef) path_.push_back(u'/');
+    pathLength_ = path_.size();
+    return path_.c_str();
+  }
+
+  static constexpr size_t kUnits = CMemoryPool::kBlockSize + 1 + 256;
+  const qvExtendedScan& scan_;
+  const qvIndex& index_;
+  const CPatternSet& set_;
+  const Prefilter& pre_;
+  const qvWholeNameTerm& runTerm_;
+  const bool singleTerm_;
+  std::unique_ptr<qvRegexTerm::Scratch> regexScratch_;
+  qvChar units_[kUnits];
+  qvString path_;
+  size_t pathLength_ = 0;
+};
+
+bool qvExtendedScan::Scan(const CPatternSet& set, const qvExtFilter* filter) {
+  const Prefilter pre(set);
+  qvWholeNameTerm runTerm;
+  if (pre.active && wholeName_) runTerm.Build(index_.extTable, pre.run, pre.runLength);
+  const bool singleTerm = !parts_.matchCase && set.Plain() && !set.Plain()->next && !set.Fixed() &&
+                          !set.Star() && !set.Mixed() && pre.active && pre.runLength == set.Plain()->length;
+  return Walk(index_, filter, [&] { return qvExtendedTester(*this, set, pre, runTerm, singleTerm); });
+}

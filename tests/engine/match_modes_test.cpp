@@ -1,0 +1,374 @@
+// The search modes beyond the designed test: whole names, match case,
+// path terms, regular expressions and the hidden switch, against a plainly
+// written reference over random trees, and the cases users type first.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "qvNameCodec.h"
+#include "search_helpers.h"
+
+namespace {
+
+using qvsearchtest::E;
+using qvsearchtest::SearchEngine;
+
+std::u16string Fold(std::u16string s) {
+  for (auto& c : s)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  return s;
+}
+
+std::vector<std::u16string> Words(const std::u16string& text) {
+  std::vector<std::u16string> words;
+  std::u16string w;
+  for (char16_t c : text + u" ") {
+    if (c != u' ') {
+      w += c;
+    } else if (!w.empty()) {
+      words.push_back(w);
+      w.clear();
+    }
+  }
+  return words;
+}
+
+bool Glob(const std::u16string& p, const std::u16string& s) {
+  std::vector<std::vector<char>> dp(p.size() + 1, std::vector<char>(s.size() + 1, 0));
+  dp[0][0] = 1;
+  for (size_t i = 1; i <= p.size(); ++i)
+    for (size_t j = 0; j <= s.size(); ++j) {
+      if (p[i - 1] == u'*') dp[i][j] = dp[i - 1][j] || (j > 0 && dp[i][j - 1]);
+      else if (j > 0) dp[i][j] = dp[i - 1][j - 1] && (p[i - 1] == u'?' || p[i - 1] == s[j - 1]);
+    }
+  return dp[p.size()][s.size()];
+}
+
+// One item as a user sees it: the folder it is in (ending in "/"), its
+// name as shown, whether a folder above it (below the root) or itself is
+// hidden.
+struct Item {
+  std::u16string folder;
+  std::u16string name;
+  bool hidden;
+  bool isFolder;
+  size_t baseLength;   // a file's name up to its last dot (not a leading one)
+  bool root = false;   // the volume's root: its path is "/"
+  std::string Row() const {
+    return qvNameCodec::EncodeToString(folder) + "|" + qvNameCodec::EncodeToString(name);
+  }
+};
+
+struct Modes {
+  bool wholeName = true;
+  bool matchCase = false;
+  bool showHidden = true;
+};
+
+// The reference: every term against the name (the whole name, or the base
+// name), every term holding "/" against folder + name; "?" and "*" terms
+// match as a whole, plain terms anywhere; a term of stars says nothing.
+bool Reference(const std::u16string& query, const Modes& m, const Item& it) {
+  if (!m.showHidden && it.hidden) return false;
+  std::u16string name = it.name;
+  if (!m.wholeName) name = name.substr(0, it.baseLength);
+  std::u16string path = it.root ? u"/" : it.folder + it.name;
+  if (!m.matchCase) {
+    name = Fold(name);
+    path = Fold(path);
+  }
+  bool any = false;
+  for (std::u16string t : Words(query)) {
+    if (!m.matchCase) t = Fold(t);
+    const std::u16string& target = t.find(u'/') != std::u16string::npos ? path : name;
+    if (t.find_first_not_of(u'*') == std::u16string::npos) continue;
+    any = true;
+    bool wild = t.find_first_of(u"?*") != std::u16string::npos;
+    if (wild ? !Glob(t, target) : target.find(t) == std::u16string::npos) return false;
+  }
+  return any;
+}
+
+class MatchModes : public ::testing::Test {
+ protected:
+  std::mt19937 rng{20261208};
+  size_t Pick(size_t n) { return static_cast<size_t>(rng() % n); }
+
+  std::u16string RandomName() {
+    static const std::u16string alphabet = u"abcAB..-_\u62A5\u00E9";
+    std::u16string s;
+    if (Pick(6) == 0) s += u'.';
+    for (size_t i = 0, len = 1 + Pick(6); i < len; ++i) s += alphabet[Pick(alphabet.size())];
+    if (Pick(3) == 0) s += Pick(2) ? u".pdf" : Pick(2) ? u".tar.gz" : u".Gz";
+    return s;
+  }
+
+  std::u16string RandomQuery() {
+    static const std::u16string alphabet = u"abAB..-/\u62A5**?";
+    std::u16string q;
+    for (size_t t = 0, terms = 1 + Pick(2); t < terms; ++t) {
+      if (t) q += u' ';
+      if (Pick(5) == 0) q += u'/';
+      for (size_t i = 0, len = 1 + Pick(5); i < len; ++i) q += alphabet[Pick(alphabet.size())];
+    }
+    return q;
+  }
+
+  // A random tree below the root "/" and the items as the reference sees
+  // them.
+  std::vector<E::Entry> RandomTree(size_t count, std::vector<Item>* items) {
+    std::vector<E::Entry> entries;
+    struct Folder {
+      uint64_t ref;
+      std::u16string path;
+      bool hidden;
+    };
+    std::vector<Folder> folders = {{5, u"/", false}};
+    // The root folder is a row of its own, found by the path "/".
+    items->push_back({u"", u"", false, true, 0, true});
+    std::set<std::u16string> used;
+    for (uint64_t ref = 16; entries.size() < count; ++ref) {
+      const Folder parent = folders[Pick(folders.size())];
+      std::u16string name = RandomName();
+      if (!used.insert(parent.path + name).second) continue;
+      bool hidden = parent.hidden || name[0] == u'.';
+      bool isFolder = Pick(4) == 0;
+      size_t dot = name.rfind(u'.');
+      size_t base = !isFolder && dot != std::u16string::npos && dot > 0 ? dot : name.size();
+      items->push_back({parent.path, name, hidden, isFolder, base});
+      if (isFolder) {
+        entries.push_back(E::Folder(ref, parent.ref, name));
+        folders.push_back({ref, parent.path + name + u"/", hidden});
+      } else {
+        entries.push_back(E::File(ref, parent.ref, name));
+      }
+    }
+    return entries;
+  }
+};
+
+IQvSearchConfig* Config(SearchEngine& s) {
+  return static_cast<IQvSearchConfig*>(s.engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+}
+
+void SetModes(SearchEngine& s, const Modes& m) {
+  IQvSearchConfig* c = Config(s);
+  c->SetOption("whole_name", m.wholeName ? "1" : "0");
+  c->SetOption("match_case", m.matchCase ? "1" : "0");
+  c->SetOption("show_hidden", m.showHidden ? "1" : "0");
+  c->SetOption("path_terms", "1");
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// The rows one list has and the other lacks, for a short failure message.
+std::string Difference(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {
+  std::string text;
+  for (const std::string& r : actual)
+    if (std::find(expected.begin(), expected.end(), r) == expected.end()) text += " extra " + r;
+  for (const std::string& r : expected)
+    if (std::find(actual.begin(), actual.end(), r) == actual.end()) text += " missing " + r;
+  return text;
+}
+
+TEST_F(MatchModes, EveryModeAgreesWithAPlainReference) {
+  std::vector<Item> items;
+  SearchEngine s(RandomTree(1500, &items));
+  ASSERT_NE(s.engine, nullptr);
+  std::map<std::string, int> withHits;
+  for (int c = 0; c < 3000; ++c) {
+    Modes m;
+    m.wholeName = Pick(4) != 0;
+    m.matchCase = Pick(3) == 0;
+    m.showHidden = Pick(2) == 0;
+    SetModes(s, m);
+    std::u16string query = RandomQuery();
+    s.Search(query);
+    std::vector<std::string> expected;
+    for (const Item& it : items)
+      if (Reference(query, m, it)) expected.push_back(it.Row());
+    std::vector<std::string> actual = s.Rows();
+    ASSERT_EQ(Sorted(actual), Sorted(expected))
+        << Difference(actual, expected) << " case " << c << " query '" << qvNameCodec::EncodeToString(query) << "' whole " << m.wholeName
+        << " case " << m.matchCase << " hidden shown " << m.showHidden;
+    if (!expected.empty())
+      ++withHits[std::string(query.find(u'/') != std::u16string::npos ? "path" : "name") +
+                 (m.matchCase ? "+case" : "")];
+  }
+  // The queries reach every kind of test.
+  for (const char* kind : {"name", "path", "name+case", "path+case"}) EXPECT_GT(withHits[kind], 50) << kind;
+}
+
+// Regular expressions against whole names, with std::regex as the
+// reference over ASCII names (their dialects agree on this subset).
+TEST_F(MatchModes, RegexAgreesWithAReference) {
+  static const char* kPatterns[] = {"^a", "b$", "a.b", "^[ab]+$", "\\.pdf$", "a|B", "^\\.", "(ab)+", "[^a]c",
+                                    "gz$", "A", "^.{3}$", "tar\\.g"};
+  std::vector<Item> items;
+  std::vector<E::Entry> entries;
+  static const std::u16string alphabet = u"abcAB.";
+  for (uint64_t ref = 16; ref < 16 + 800; ++ref) {
+    std::u16string name;
+    for (size_t i = 0, n = 1 + Pick(6); i < n; ++i) name += alphabet[Pick(alphabet.size())];
+    if (Pick(3) == 0) name += Pick(2) ? u".pdf" : u".tar.gz";
+    if (std::any_of(items.begin(), items.end(), [&](const Item& it) { return it.name == name; })) continue;
+    bool isFolder = Pick(4) == 0;
+    items.push_back({u"/", name, false, isFolder, name.size()});
+    entries.push_back(isFolder ? E::Folder(ref, 5, name) : E::File(ref, 5, name));
+  }
+  SearchEngine s(std::move(entries));
+  ASSERT_NE(s.engine, nullptr);
+  Config(s)->SetOption("regex", "1");
+  for (bool matchCase : {false, true}) {
+    Config(s)->SetOption("match_case", matchCase ? "1" : "0");
+    for (const char* p : kPatterns) {
+      std::regex re(p, matchCase ? std::regex::ECMAScript : std::regex::ECMAScript | std::regex::icase);
+      std::vector<std::string> expected;
+      for (const Item& it : items)
+        if (std::regex_search(qvNameCodec::EncodeToString(it.name), re)) expected.push_back(it.Row());
+      s.Search(qvNameCodec::DecodeToString(p));
+      EXPECT_EQ(Sorted(s.Rows()), Sorted(expected)) << p << " case " << matchCase;
+    }
+  }
+}
+
+// A small tree of the names users try first.
+std::vector<E::Entry> EverydayTree() {
+  return {E::Folder(16, 5, u"etc"),        E::File(17, 16, u"bash.bashrc"),
+          E::Folder(18, 5, u"home"),       E::Folder(19, 18, u"me"),
+          E::File(20, 19, u".bashrc"),     E::File(21, 19, u"report.pdf"),
+          E::File(22, 19, u"a.tar.gz"),    E::Folder(23, 19, u"code"),
+          E::Folder(24, 23, u"src"),       E::File(25, 24, u"main.c"),
+          E::Folder(26, 19, u".cache"),    E::Folder(27, 26, u"deep"),
+          E::File(28, 27, u"cached.pdf"),  E::File(29, 19, u"Report.PDF"),
+          E::Folder(30, 5, u"src"),        E::File(31, 30, u"main.rs")};
+}
+
+TEST_F(MatchModes, WholeNamesFindWhatUsersType) {
+  SearchEngine s(EverydayTree());
+  ASSERT_NE(s.engine, nullptr);
+  SetModes(s, Modes{});
+  auto find = [&](const char16_t* q) {
+    s.Search(q);
+    return Sorted(s.Rows());
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(find(u"report.pdf"), (V{"/home/me/|Report.PDF", "/home/me/|report.pdf"}));
+  EXPECT_EQ(find(u"*.pdf"), (V{"/home/me/.cache/deep/|cached.pdf", "/home/me/|Report.PDF", "/home/me/|report.pdf"}));
+  EXPECT_EQ(find(u"bashrc"), (V{"/etc/|bash.bashrc", "/home/me/|.bashrc"}));
+  EXPECT_EQ(find(u"bash.bashrc"), (V{"/etc/|bash.bashrc"}));
+  EXPECT_EQ(find(u".bashrc"), (V{"/etc/|bash.bashrc", "/home/me/|.bashrc"}));
+  EXPECT_EQ(find(u"tar.gz"), (V{"/home/me/|a.tar.gz"}));
+  EXPECT_EQ(find(u"*.gz"), (V{"/home/me/|a.tar.gz"}));
+  EXPECT_EQ(find(u"a.tar"), (V{"/home/me/|a.tar.gz"}));
+  // The designed test, by base name, comes back with the option.
+  Config(s)->SetOption("whole_name", "0");
+  EXPECT_EQ(find(u"*.pdf"), V{});
+  EXPECT_EQ(find(u"report"), (V{"/home/me/|Report.PDF", "/home/me/|report.pdf"}));
+}
+
+TEST_F(MatchModes, PathTermsAtTheRootInTheMiddleAndAtTheEnd) {
+  SearchEngine s(EverydayTree());
+  ASSERT_NE(s.engine, nullptr);
+  SetModes(s, Modes{});
+  auto find = [&](const char16_t* q) {
+    s.Search(q);
+    return Sorted(s.Rows());
+  };
+  using V = std::vector<std::string>;
+  // A term is found anywhere in the path, as a plain term in a name.
+  EXPECT_EQ(find(u"/src main"), (V{"/home/me/code/src/|main.c", "/src/|main.rs"}));
+  EXPECT_EQ(find(u"code/src main"), (V{"/home/me/code/src/|main.c"}));
+  EXPECT_EQ(find(u"src/main"), (V{"/home/me/code/src/|main.c", "/src/|main.rs"}));
+  EXPECT_EQ(find(u"src/main.c"), (V{"/home/me/code/src/|main.c"}));
+  EXPECT_EQ(find(u"me/code/"), (V{"/home/me/code/src/|main.c", "/home/me/code/|src"}));
+  EXPECT_EQ(find(u"/etc/bash"), (V{"/etc/|bash.bashrc"}));
+  EXPECT_EQ(find(u"ME/Code"), (V{"/home/me/code/src/|main.c", "/home/me/code/|src", "/home/me/|code"}));
+  EXPECT_EQ(find(u"*/src/*.c"), (V{"/home/me/code/src/|main.c"}));
+  Config(s)->SetOption("match_case", "1");
+  EXPECT_EQ(find(u"ME/Code"), V{});
+  EXPECT_EQ(find(u"me/code"), (V{"/home/me/code/src/|main.c", "/home/me/code/|src", "/home/me/|code"}));
+}
+
+TEST_F(MatchModes, HiddenSwitchLeavesOutDotFoldersDeepInThePath) {
+  SearchEngine s(EverydayTree());
+  ASSERT_NE(s.engine, nullptr);
+  SetModes(s, Modes{});
+  s.Search(u"pdf");
+  EXPECT_EQ(s.RowCount(), 3);
+  // The switch applies at once: the search runs again.
+  Config(s)->SetOption("show_hidden", "0");
+  EXPECT_EQ(Sorted(s.Rows()), (std::vector<std::string>{"/home/me/|Report.PDF", "/home/me/|report.pdf"}));
+  s.Search(u"bashrc");
+  EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/etc/|bash.bashrc"}));
+  Config(s)->SetOption("show_hidden", "1");
+  EXPECT_EQ(s.RowCount(), 2);
+}
+
+TEST_F(MatchModes, CaseAndPrefixes) {
+  SearchEngine s(EverydayTree());
+  ASSERT_NE(s.engine, nullptr);
+  SetModes(s, Modes{});
+  Config(s)->SetOption("query_prefixes", "1");
+  s.Search(u"case:Report");
+  EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/home/me/|Report.PDF"}));
+  s.Search(u"case:*.PDF");
+  EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/home/me/|Report.PDF"}));
+  s.Search(u"regex:^r.*\\.pdf$");
+  EXPECT_EQ(s.RowCount(), 2);
+  s.Search(u"case: regex:^r.*\\.pdf$");
+  EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/home/me/|report.pdf"}));
+  // Without the prefixes option the words are plain terms.
+  Config(s)->SetOption("query_prefixes", "0");
+  s.Search(u"case:Report");
+  EXPECT_EQ(s.RowCount(), 0);
+}
+
+TEST_F(MatchModes, AnInvalidRegexSaysWhyAndFindsNothing) {
+  SearchEngine s(EverydayTree());
+  ASSERT_NE(s.engine, nullptr);
+  Config(s)->SetOption("regex", "1");
+  s.Search(u"main");
+  EXPECT_EQ(s.RowCount(), 2);
+  EXPECT_EQ(Config(s)->QueryValue("query_error"), 0);
+  s.TakeStatuses();
+  for (const char16_t* bad : {u"(unclosed", u"a{2,1}", u"[z-a]", u"*", u"\\"}) {
+    s.Search(bad);
+    EXPECT_EQ(s.RowCount(), 0) << qvNameCodec::EncodeToString(bad);
+    EXPECT_EQ(Config(s)->QueryValue("query_error"), 1);
+    auto statuses = s.TakeStatuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_NE(statuses.back().second.find("正则表达式无效"), std::string::npos) << statuses.back().second;
+  }
+  s.Search(u"ma.n");
+  EXPECT_EQ(Config(s)->QueryValue("query_error"), 0);
+  EXPECT_EQ(s.RowCount(), 2);
+}
+
+// Bytes that are not UTF-8 come in as lone surrogates: a pattern still
+// runs over the rest of the name and the name is listed.
+TEST_F(MatchModes, RegexOverNamesThatAreNotUtf8) {
+  std::u16string bad = qvNameCodec::DecodeToString("caf\xe9-\xff\xfe.txt");
+  std::u16string also = qvNameCodec::DecodeToString("\xc3(x");
+  SearchEngine s({E::File(16, 5, bad), E::File(17, 5, also), E::File(18, 5, u"cafe.txt")});
+  ASSERT_NE(s.engine, nullptr);
+  Config(s)->SetOption("regex", "1");
+  Config(s)->SetOption("whole_name", "1");
+  s.Search(u"^caf.*\\.txt$");
+  EXPECT_EQ(s.RowCount(), 2);
+  s.Search(u"-..\\.txt$");
+  EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/|caf\xe9-\xff\xfe.txt"}));
+  s.Search(u"\\(x$");
+  EXPECT_EQ(s.RowCount(), 1);
+}
+
+}  // namespace
