@@ -28,6 +28,19 @@ qvExtendedScan::Outcome qvExtendedScan::Prepare(CPatternSet& set, const qvChar* 
     if (!parts_.nameQuery.empty() && !compiled) return Outcome::kNothing;
     if (set.Empty() && parts_.pathTerms.empty()) return Outcome::kNothing;
   }
+  pinyin_.clear();
+  anyPinyin_ = false;
+  if (options.pinyin) {
+    qvString folded;
+    for (const qvPlainTerm* t = set.Plain(); t; t = t->next) {
+      folded.assign(t->text, t->length);
+      for (qvChar& c : folded) c = qvFoldUnit(c);
+      auto term = std::make_unique<qvPinyinTerm>();
+      if (!term->Set(folded.data(), folded.size())) term.reset();
+      anyPinyin_ |= term != nullptr;
+      pinyin_.push_back(std::move(term));
+    }
+  }
   // Path terms fold as the names do.
   std::vector<qvString> terms = parts_.pathTerms;
   if (!parts_.matchCase)
@@ -81,7 +94,9 @@ class qvExtendedTester {
       bool inBase = pre_.finder.Find(r, n.bytes, n.length);
       bool inExt = !inBase && hasExt && runTerm_.InExtension(ext);
       bool spans = !inBase && !inExt && hasExt && SpansDot(n, ext);
-      if (!inBase && !inExt && !spans) return false;
+      // A name spelled in pinyin holds an ideograph, so it has wide units.
+      bool byPinyin = scan_.anyPinyin_ && n.wide;
+      if (!inBase && !inExt && !spans && !byPinyin) return false;
       // One plain ASCII term: where it is found in a name without wide
       // units, it is in the whole name; nothing is decoded.
       nameKnown = singleTerm_ && !n.wide;
@@ -154,8 +169,15 @@ class qvExtendedTester {
   }
 
   bool NameTermsPass(const qvChar* u, size_t len) const {
-    return set_.FixedPasses(u, len) && set_.PlainPasses(u, len) && set_.StarPasses(u, len) &&
-           set_.MixedPasses(u, len);
+    if (!set_.FixedPasses(u, len) || !set_.StarPasses(u, len) || !set_.MixedPasses(u, len)) return false;
+    if (!scan_.anyPinyin_) return set_.PlainPasses(u, len);
+    size_t i = 0;
+    for (const qvPlainTerm* t = set_.Plain(); t; t = t->next, ++i) {
+      if (qvContainsUnits(u, len, t->text, t->length)) continue;
+      if (i < scan_.pinyin_.size() && scan_.pinyin_[i] && scan_.pinyin_[i]->Matches(u, len)) continue;
+      return false;
+    }
+    return true;
   }
 
   // The item's whole path (its folder's path, then the name) into path_;

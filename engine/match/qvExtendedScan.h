@@ -15,6 +15,7 @@
 #include "qvIndex.h"
 #include "qvMatchOptions.h"
 #include "qvPatternSet.h"
+#include "qvPinyin.h"
 #include "qvQueryParts.h"
 #include "qvRegexTerm.h"
 
@@ -50,5 +51,9 @@ class qvExtendedScan {
   CPatternSet pathSet_;
   qvFolderMarks marks_;
   std::unique_ptr<qvRegexTerm> regex_;
+  // Per plain term of the set, in its order: the term read as pinyin, or
+  // null where it cannot be (no letter, a non-ASCII unit).
+  std::vector<std::unique_ptr<qvPinyinTerm>> pinyin_;
+  bool anyPinyin_ = false;
   std::string error_;
 };

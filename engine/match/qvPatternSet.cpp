@@ -5,10 +5,8 @@
 #include "qvPackedName.h"
 #include "qvWildcard.h"
 
-namespace {
-
 // Exact units; "?" is an ordinary unit here.
-bool ContainsUnits(const qvChar* hay, size_t hn, const qvChar* needle, size_t n) {
+bool qvContainsUnits(const qvChar* hay, size_t hn, const qvChar* needle, size_t n) {
   if (n > hn) return false;
   if (n == 0) return true;
   const qvChar first = needle[0];
@@ -20,6 +18,8 @@ bool ContainsUnits(const qvChar* hay, size_t hn, const qvChar* needle, size_t n)
   }
   return false;
 }
+
+namespace {
 
 template <typename T>
 void FreeList(qvHeap& heap, T*& head) {
@@ -140,9 +140,9 @@ bool CPatternSet::AddPlain(const qvChar* term, size_t n) {
   // The first term stays at the head; the rest descend by length, so only
   // records at least as long as this one can make it redundant.
   qvPlainTerm* after = plain_;
-  if (plain_->length >= n && ContainsUnits(plain_->text, plain_->length, term, n)) return true;
+  if (plain_->length >= n && qvContainsUnits(plain_->text, plain_->length, term, n)) return true;
   for (qvPlainTerm* p = plain_->next; p && p->length >= n; p = p->next) {
-    if (ContainsUnits(p->text, p->length, term, n)) return true;
+    if (qvContainsUnits(p->text, p->length, term, n)) return true;
     after = p;
   }
   qvPlainTerm* r = NewPlain(term, n);
@@ -180,7 +180,7 @@ bool CPatternSet::FixedPasses(const qvChar* name, size_t length) const {
 
 bool CPatternSet::PlainPasses(const qvChar* name, size_t length) const {
   for (const qvPlainTerm* p = plain_; p; p = p->next)
-    if (!ContainsUnits(name, length, p->text, p->length)) return false;
+    if (!qvContainsUnits(name, length, p->text, p->length)) return false;
   return true;
 }
 

@@ -33,6 +33,9 @@ struct qvWildTerm {
   uint32_t MinLength() const { return length - stars; }
 };
 
+// Whether hay[0..hn) holds needle[0..n), unit for unit.
+bool qvContainsUnits(const qvChar* hay, size_t hn, const qvChar* needle, size_t n);
+
 class CPatternSet {
  public:
   explicit CPatternSet(qvHeap& heap) : heap_(heap) {}

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <random>
 #include <regex>
 #include <set>
@@ -369,6 +371,109 @@ TEST_F(MatchModes, RegexOverNamesThatAreNotUtf8) {
   EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/|caf\xe9-\xff\xfe.txt"}));
   s.Search(u"\\(x$");
   EXPECT_EQ(s.RowCount(), 1);
+}
+
+// The readings of a few ideographs, read from the committed listing the
+// engine's table is made from.
+std::map<char16_t, std::vector<std::string>> ListedReadings(const std::u16string& ideographs) {
+  std::map<char16_t, std::vector<std::string>> readings;
+  std::ifstream in(QV_SOURCE_DIR "engine/resources/pinyin-readings.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string cp;
+    words >> cp;
+    if (cp.size() < 3 || cp.compare(0, 2, "U+") != 0) continue;
+    unsigned long code = std::stoul(cp.substr(2), nullptr, 16);
+    char16_t c = static_cast<char16_t>(code);
+    if (code > 0xFFFF || ideographs.find(c) == std::u16string::npos) continue;
+    for (std::string r; words >> r;) readings[c].push_back(r);
+  }
+  return readings;
+}
+
+// A term is in a name as typed, or spelled by a run of it: an ideograph by
+// a non-empty prefix of one of its readings, anything else by itself.
+bool PinyinReference(const std::map<char16_t, std::vector<std::string>>& readings, const std::u16string& term,
+                     const std::u16string& name) {
+  if (name.find(term) != std::u16string::npos) return true;
+  // Positions of the term reachable after the name's units up to j.
+  for (size_t start = 0; start < name.size(); ++start) {
+    std::set<size_t> at = {0};
+    for (size_t j = start; j < name.size() && !at.empty(); ++j) {
+      std::set<size_t> next;
+      auto it = readings.find(name[j]);
+      for (size_t p : at) {
+        if (it == readings.end()) {
+          if (p < term.size() && term[p] == name[j]) next.insert(p + 1);
+          continue;
+        }
+        for (const std::string& r : it->second)
+          for (size_t k = 1; k <= r.size() && p + k <= term.size() && term[p + k - 1] == r[k - 1]; ++k)
+            next.insert(p + k);
+      }
+      if (next.count(term.size())) return true;
+      at = next;
+    }
+  }
+  return false;
+}
+
+TEST_F(MatchModes, PinyinAgreesWithAReferenceFromTheListing) {
+  const std::u16string ideographs = u"\u62A5\u544A\u884C\u5E74";  // 报告行年
+  auto readings = ListedReadings(ideographs);
+  ASSERT_EQ(readings.size(), 4u) << "the listing lacks an ideograph of the test";
+  const std::u16string alphabet = ideographs + u"abgnx2.";
+  std::vector<std::u16string> names;
+  std::vector<E::Entry> entries;
+  for (uint64_t ref = 16; names.size() < 600; ++ref) {
+    std::u16string name;
+    for (size_t i = 0, n = 1 + Pick(6); i < n; ++i) name += alphabet[Pick(alphabet.size())];
+    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+    names.push_back(name);
+    entries.push_back(E::Folder(ref, 5, name));
+  }
+  SearchEngine s(std::move(entries));
+  ASSERT_NE(s.engine, nullptr);
+  Config(s)->SetOption("pinyin", "1");
+  const std::string letters = "baogxinhe2.";
+  int withHits = 0;
+  for (int c = 0; c < 3000; ++c) {
+    std::u16string term;
+    for (size_t i = 0, n = 1 + Pick(6); i < n; ++i) term += static_cast<char16_t>(letters[Pick(letters.size())]);
+    s.Search(term);
+    std::vector<std::string> expected;
+    for (const std::u16string& name : names)
+      if (PinyinReference(readings, term, name)) expected.push_back("/|" + qvNameCodec::EncodeToString(name));
+    std::vector<std::string> actual = s.Rows();
+    ASSERT_EQ(Sorted(actual), Sorted(expected)) << Difference(actual, expected) << " term "
+                                                << qvNameCodec::EncodeToString(term);
+    withHits += !expected.empty();
+  }
+  EXPECT_GT(withHits, 300);
+}
+
+TEST_F(MatchModes, PinyinFindsWhatChineseUsersType) {
+  SearchEngine s({E::File(16, 5, u"\u62A5\u544A.pdf"), E::File(17, 5, u"2024\u5E74\u62A5\u544A.docx"),
+                  E::Folder(18, 5, u"\u94F6\u884C"), E::File(19, 5, u"\u884C\u674E.txt")});
+  ASSERT_NE(s.engine, nullptr);
+  SetModes(s, Modes{});
+  Config(s)->SetOption("pinyin", "1");
+  auto find = [&](const char16_t* q) {
+    s.Search(q);
+    return s.RowCount();
+  };
+  for (const char16_t* q : {u"bg", u"baog", u"baogao", u"bgao", u"BG"}) EXPECT_EQ(find(q), 2) << qvNameCodec::EncodeToString(q);
+  EXPECT_EQ(find(u"2024nbg"), 1);
+  EXPECT_EQ(find(u"bg.pdf"), 1);  // the whole name, dot and extension
+  // 行 reads xing (行李) and hang (银行): both names hold it.
+  EXPECT_EQ(find(u"xing"), 2);
+  EXPECT_EQ(find(u"hang"), 2);
+  EXPECT_EQ(find(u"yinhang"), 1);
+  EXPECT_EQ(find(u"xingli"), 1);
+  EXPECT_EQ(find(u"bgx"), 0);
+  Config(s)->SetOption("pinyin", "0");
+  EXPECT_EQ(find(u"bg"), 0);
 }
 
 }  // namespace
