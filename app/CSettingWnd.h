@@ -1,15 +1,25 @@
-// The settings window: one option, starting the program at login. Built
-// from the form "setting.xml" of the skin; "option_autorun" shows the
-// stored choice as read once when the window is made, "btn_ok" stores it
-// (the setting and the autostart entry) and hides the window, "closebtn"
-// hides it without storing. The window lives as long as the main window
+// The settings window: starting the program at login, and the folders and
+// names kept out of the index. Built from the form "setting.xml" of the
+// skin; "option_autorun" shows the stored choice as read once when the
+// window is made; "exclude_list" shows the stored exclusion rules, which
+// "exclude_add_folder", "exclude_add_name" and "exclude_remove" edit;
+// "btn_ok" stores both (the settings, the autostart entry, and the rules
+// handed to the running engine at once) and hides the window, "closebtn"
+// hides it without storing (the list shows the stored rules again). The window lives as long as the main window
 // and is only ever shown or hidden: a close request from the window
 // manager hides it as well.
 #pragma once
 
 #include <QAbstractButton>
+#include <QListWidget>
 #include <QPointer>
 #include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "IQvSearch.h"
 
 class qvConfig;
 class qvSkinArchive;
@@ -32,6 +42,18 @@ class CSettingWnd : public QWidget {
 
   // The option's check box; null when the form lacks it.
   QAbstractButton* AutoRunBox() const { return autoRun_; }
+  // The exclusion rules as listed (bytes, as the engine takes them).
+  std::vector<std::string> ListedExclusions() const;
+  QListWidget* ExclusionList() const { return excludeList_; }
+
+  // What the add buttons ask the user: a folder (absolute path) or a name
+  // pattern; an empty answer adds nothing. Dialogs unless replaced.
+  using Prompt = std::function<QString()>;
+  void SetFolderPrompt(Prompt prompt) { folderPrompt_ = std::move(prompt); }
+  void SetNamePrompt(Prompt prompt) { namePrompt_ = std::move(prompt); }
+  // The engine the rules go to when stored; by default the one of the
+  // search window that owns this settings window.
+  void SetEngineSource(std::function<IQvSearch*()> source) { engineSource_ = std::move(source); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -43,10 +65,18 @@ class CSettingWnd : public QWidget {
  private:
   bool InCaption(const QPoint& pos) const;
   void ApplyRoundCorner();
+  void ShowStoredExclusions();
+  void AddExclusion(const QString& rule);
+  void StoreExclusions();
+  IQvSearch* Engine() const;
 
   const qvConfig* config_;
   QPointer<QWidget> skinRoot_;
   QPointer<QAbstractButton> autoRun_;
+  QPointer<QListWidget> excludeList_;
+  Prompt folderPrompt_;
+  Prompt namePrompt_;
+  std::function<IQvSearch*()> engineSource_;
   QSize roundCorner_;
   bool dragging_ = false;
   QPoint dragOffset_;

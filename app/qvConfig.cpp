@@ -5,6 +5,7 @@
 #include <string>
 
 #include "qvAppFolders.h"
+#include "qvExclusionValue.h"
 #include "qvNameCodec.h"
 
 namespace {
@@ -132,6 +133,14 @@ std::vector<qvString> qvConfig::GetRoots() const {
     start = end + 1;
   }
   return roots;
+}
+
+std::vector<std::string> qvConfig::GetExclusions() const {
+  return qvDecodeExclusions(qvNameCodec::EncodeToString(m_configIni.GetString(u"config", u"exclude", u"")));
+}
+
+bool qvConfig::SetExclusions(const std::vector<std::string>& rules) const {
+  return m_configIni.WriteString(u"config", u"exclude", qvNameCodec::DecodeToString(qvEncodeExclusions(rules)).c_str());
 }
 
 qvConfig::WindowState qvConfig::GetWindowState() const {

@@ -8,12 +8,16 @@
 //   [config] roots = a;b;...  folders to index instead of the machine's
 //                             volumes: absolute paths or ~/..., separated
 //                             by ';'; blank entries are skipped
+//   [config] exclude = rule|rule|...   folders and names left out of the
+//                             index (see GetExclusions), each rule
+//                             percent-escaped as qvExclusionValue.h says
 //   [window] geometry = x,y,width,height   the window as last left
 //   [window] maximised = 0/1
 //   [window] columns = w0,w1,...           result list column widths
 //   [window] sort = column,reverse         -1 for the search's own order
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "CIni.h"
@@ -42,6 +46,12 @@ class qvConfig : public qvSingleton<qvConfig> {
 
   // The folders named by [config] roots, in the order given.
   std::vector<qvString> GetRoots() const;
+
+  // The exclusion rules of [config] exclude, in the order stored, each as
+  // the bytes the engine takes: an absolute folder path, or a name pattern
+  // with '*' and '?'. Empty rules are skipped.
+  std::vector<std::string> GetExclusions() const;
+  bool SetExclusions(const std::vector<std::string>& rules) const;
 
   // The search window as it was left; fields the file lacks or that do
   // not read as numbers keep their defaults.
