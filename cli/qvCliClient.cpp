@@ -53,6 +53,7 @@ bool qvCliClient::Next(Message* m, std::string* error, int silenceMs, int stopFd
         return false;
       }
       if (m->type == kError) {
+        refused_ = m->error.code;
         *error = "the service refused: " + m->error.text;
         return false;
       }

@@ -21,6 +21,8 @@ class qvCliClient {
   uint32_t ServicePid() const { return pid_; }
   // A socket was connected, whatever came after.
   bool Reached() const { return fd_ >= 0; }
+  // The code of the last refusal the service sent (qvService::kErr*), or 0.
+  uint32_t RefusedCode() const { return refused_; }
 
   bool Send(const std::string& frame, std::string* error);
 
@@ -38,5 +40,6 @@ class qvCliClient {
 
   int fd_ = -1;
   uint32_t pid_ = 0;
+  uint32_t refused_ = 0;
   qvService::FrameReader reader_{qvService::kMaxReplyBytes + 64};
 };

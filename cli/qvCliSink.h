@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "IQvSearch.h"
 
@@ -22,15 +23,21 @@ class qvCliSink : public IQvSearchNotify {
   }
   void OnStatus(int32_t count, const char* fmt, ...) override {
     bool answered = count >= 0 || (fmt && fmt[0] == 0);
-    if (!answered && fmt && showProgress_) {
+    if (!answered && fmt) {
       char text[4096];
       va_list args;
       va_start(args, fmt);
       std::vsnprintf(text, sizeof text, fmt, args);
       va_end(args);
-      std::fprintf(stderr, "\r\033[K%s", text);
-      std::fflush(stderr);
-      progressShown_ = true;
+      {
+        std::lock_guard<std::mutex> g(lock_);
+        lastStatus_ = text;
+      }
+      if (showProgress_) {
+        std::fprintf(stderr, "\r\033[K%s", text);
+        std::fflush(stderr);
+        progressShown_ = true;
+      }
     }
     if (answered) {
       std::lock_guard<std::mutex> g(lock_);
@@ -56,6 +63,12 @@ class qvCliSink : public IQvSearchNotify {
     return !stopped_;
   }
 
+  // The last status line (why a query was refused, say).
+  std::string LastStatus() {
+    std::lock_guard<std::mutex> g(lock_);
+    return lastStatus_;
+  }
+
   void StopWaiting() {
     std::lock_guard<std::mutex> g(lock_);
     stopped_ = true;
@@ -70,4 +83,5 @@ class qvCliSink : public IQvSearchNotify {
   uint64_t answers_ = 0;
   uint64_t seen_ = 0;
   bool stopped_ = false;
+  std::string lastStatus_;
 };

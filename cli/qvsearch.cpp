@@ -108,6 +108,15 @@ bool Configure(IQvSearchConfig* config, const qvCliOptions& o, std::string* data
   // A run that answers once and exits has no changes to follow; watching
   // every folder would only slow its scan down.
   config->SetOption("monitor", o.watch ? o.monitor.c_str() : "off");
+  if (!o.excludes.empty() && !config->SetOption("exclude", CliExcludes(o).c_str())) return false;
+  // A terminal user types what the window's users type: whole names, path
+  // terms, pinyin; the switches take away or add.
+  config->SetOption("whole_name", o.baseName ? "0" : "1");
+  config->SetOption("path_terms", "1");
+  config->SetOption("pinyin", o.noPinyin ? "0" : "1");
+  config->SetOption("match_case", o.matchCase ? "1" : "0");
+  config->SetOption("regex", o.regex ? "1" : "0");
+  config->SetOption("show_hidden", o.hideHidden ? "0" : "1");
   return true;
 }
 
@@ -119,17 +128,24 @@ qvService::SearchRequest CliRequest(const qvCliOptions& o) {
   r.details = o.longForm || o.json;
   r.watch = o.watch;
   r.countOnly = o.count;
+  r.match = (o.matchCase ? qvService::kMatchCase : 0u) | (o.regex ? qvService::kRegex : 0u) |
+            (o.baseName ? qvService::kBaseName : 0u) | (o.noPinyin ? qvService::kNoPinyin : 0u) |
+            (o.hideHidden ? qvService::kHideHidden : 0u);
+  r.sort = static_cast<uint8_t>(o.sortColumn);
+  r.reverse = o.reverse;
+  r.limit = o.limit;
   return r;
 }
 
 // The current answer as text. JSON rows carry their details, read with
 // the rows they belong to.
 std::string Render(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, int32_t* rows) {
-  if (!o.json) return RenderCliAnswer(engine, results, o, rows);
+  if (!o.json && !CliReordersRows(o)) return RenderCliAnswer(engine, results, o, rows);
   qvAnswer a;
   if (!CopyAnswer(engine, results, CliRequest(o), &a)) a.rows.clear();
-  *rows = static_cast<int32_t>(a.rows.size());
-  return RenderCliRows(o, a.rows.size(), a.rows);
+  const uint64_t total = a.folders + a.files;
+  *rows = static_cast<int32_t>(std::min<uint64_t>(total, INT32_MAX));
+  return RenderCliRows(o, o.count ? total : a.rows.size(), a.rows);
 }
 
 // Between two answers of --watch: a "--" line, or with -0 an empty row
@@ -195,6 +211,13 @@ Asked AskService(const qvCliOptions& o, const sigset_t& stopSignals, int* status
   std::vector<qvService::Row> rows;
   if (!client.Send(qvService::EncodeSearch(CliRequest(o)), why) ||
       !client.ReadAnswer(&header, &rows, why, kSilenceMs)) {
+    if (o.regex && client.RefusedCode() == qvService::kErrArgument) {
+      // The pattern is at fault, not the service: reading the index here
+      // would refuse it too.
+      std::fprintf(stderr, "qvsearch: %s\n", why->c_str());
+      *status = kError;
+      return Asked::kAnswered;
+    }
     *why = where + ": " + *why;
     return Asked::kBroken;
   }
@@ -321,6 +344,11 @@ int AnswerHere(qvCliOptions o, const sigset_t& stopSignals, bool savedFirst, boo
     }
     return Fail("no current saved index in " + data + " (run once without --offline)");
   }
+  if (config->QueryValue("query_error") == 1) {
+    std::fprintf(stderr, "qvsearch: %s\n", sink.LastStatus().c_str());
+    binding.UnbindEngine();
+    return kError;
+  }
   int32_t rows = 0;
   std::string answer = Render(engine, results, o, &rows);
   std::fwrite(answer.data(), 1, answer.size(), stdout);
@@ -356,6 +384,10 @@ int main(int argc, char** argv) {
     std::fputs(kQvCliUsage, stdout);
     return kRows;
   }
+  if (o.version) {
+    std::printf("qvsearch %s\n", QV_VERSION_TEXT);
+    return kRows;
+  }
   if (!CheckCliRoots(&o, &error)) return Fail(error);
   if (o.serve) return Serve(o);
 
@@ -369,7 +401,9 @@ int main(int argc, char** argv) {
   // volumes read now. With --root: a service that indexes those folders,
   // then the folders read now.
   const bool machine = o.roots.empty() && !o.offline;
-  if (!o.offline && !o.noService) {
+  // Exclusions are the service's own: a run that asks for others indexes
+  // itself.
+  if (!o.offline && !o.noService && o.excludes.empty()) {
     int status = kError;
     std::string why;
     Asked asked = AskService(o, stopSignals, &status, &why);

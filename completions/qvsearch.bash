@@ -19,6 +19,19 @@ _qvsearch() {
       COMPREPLY=($(compgen -W "fanotify-fs fanotify-marks inotify" -- "$cur"))
       return 0
       ;;
+    --sort)
+      local IFS=' '
+      COMPREPLY=($(compgen -W "name path size mtime ctime atime" -- "$cur"))
+      return 0
+      ;;
+    --exclude)
+      compopt -o filenames 2>/dev/null
+      COMPREPLY=($(compgen -d -- "$cur"))
+      return 0
+      ;;
+    --limit)
+      return 0
+      ;;
     --ext)
       # A list: complete the extension after the last comma.
       local head="" last=$cur
@@ -31,7 +44,7 @@ _qvsearch() {
   esac
   if [[ $cur == -* ]]; then
     local IFS=' '
-    COMPREPLY=($(compgen -W "--root --data --ext --count --long --json --offline --no-save --no-service --service-only --serve --watch --monitor --stats -0 --help -h" -- "$cur"))
+    COMPREPLY=($(compgen -W "--root --data --ext --count --long --json --offline --no-save --no-service --service-only --serve --watch --monitor --stats -0 --regex --case --base-name --no-pinyin --hidden --no-hidden --exclude --sort --reverse --limit --version --help -h" -- "$cur"))
   fi
   return 0
 }

@@ -128,6 +128,18 @@ struct IQvSearchConfig : IUnknownEx {
   // rule per line: "/abs/folder" (with all below it) or a name pattern
   // with '*' and '?' (folders matching it go whole), taking effect at once
   // even while the index runs; false, keeping the rules, for a bad rule.
+  // How searches test names, "1" or "0", each 0 by default but
+  // "show_hidden" (all at their defaults: the designed test), taking
+  // effect at the next Search: "whole_name" (files by their name as
+  // shown, "report.pdf", not the base name alone), "match_case" (ASCII
+  // letters compared exactly), "pinyin" (a term of ASCII letters also
+  // finds CJK names by the readings of their ideographs), "show_hidden"
+  // (items whose name or a folder's above them begins with "."), "regex"
+  // (the query is one regular expression, against the whole name, or the
+  // whole path when it names "/"), "path_terms" (a term holding "/" is
+  // tested against the item's path), "query_prefixes" (a query may begin
+  // with "regex:" and "case:"). A refused query (an invalid regular
+  // expression) finds nothing and says why in a status line.
   // Returns false for an unknown name.
   virtual bool SetOption(const char* name, const char* value) = 0;
   // Facts about the engine: "ready" (1 once the index is searchable),
@@ -139,8 +151,9 @@ struct IQvSearchConfig : IUnknownEx {
   // "read_us" (volumes read into records), "build_us" (linked and sorted),
   // "load_us" (saved index loaded); while volumes are read:
   // "scan_entries" (entries read so far, all volumes) and "scan_volume"
-  // (the ordinal of the volume being read, -1 before the first). -1 for
-  // an unknown name.
+  // (the ordinal of the volume being read, -1 before the first); each
+  // search option above, 1 or 0; "query_error" (1 when the last query was
+  // refused). -1 for an unknown name.
   virtual int64_t QueryValue(const char* name) = 0;
   virtual bool IsValid() = 0;
  protected:

@@ -96,11 +96,47 @@ void SortRows(std::vector<Row>* rows, uint8_t column, bool reverse) {
   }
 }
 
+namespace {
+
+// The engine's search options for one request, put back as they were
+// afterwards (the window that hosts a service keeps its own).
+class RequestModes {
+ public:
+  RequestModes(IQvSearch* engine, uint32_t match)
+      : config_(static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION))) {
+    if (!config_) return;
+    const bool wanted[kCount] = {!(match & qvService::kBaseName), (match & qvService::kMatchCase) != 0,
+                                 (match & qvService::kRegex) != 0, !(match & qvService::kNoPinyin),
+                                 !(match & qvService::kHideHidden), true, false};
+    for (size_t i = 0; i < kCount; ++i) {
+      saved_[i] = config_->QueryValue(kNames[i]);
+      config_->SetOption(kNames[i], wanted[i] ? "1" : "0");
+    }
+  }
+  ~RequestModes() {
+    if (!config_) return;
+    for (size_t i = 0; i < kCount; ++i)
+      if (saved_[i] == 0 || saved_[i] == 1) config_->SetOption(kNames[i], saved_[i] ? "1" : "0");
+  }
+  RequestModes(const RequestModes&) = delete;
+  RequestModes& operator=(const RequestModes&) = delete;
+
+ private:
+  static constexpr size_t kCount = 7;
+  static constexpr const char* kNames[kCount] = {"whole_name", "match_case",  "regex",         "pinyin",
+                                                 "show_hidden", "path_terms", "query_prefixes"};
+  IQvSearchConfig* config_;
+  int64_t saved_[kCount] = {};
+};
+
+}  // namespace
+
 bool CopyAnswer(IQvSearch* engine, IQvSearchResults* results, const qvService::SearchRequest& r, qvAnswer* out) {
   const qvString query = qvNameCodec::DecodeToString(r.query), filter = qvNameCodec::DecodeToString(r.extFilter);
+  RequestModes modes(engine, r.match);
   // Both bits, or neither, keep every row.
-  const bool foldersOnly = (r.match & qvService::kKnownMatchBits) == qvService::kFoldersOnly;
-  const bool filesOnly = (r.match & qvService::kKnownMatchBits) == qvService::kFilesOnly;
+  const bool foldersOnly = (r.match & qvService::kKindBits) == qvService::kFoldersOnly;
+  const bool filesOnly = (r.match & qvService::kKindBits) == qvService::kFilesOnly;
   const bool details = r.details || NeedsDetails(r.sort);
   const bool whole = NeedsWholeAnswer(r.sort) || (r.sort == qvService::kSortName && r.reverse);
   for (int tries = 1; tries <= kTries; ++tries) {

@@ -56,8 +56,15 @@ enum ErrorCode : uint32_t {
 enum MatchBits : uint32_t {
   kFoldersOnly = 1,
   kFilesOnly = 2,
+  // How names are tested (see the engine's search options).
+  kMatchCase = 4,
+  kRegex = 8,
+  kBaseName = 16,   // files by their base name, not their whole name
+  kNoPinyin = 32,
+  kHideHidden = 64,
 };
-constexpr uint32_t kKnownMatchBits = kFoldersOnly | kFilesOnly;
+constexpr uint32_t kKindBits = kFoldersOnly | kFilesOnly;
+constexpr uint32_t kKnownMatchBits = kKindBits | kMatchCase | kRegex | kBaseName | kNoPinyin | kHideHidden;
 
 // kSearch's sort columns (the same numbers as the engine's QV_SORT_*).
 enum SortColumn : uint8_t {

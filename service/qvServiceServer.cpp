@@ -314,6 +314,10 @@ void qvServiceServer::Answer(Client& c, const SearchRequest& r, bool onlyIfChang
     Send(c, EncodeError(kErrEngine, "the index kept changing while it was read; ask again"));
     return;
   }
+  if (e_.config->QueryValue("query_error") == 1) {
+    Send(c, EncodeError(kErrArgument, "the regular expression is not valid"));
+    return;
+  }
   uint64_t print = Fingerprint(a);
   if (onlyIfChanged && print == c.watchPrint) return;
   c.watchPrint = print;

@@ -166,6 +166,7 @@ void qvKearchImpl::InitThreadMain() {
   auto loadStart = std::chrono::steady_clock::now();
   bool loaded = !stopping_ && !noLoad_ && LoadDatabase();
   if (loaded) qvNtfsCatchUp(*app, source_.get());  // raw NTFS volumes: their journals since the save
+  if (loaded) PruneToExclusions(Exclusions());  // saved before the rules were what they are
   if (loaded) loadMicros_ = MicrosSince(loadStart);
   if (!loaded && !stopping_) {
     app->ClearIndex();
@@ -179,6 +180,7 @@ void qvKearchImpl::InitThreadMain() {
       RunSearchLocked();
     }
     if (monitor_) monitor_->Start(loaded);
+    CatchUpExclusions();  // the rules may have changed while the index was made
   }
   std::lock_guard<std::mutex> guard(initDoneLock_);
   initDone_ = true;
@@ -212,6 +214,7 @@ void qvKearchImpl::DiscoverVolumes() {
 void qvKearchImpl::FullScan() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   qvStreamScan scan(*app, sink);
+  bool excludedBySource = GiveSourceExclusions();
   auto start = std::chrono::steady_clock::now();
   for (int slot = 0; slot < QV_VOLUME_SLOTS && !stopping_; ++slot) {
     if (!app->volumes.indexed[slot]) continue;
@@ -228,6 +231,7 @@ void qvKearchImpl::FullScan() {
   readMicros_ = MicrosSince(start);
   start = std::chrono::steady_clock::now();
   if (!stopping_) scan.Finish();
+  if (!excludedBySource) PruneToExclusions(exclusions_.applied);  // the rules the scan began with
   buildMicros_ = MicrosSince(start);
 }
 
@@ -299,6 +303,7 @@ bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
   else if (std::strcmp(name, "no_save") == 0) owner_.noSave_ = on;
   else if (std::strcmp(name, "no_load") == 0) owner_.noLoad_ = on;
   else if (std::strcmp(name, "monitor") == 0) owner_.monitorTier_ = value ? value : "";
+  else if (std::strcmp(name, "exclude") == 0) return owner_.SetExclusions(value);
   else return SetMatchOption(name, on);
   return true;
 }
@@ -306,7 +311,6 @@ bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
 bool qvSearchConfigImpl::SetMatchOption(const char* name, bool on) {
   qvMutexLock guard(owner_.lock);
   qvMatchOptions& o = owner_.matchOptions;
-  const qvMatchOptions before = o;
   if (std::strcmp(name, "whole_name") == 0) o.wholeName = on;
   else if (std::strcmp(name, "match_case") == 0) o.matchCase = on;
   else if (std::strcmp(name, "pinyin") == 0) o.pinyin = on;
@@ -315,8 +319,7 @@ bool qvSearchConfigImpl::SetMatchOption(const char* name, bool on) {
   else if (std::strcmp(name, "path_terms") == 0) o.pathTerms = on;
   else if (std::strcmp(name, "query_prefixes") == 0) o.prefixes = on;
   else return false;
-  // The list follows a switch at once, as it follows a live change.
-  if (std::memcmp(&before, &o, sizeof o) != 0) owner_.RunSearchLocked();
+  // The next search uses them; the caller searches again to show them.
   return true;
 }
 
@@ -341,6 +344,14 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "build_us") == 0) return owner_.buildMicros_;
   if (std::strcmp(name, "load_us") == 0) return owner_.loadMicros_;
   if (std::strcmp(name, "query_error") == 0) return owner_.queryError.empty() ? 0 : 1;
+  const qvMatchOptions& m = owner_.matchOptions;
+  if (std::strcmp(name, "whole_name") == 0) return m.wholeName;
+  if (std::strcmp(name, "match_case") == 0) return m.matchCase;
+  if (std::strcmp(name, "pinyin") == 0) return m.pinyin;
+  if (std::strcmp(name, "show_hidden") == 0) return m.showHidden;
+  if (std::strcmp(name, "regex") == 0) return m.regex;
+  if (std::strcmp(name, "path_terms") == 0) return m.pathTerms;
+  if (std::strcmp(name, "query_prefixes") == 0) return m.prefixes;
   return -1;
 }
 

@@ -12,6 +12,7 @@
 
 #include "IQvSearch.h"
 #include "qvJournal.h"
+#include "qvKearchExclusions.h"
 #include "qvMatchOptions.h"
 #include "qvMutex.h"
 #include "qvResultSort.h"
@@ -94,6 +95,8 @@ class qvKearchImpl final : public IQvSearch {
   void SetVolumeSource(std::unique_ptr<qvVolumeSource> source);
   // Blocks until the initialisation thread has finished (tests, tools).
   void WaitUntilInitialised();
+  // The exclusion rules in force (qvKearchExclusions.cpp). Any thread.
+  std::shared_ptr<const qvExclusions> Exclusions() const { return exclusions_.rules.Get(); }
 
   // The engine lock: it serialises searches, changes of the index, the
   // row operations and the save. Never held around disk work.
@@ -126,6 +129,12 @@ class qvKearchImpl final : public IQvSearch {
   void FullScan();
   bool LoadDatabase();
   int SaveDatabase();  // 0, or the system error code of the failure
+  // The "exclude" option, and what makes the index obey it: the scan's
+  // rules, the prune after a scan or a load, a change once ready.
+  bool SetExclusions(const char* text);
+  bool GiveSourceExclusions();
+  void PruneToExclusions(std::shared_ptr<const qvExclusions> rules);
+  void CatchUpExclusions();
 
   qvSearchConfigImpl config_;
   qvSearchResultsImpl results_;
@@ -151,4 +160,5 @@ class qvKearchImpl final : public IQvSearch {
   std::mutex initDoneLock_;
   bool initDone_ = false;
   std::condition_variable initDoneCv_;
+  qvEngineExclusions exclusions_;
 };

@@ -30,7 +30,9 @@ qvExtendedScan::Outcome qvExtendedScan::Prepare(CPatternSet& set, const qvChar* 
   }
   pinyin_.clear();
   anyPinyin_ = false;
-  if (options.pinyin) {
+  // Readings are letters of no case: a search that matches case spells
+  // by them nothing it would not also find folded, so it goes without.
+  if (options.pinyin && !parts_.matchCase) {
     qvString folded;
     for (const qvPlainTerm* t = set.Plain(); t; t = t->next) {
       folded.assign(t->text, t->length);
@@ -109,7 +111,10 @@ class qvExtendedTester {
     size_t len = DecodeWholeName(n, extFile, ext, matchCase || scan_.regex_, &baseLength);
     const qvChar* u = units_;
     if (scan_.regex_) {
-      if (scan_.regex_->WantsPath()) return regexScratch_->Matches(Path(file, r, u, len), pathLength_);
+      if (scan_.regex_->WantsPath()) {
+        const qvChar* path = Path(file, r, u, len);
+        return regexScratch_->Matches(path, pathLength_);
+      }
       return regexScratch_->Matches(u, len);
     }
     if (testName && !NameTermsPass(u, scan_.wholeName_ ? len : baseLength)) return false;
@@ -162,6 +167,8 @@ class qvExtendedTester {
       if (b < 128 && kLowerCase.map[b] == static_cast<uint8_t>(need)) return true;
     }
     if (!hasExt) return false;
+    // The dot before the extension is in the whole name too.
+    if (need == '.') return true;
     // The table keeps extensions folded.
     for (const qvChar* t = index_.extTable.Text(ext); t && *t; ++t)
       if (*t == static_cast<qvChar>(need)) return true;

@@ -185,3 +185,49 @@ TEST_F(QvsearchTree, EmptyRootAndUnknownMonitorAreRefused) {
   // A kind that exists is taken (a one-shot run follows nothing either way).
   EXPECT_NE(Qvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--monitor", "inotify", "*?"}).status, 2);
 }
+
+// The ways of searching a terminal user reaches for, through the program.
+TEST_F(QvsearchTree, SearchModesFromTheCommandLine) {
+  auto rows = [&](std::vector<std::string> args) {
+    std::vector<std::string> all = {"--root", tree.Path(), "--data", data, "--no-save", "--no-service"};
+    all.insert(all.end(), args.begin(), args.end());
+    RunResult r = Qvsearch(all);
+    return std::make_pair(r.status, Split(r.out, '\n'));
+  };
+  using V = std::vector<std::string>;
+  const std::string d = tree.Path() + "/docs/";
+  // Whole names, by default.
+  EXPECT_EQ(rows({"archive.tar.gz"}).second, V{d + "archive.tar.gz"});
+  EXPECT_EQ(rows({"tar.gz"}).second, V{d + "archive.tar.gz"});
+  EXPECT_EQ(rows({"*.gz"}).second, V{d + "archive.tar.gz"});
+  EXPECT_EQ(rows({"*.pdf"}).second, V{d + "报告/年度报告.pdf"});
+  EXPECT_EQ(rows({"--base-name", "*.pdf"}).first, 1);
+  EXPECT_EQ(rows({"--base-name", "--count", "archive"}).second, V{"1"});
+  // A path term, pinyin, case.
+  EXPECT_EQ(rows({"docs/报告/"}).second, V{d + "报告/年度报告.pdf"});
+  EXPECT_EQ(rows({"ndbg"}).second, V{d + "报告/年度报告.pdf"});
+  EXPECT_EQ(rows({"--no-pinyin", "ndbg"}).first, 1);
+  EXPECT_EQ(rows({"--case", "photo.JPG"}).second, V{d + "photo.JPG"});
+  // The hidden switch.
+  EXPECT_EQ(rows({"profile"}).second, V{d + ".profile"});
+  EXPECT_EQ(rows({"--no-hidden", "profile"}).first, 1);
+  // One regular expression; a bad one is an error, not an empty answer.
+  EXPECT_EQ(rows({"--regex", "^item29[0-9]{2}\\.dat$", "--count"}).second, V{"100"});
+  EXPECT_EQ(rows({"--regex", "docs/photo\\.(jpg|JPG)$", "--count"}).second, V{"2"});
+  EXPECT_EQ(rows({"--regex", "(unclosed"}).first, 2);
+  EXPECT_EQ(rows({"--regex"}).first, 2);
+  // Order and number of rows.
+  EXPECT_EQ(rows({"--sort", "name", "item29"}).second.front(), tree.Path() + "/many/item29.dat");
+  EXPECT_EQ(rows({"--sort", "name", "--reverse", "item29"}).second.front(), tree.Path() + "/many/item2999.dat");
+  EXPECT_EQ(rows({"--limit", "5", "item"}).second.size(), 5u);
+  EXPECT_EQ(rows({"--limit", "5", "--count", "item"}).second, V{"3000"});
+  EXPECT_EQ(rows({"--limit", "0", "item"}).first, 2);
+  EXPECT_EQ(rows({"--sort", "colour", "item"}).first, 2);
+  // Exclusions: the folder and the name pattern stay out of the index.
+  EXPECT_EQ(rows({"--exclude", tree.Path() + "/many", "--count", "item"}).first, 1);
+  EXPECT_EQ(rows({"--exclude", "*.dat", "--count", "item"}).first, 1);
+  EXPECT_EQ(rows({"--exclude", "*.dat", "--count", "archive"}).second, V{"1"});
+  RunResult version = Qvsearch({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("qvsearch ", 0), 0u);
+}

@@ -14,10 +14,10 @@ for opt in $options; do
   grep -q -- "$opt\b" "$dir/qvsearch.bash" || fail "bash completion lacks $opt"
   name=${opt#-}; name=${name#-}
   if [[ $opt == --* ]]; then
-    grep -qE -- "(^|['{,])[*]?$opt[[]" "$dir/_qvsearch" || fail "zsh completion lacks $opt"
+    grep -qE -- "(^|['{,)])[*]?$opt[[]" "$dir/_qvsearch" || fail "zsh completion lacks $opt"
     grep -qE -- "-l $name( |$)" "$dir/qvsearch.fish" || fail "fish completion lacks $opt"
   else
-    grep -qE -- "(^|['{,])[*]?$opt[[]" "$dir/_qvsearch" || fail "zsh completion lacks $opt"
+    grep -qE -- "(^|['{,)])[*]?$opt[[]" "$dir/_qvsearch" || fail "zsh completion lacks $opt"
     grep -qE -- "-[so] $name( |$)" "$dir/qvsearch.fish" || fail "fish completion lacks $opt"
   fi
 done
