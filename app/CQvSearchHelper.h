@@ -22,11 +22,29 @@ class CQvSearchHelper : public CTempldateHelper<IQvSearch> {
   bool BindEngine() {
     if (!CTempldateHelper<IQvSearch>::BindEngine()) return false;
     PassStoredExclusions();
+    PassStoredSearchModes();
     return true;
   }
   void Adopt(IQvSearch* engine) {
     CTempldateHelper<IQvSearch>::Adopt(engine);
     PassStoredExclusions();
+    PassStoredSearchModes();
+  }
+
+  // Gives `engine` the search box's way of testing names: whole names (or
+  // base names), path terms, the "regex:" and "case:" prefixes, and the
+  // switches. They apply from the next search.
+  static bool PassSearchModes(IQvSearch* engine, const qvConfig::SearchModes& modes) {
+    if (!engine) return false;
+    auto* setup = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+    if (!setup) return false;
+    bool ok = setup->SetOption("whole_name", modes.baseName ? "0" : "1");
+    ok &= setup->SetOption("path_terms", "1");
+    ok &= setup->SetOption("query_prefixes", "1");
+    ok &= setup->SetOption("match_case", modes.matchCase ? "1" : "0");
+    ok &= setup->SetOption("pinyin", modes.pinyin ? "1" : "0");
+    ok &= setup->SetOption("show_hidden", modes.showHidden ? "1" : "0");
+    return ok;
   }
 
   // Gives `engine` the rules, one per line; false without an engine or
@@ -44,5 +62,9 @@ class CQvSearchHelper : public CTempldateHelper<IQvSearch> {
   void PassStoredExclusions() {
     if (const qvConfig* config = qvConfig::Instance(); config && GetInterface())
       PassExclusions(GetInterface(), config->GetExclusions());
+  }
+  void PassStoredSearchModes() {
+    if (const qvConfig* config = qvConfig::Instance(); config && GetInterface())
+      PassSearchModes(GetInterface(), config->GetSearchModes());
   }
 };

@@ -74,6 +74,8 @@ bool CSettingWnd::Create(const qvSkinArchive& skin) {
   // in it, stored or not.
   autoRun_ = skinRoot_->findChild<QAbstractButton*>(QStringLiteral("option_autorun"));
   if (autoRun_ && config_) autoRun_->setChecked(config_->IsAutoRun());
+  baseName_ = skinRoot_->findChild<QAbstractButton*>(QStringLiteral("option_base_name"));
+  if (baseName_ && config_) baseName_->setChecked(config_->GetSearchModes().baseName);
   excludeList_ = skinRoot_->findChild<QListWidget*>(QStringLiteral("exclude_list"));
   ShowStoredExclusions();
   return true;
@@ -127,6 +129,17 @@ void CSettingWnd::StoreExclusions() {
   CQvSearchHelper::PassExclusions(Engine(), rules);
 }
 
+// The base-name test is one of the search box's modes; the engine has it
+// from the next search on.
+void CSettingWnd::StoreSearchModes() {
+  if (!baseName_ || !config_) return;
+  qvConfig::SearchModes modes = config_->GetSearchModes();
+  if (modes.baseName == baseName_->isChecked()) return;
+  modes.baseName = baseName_->isChecked();
+  config_->SetSearchModes(modes);
+  CQvSearchHelper::PassSearchModes(Engine(), modes);
+}
+
 IQvSearch* CSettingWnd::Engine() const {
   if (engineSource_) return engineSource_();
   for (QWidget* top : QApplication::topLevelWidgets())
@@ -154,6 +167,7 @@ void CSettingWnd::Notify(const QString& type, QObject* sender) {
   if (NameIs(sender, "exclude_remove") && excludeList_) qDeleteAll(excludeList_->selectedItems());
   if (NameIs(sender, "btn_ok")) {
     StoreExclusions();
+    StoreSearchModes();
     if (autoRun_) {
       bool enable = autoRun_->isChecked();
       if (config_) config_->SetAutoRun(enable);

@@ -42,6 +42,7 @@ class CSettingWnd : public QWidget {
 
   // The option's check box; null when the form lacks it.
   QAbstractButton* AutoRunBox() const { return autoRun_; }
+  QAbstractButton* BaseNameBox() const { return baseName_; }
   // The exclusion rules as listed (bytes, as the engine takes them).
   std::vector<std::string> ListedExclusions() const;
   QListWidget* ExclusionList() const { return excludeList_; }
@@ -68,11 +69,13 @@ class CSettingWnd : public QWidget {
   void ShowStoredExclusions();
   void AddExclusion(const QString& rule);
   void StoreExclusions();
+  void StoreSearchModes();
   IQvSearch* Engine() const;
 
   const qvConfig* config_;
   QPointer<QWidget> skinRoot_;
   QPointer<QAbstractButton> autoRun_;
+  QPointer<QAbstractButton> baseName_;
   QPointer<QListWidget> excludeList_;
   Prompt folderPrompt_;
   Prompt namePrompt_;

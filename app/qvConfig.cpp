@@ -174,3 +174,24 @@ bool qvConfig::SetWindowState(const WindowState& state) const {
   ok &= m_configIni.WriteString(u"window", u"sort", WriteNumbers({state.sortColumn, state.sortReverse ? 1 : 0}).c_str());
   return ok;
 }
+
+qvConfig::SearchModes qvConfig::GetSearchModes() const {
+  SearchModes modes;
+  auto flag = [&](const qvChar* key, bool fallback) {
+    qvString v = m_configIni.GetString(u"search", key, u"");
+    return v.empty() ? fallback : LeadingIntegerIsNonZero(v);
+  };
+  modes.baseName = flag(u"base_name", modes.baseName);
+  modes.matchCase = flag(u"match_case", modes.matchCase);
+  modes.pinyin = flag(u"pinyin", modes.pinyin);
+  modes.showHidden = flag(u"hidden", modes.showHidden);
+  return modes;
+}
+
+bool qvConfig::SetSearchModes(const SearchModes& modes) const {
+  bool ok = m_configIni.WriteString(u"search", u"base_name", modes.baseName ? u"1" : u"0");
+  ok &= m_configIni.WriteString(u"search", u"match_case", modes.matchCase ? u"1" : u"0");
+  ok &= m_configIni.WriteString(u"search", u"pinyin", modes.pinyin ? u"1" : u"0");
+  ok &= m_configIni.WriteString(u"search", u"hidden", modes.showHidden ? u"1" : u"0");
+  return ok;
+}

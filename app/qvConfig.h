@@ -15,6 +15,8 @@
 //   [window] maximised = 0/1
 //   [window] columns = w0,w1,...           result list column widths
 //   [window] sort = column,reverse         -1 for the search's own order
+//   [search] base_name, match_case, pinyin, hidden = 0/1   how the search
+//                             box tests names (see SearchModes)
 #pragma once
 
 #include <string>
@@ -65,6 +67,16 @@ class qvConfig : public qvSingleton<qvConfig> {
   };
   WindowState GetWindowState() const;
   bool SetWindowState(const WindowState& state) const;
+
+  // How the search box tests names; absent keys keep the defaults.
+  struct SearchModes {
+    bool baseName = false;  // files by their base name alone, as first designed
+    bool matchCase = false;
+    bool pinyin = true;
+    bool showHidden = true;
+  };
+  SearchModes GetSearchModes() const;
+  bool SetSearchModes(const SearchModes& modes) const;
 
   CIni m_updateIni;
   CIni m_configIni;

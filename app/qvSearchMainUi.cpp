@@ -1,5 +1,7 @@
 #include "qvSearchMainUi.h"
 
+#include "qvSearchModeActions.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
@@ -167,6 +169,10 @@ void qvSearchMainUi::InitWindow() {
     // The engine takes search texts shorter than 1024 characters.
     searchEdit_->setMaxLength(static_cast<int>(QV_QUERY_MAX) - 1);
     searchEdit_->installEventFilter(this);
+    searchModes_ = new qvSearchModeActions(searchEdit_, config_.get(), [this](const qvConfig::SearchModes& modes) {
+      CQvSearchHelper::PassSearchModes(helper_.GetInterface(), modes);
+      if (searchEdit_) SearchText(searchEdit_->text());
+    });
   }
   if (restoreBtn_) restoreBtn_->setVisible(false);
 
@@ -181,6 +187,7 @@ void qvSearchMainUi::CreateSettingsWindow(const qvSkinArchive& skin) {
     delete window;
     return;
   }
+  window->SetEngineSource([this] { return Engine(); });
   settingsWindow_ = window;
 }
 

@@ -30,6 +30,7 @@ class QTableView;
 class qvConfig;
 class qvItemOpener;
 class qvResultModel;
+class qvSearchModeActions;
 class qvSkinArchive;
 class qvVolumeModel;
 
@@ -196,6 +197,8 @@ class qvSearchMainUi : public QWidget {
   QPointer<QMessageBox> errorBox_;
   QPointer<QMessageBox> openErrorBox_;
   QPointer<QAbstractButton> menuBtn_;
+  // The switches at the right end of the search box.
+  qvSearchModeActions* searchModes_ = nullptr;
   QPointer<QLabel> progress_;
   QString menuSkin_;
   qvItemOpener* opener_ = nullptr;

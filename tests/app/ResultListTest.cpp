@@ -33,6 +33,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "CSettingWnd.h"
 #include "CTrayMenu.h"
 #include "qvResultModel.h"
 #include "qvSearchMainUi.h"
@@ -163,6 +164,58 @@ TEST_F(ResultListTest, LiveChangeRebuildsTheShownCategoryWithoutDuplicates) {
   MakeFile(root_, QStringLiteral("pics/d.jpg"), 10);
   ASSERT_TRUE(WaitUntil([&] { return Model()->rowCount() == 4; }));
   EXPECT_EQ(Names(), (QStringList{"a.jpg", "d.jpg", "b.png", "c.gif"}));
+}
+
+// --- the ways of searching ----------------------------------------------------
+
+TEST_F(ResultListTest, SearchBoxFindsWholeNamesPathsPinyinAndItsSwitchesTakeEffect) {
+  MakeFile(root_, QStringLiteral(".config/secret.txt"), 1);
+  MakeFile(root_, QString::fromUtf8("docs/报告.txt"), 1);
+  Open();
+  auto rowsFor = [&](const QString& text, int rows) {
+    Search(text);
+    return WaitForRows(rows);
+  };
+  EXPECT_TRUE(rowsFor(QStringLiteral("*.pdf"), 1));  // the hint the window shows
+  EXPECT_TRUE(rowsFor(QStringLiteral("manual.pdf"), 1));
+  EXPECT_TRUE(rowsFor(QStringLiteral("docs/notes"), 1));
+  EXPECT_TRUE(rowsFor(QStringLiteral("regex:^[a-c]\\."), 2));
+  Search(QStringLiteral("regex:(a"));
+  EXPECT_TRUE(WaitUntil([&] { return Status().contains(QString::fromUtf8("正则表达式无效")); })) << Status().toStdString();
+  EXPECT_EQ(Model()->rowCount(), 0);
+
+  // Each switch flips at a click, is kept in qvConfig.ini and searches again.
+  auto trigger = [&](const char* name) {
+    auto* action = window_->findChild<QAction*>(QLatin1String(name));
+    ASSERT_NE(action, nullptr) << name;
+    action->trigger();
+  };
+  EXPECT_TRUE(rowsFor(QStringLiteral("secret"), 1));
+  trigger("search_mode_hidden");
+  EXPECT_TRUE(WaitUntil([&] { return Model()->rowCount() == 0; }));
+  EXPECT_FALSE(window_->Engine() == nullptr);
+  EXPECT_EQ(Config()->QueryValue("show_hidden"), 0);
+  EXPECT_TRUE(rowsFor(QStringLiteral("bg"), 1));
+  trigger("search_mode_pinyin");
+  EXPECT_TRUE(WaitUntil([&] { return Model()->rowCount() == 0; }));
+  EXPECT_TRUE(rowsFor(QStringLiteral("letter"), 1));
+  trigger("search_mode_case");
+  EXPECT_TRUE(WaitUntil([&] { return Model()->rowCount() == 0; }));
+  EXPECT_TRUE(rowsFor(QStringLiteral("Letter"), 1));
+  QString ini = QString::fromUtf8(ReadFile(app_.Path(QStringLiteral("qvConfig.ini"))));
+  EXPECT_TRUE(ini.contains(QStringLiteral("match_case=1")) && ini.contains(QStringLiteral("pinyin=0")) &&
+              ini.contains(QStringLiteral("hidden=0")))
+      << ini.toStdString();
+
+  // The settings window brings back the test by base name.
+  CSettingWnd* settings = window_->SettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  ASSERT_NE(settings->BaseNameBox(), nullptr);
+  settings->BaseNameBox()->setChecked(true);
+  QTest::mouseClick(settings->findChild<QAbstractButton*>(QStringLiteral("btn_ok")), Qt::LeftButton);
+  EXPECT_EQ(Config()->QueryValue("whole_name"), 0);
+  EXPECT_TRUE(rowsFor(QStringLiteral("*.docx"), 0));
+  EXPECT_TRUE(rowsFor(QStringLiteral("Letter"), 1));
 }
 
 // --- sorting -------------------------------------------------------------------
