@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "qvFileBaseApp.h"
 #include "qvKearchImpl.h"
@@ -50,6 +51,16 @@ void Search(benchmark::State& state, const char16_t* query, const char16_t* filt
   state.counters["names/s"] = benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The same, with the engine's search options set for the run and put
+// back to the designed test after it.
+void SearchIn(benchmark::State& state, std::initializer_list<const char*> options, const char16_t* query) {
+  qvKearchImpl* engine = EngineOf(static_cast<size_t>(state.range(0)));
+  auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+  for (const char* o : options) config->SetOption(o, o == std::string_view("show_hidden") ? "0" : "1");
+  Search(state, query, u"");
+  for (const char* o : options) config->SetOption(o, o == std::string_view("show_hidden") ? "1" : "0");
+}
+
 template <bool Files>
 size_t MemchrList(RecordList& list) {
   size_t found = 0;
@@ -89,6 +100,18 @@ void BM_StarPattern(benchmark::State& s) { Search(s, u"rep*t", u""); }
 void BM_CjkTerm(benchmark::State& s) { Search(s, u"\u62A5\u544A", u""); }
 void BM_AnyWithFilter(benchmark::State& s) { Search(s, u"*?", u"jpg png pdf"); }
 
+// The modes beyond the designed test, each against "report" above.
+void BM_WholeName(benchmark::State& s) { SearchIn(s, {"whole_name"}, u"report"); }
+void BM_WindowModes(benchmark::State& s) {
+  SearchIn(s, {"whole_name", "pinyin", "path_terms", "query_prefixes"}, u"report");
+}
+void BM_WholeNameStar(benchmark::State& s) { SearchIn(s, {"whole_name"}, u"*.pdf"); }
+void BM_PinyinTerm(benchmark::State& s) { SearchIn(s, {"whole_name", "pinyin"}, u"bg"); }
+void BM_Regex(benchmark::State& s) { SearchIn(s, {"whole_name", "regex"}, u"report"); }
+void BM_RegexPattern(benchmark::State& s) { SearchIn(s, {"whole_name", "regex"}, u"^rep.*t\\.(pdf|txt)$"); }
+void BM_PathTerm(benchmark::State& s) { SearchIn(s, {"whole_name", "path_terms"}, u"data/report"); }
+void BM_HiddenLeftOut(benchmark::State& s) { SearchIn(s, {"whole_name", "show_hidden"}, u"report"); }
+
 }  // namespace
 
 // Registered size by size, so that each index is built once.
@@ -96,7 +119,10 @@ int main(int argc, char** argv) {
   const std::pair<const char*, void (*)(benchmark::State&)> benches[] = {
       {"MemchrFloor", BM_MemchrFloor},   {"ShortTerm", BM_ShortTerm},     {"SelectiveTerm", BM_SelectiveTerm},
       {"TwoTerms", BM_TwoTerms},         {"QuestionPattern", BM_QuestionPattern},
-      {"StarPattern", BM_StarPattern},   {"CjkTerm", BM_CjkTerm},         {"AnyWithFilter", BM_AnyWithFilter}};
+      {"StarPattern", BM_StarPattern},   {"CjkTerm", BM_CjkTerm},         {"AnyWithFilter", BM_AnyWithFilter},
+      {"WholeName", BM_WholeName},       {"WindowModes", BM_WindowModes}, {"WholeNameStar", BM_WholeNameStar},
+      {"PinyinTerm", BM_PinyinTerm},     {"Regex", BM_Regex},             {"RegexPattern", BM_RegexPattern},
+      {"PathTerm", BM_PathTerm},         {"HiddenLeftOut", BM_HiddenLeftOut}};
   // Arguments: names in the index, threads a scan may use (the floor is
   // one thread's pass).
   for (int64_t count : {1000000, 5000000}) {

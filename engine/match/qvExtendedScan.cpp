@@ -76,36 +76,43 @@ class qvExtendedTester {
     const uint8_t* r = n.record;
     const bool file = n.file;
     const bool matchCase = scan_.parts_.matchCase;
-    const uint8_t* parent = nullptr;
-    if (scan_.useMarks_ || scan_.slowPath_ || (scan_.regex_ && scan_.regex_->WantsPath()))
-      parent = index_.Resolve(file ? FileRecord::Parent(r) : DirRecord::Parent(r));
+    const RecordRef parentRef = file ? FileRecord::Parent(r) : DirRecord::Parent(r);
+    const uint16_t marks = scan_.useMarks_ ? scan_.marks_.Of(parentRef) : 0;
     if (!scan_.options_.showHidden) {
       if (n.length > 0 && n.bytes[0] == '.') return false;
-      if (scan_.marks_.BelowHidden(parent)) return false;
+      if (qvFolderMarks::BelowHidden(marks)) return false;
+    }
+    // The parent's marks rule most items out before their name is read.
+    qvFolderMarks::Verdict path = qvFolderMarks::Verdict::kPasses;
+    if (scan_.pathByMarks_ && parentRef != kNullRef) {
+      path = scan_.marks_.PathVerdict(marks);
+      if (path == qvFolderMarks::Verdict::kFails) return false;
     }
 
     // The name terms see the extension in whole-name mode; a regular
     // expression and the path terms always do.
     const bool extFile = file && FileRecord::HasExtension(r);
     const bool hasExt = extFile && (scan_.wholeName_ || scan_.regex_);
+    const bool extMatters = hasExt && runTerm_.AnyExtension();
     const uint32_t ext = extFile ? FileRecord::ExtId(r) : 0;
     bool nameKnown = false;  // the name terms are known to pass
-    if (scan_.regex_) {
-      if (!RequiredByteIn(n, hasExt, ext)) return false;
-    } else if (pre_.active) {
+    if (scan_.regex_ && !RequiredByteIn(n, hasExt, ext)) return false;
+    if (pre_.active) {
       bool inBase = pre_.finder.Find(r, n.bytes, n.length);
-      bool inExt = !inBase && hasExt && runTerm_.InExtension(ext);
-      bool spans = !inBase && !inExt && hasExt && SpansDot(n, ext);
-      // A name spelled in pinyin holds an ideograph, so it has wide units.
-      bool byPinyin = scan_.anyPinyin_ && n.wide;
+      bool inExt = !inBase && extMatters && runTerm_.InExtension(ext);
+      bool spans = !inBase && !inExt && extMatters && SpansDot(n, ext);
+      // A name spelled in pinyin holds an ideograph that opens a reading
+      // with a letter of a term.
+      bool byPinyin = scan_.anyPinyin_ && n.wide && PinyinMayOpen(n);
       if (!inBase && !inExt && !spans && !byPinyin) return false;
       // One plain ASCII term: where it is found in a name without wide
       // units, it is in the whole name; nothing is decoded.
-      nameKnown = singleTerm_ && !n.wide;
+      nameKnown = singleTerm_ && !n.wide && !scan_.regex_;
     }
 
     const bool testName = !scan_.regex_ && !set_.Empty() && !nameKnown;
-    const bool testPath = scan_.slowPath_ || scan_.pathByMarks_;
+    const bool testPath =
+        scan_.slowPath_ || (scan_.pathByMarks_ && (path != qvFolderMarks::Verdict::kPasses || parentRef == kNullRef));
     if (!scan_.regex_ && !testName && !testPath) return true;
     size_t baseLength = 0;
     size_t len = DecodeWholeName(n, extFile, ext, matchCase || scan_.regex_, &baseLength);
@@ -122,7 +129,15 @@ class qvExtendedTester {
       const qvChar* path = Path(file, r, u, len);
       return scan_.pathSet_.Matches(path, pathLength_);
     }
-    return scan_.marks_.PathPasses(parent, u, len);
+    return !scan_.pathByMarks_ || scan_.marks_.PathPasses(parentRef, marks, u, len);
+  }
+
+  // Some pinyin term may spell a part of this name: it holds an
+  // ideograph that opens a reading with a letter of the term.
+  bool PinyinMayOpen(const StoredName& n) const {
+    for (const auto& term : scan_.pinyin_)
+      if (term && term->MayOpenPacked(n.bytes, n.length)) return true;
+    return false;
   }
 
  private:
@@ -215,10 +230,31 @@ class qvExtendedTester {
 };
 
 bool qvExtendedScan::Scan(const CPatternSet& set, const qvExtFilter* filter) {
-  const Prefilter pre(set);
+  Prefilter pre;
+  if (!regex_) pre = Prefilter(set);
+  else if (!regex_->WantsPath()) pre.SetRun(regex_->RequiredRun().data(), regex_->RequiredRun().size());
   qvWholeNameTerm runTerm;
-  if (pre.active && wholeName_) runTerm.Build(index_.extTable, pre.run, pre.runLength);
+  if (pre.active && (wholeName_ || regex_)) runTerm.Build(index_.extTable, pre.run, pre.runLength);
   const bool singleTerm = !parts_.matchCase && set.Plain() && !set.Plain()->next && !set.Fixed() &&
                           !set.Star() && !set.Mixed() && pre.active && pre.runLength == set.Plain()->length;
+  if (singleTerm && !useMarks_ && !slowPath_ && !regex_) {
+    // One word typed, the window's usual case: the designed scan's fast
+    // test on the base name, each thread with its own copy of the finder;
+    // the rest (a wide name, an extension that may complete the word, a
+    // name pinyin may spell) goes to the whole test.
+    const bool extMatters = wholeName_ && runTerm.AnyExtension();
+    const bool pinyin = anyPinyin_;
+    return Walk(index_, filter, [&] {
+      return [finder = pre.finder, extMatters, pinyin, &runTerm,
+              whole = qvExtendedTester(*this, set, pre, runTerm, singleTerm)](const StoredName& n) mutable {
+        if (finder.Find(n.record, n.bytes, n.length)) return !n.wide || whole(n);
+        if (extMatters && n.file && FileRecord::HasExtension(n.record)) {
+          const uint32_t ext = FileRecord::ExtId(n.record);
+          if (runTerm.InExtension(ext) || runTerm.Spans(ext)) return whole(n);
+        }
+        return pinyin && n.wide && whole.PinyinMayOpen(n) && whole(n);
+      };
+    });
+  }
   return Walk(index_, filter, [&] { return qvExtendedTester(*this, set, pre, runTerm, singleTerm); });
 }

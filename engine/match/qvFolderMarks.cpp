@@ -1,5 +1,6 @@
 #include "qvFolderMarks.h"
 
+#include <algorithm>
 #include <new>
 
 #include "qvIndex.h"
@@ -57,6 +58,8 @@ bool qvFolderMarks::Build(const qvIndex& index, const std::vector<qvString>& ter
     states_.clear();
     states_.reserve(folders * terms_.size());
     index.folderList.ForEach([&](const uint8_t* folder) { Mark(index, folder); });
+    index_ = &index;
+    BuildDense(index);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -70,9 +73,47 @@ uint32_t qvFolderMarks::Entry(const uint8_t* folder) const {
   }
 }
 
-uint16_t qvFolderMarks::Find(const uint8_t* folder) const {
-  uint32_t e = Entry(folder);
+uint16_t qvFolderMarks::FindRef(RecordRef folder) const {
+  const uint8_t* record = index_ ? index_->Resolve(folder) : nullptr;
+  uint32_t e = record ? Entry(record) : UINT32_MAX;
   return e == UINT32_MAX ? 0 : marks_[e];
+}
+
+void qvFolderMarks::BuildDense(const qvIndex& index) {
+  denseReady_ = false;
+  dense_[0].clear();
+  dense_[1].clear();
+  if (terms_.size() > 3) return;  // the marks need more than a byte
+  // Each block's first byte and ref, to find the ref of a record pointer.
+  struct Block {
+    const uint8_t* begin;
+    RecordRef ref;
+  };
+  std::vector<Block> blocks;
+  const CMemoryPool* pools[2] = {&index.recordPool, &index.secondPool};
+  const RecordRef tags[2] = {qvIndex::kRecordPoolTag, qvIndex::kSecondPoolTag};
+  for (int p = 0; p < 2; ++p) {
+    size_t count = pools[p]->BlockCount();
+    dense_[p].assign(count * CMemoryPool::kBlockSize / 8, 0);
+    for (size_t b = 0; b < count; ++b)
+      blocks.push_back({pools[p]->Block(b), tags[p] | static_cast<RecordRef>(b << 12)});
+  }
+  std::sort(blocks.begin(), blocks.end(), [](const Block& a, const Block& b) { return a.begin < b.begin; });
+  for (const Slot& slot : table_) {
+    if (!slot.folder) continue;
+    auto it = std::upper_bound(blocks.begin(), blocks.end(), slot.folder,
+                               [](const uint8_t* f, const Block& b) { return f < b.begin; });
+    if (it == blocks.begin()) continue;
+    --it;
+    size_t offset = static_cast<size_t>(slot.folder - it->begin);
+    if (offset >= CMemoryPool::kBlockSize) continue;  // not a pool's record
+    RecordRef ref = it->ref | static_cast<RecordRef>(offset);
+    std::vector<uint8_t>& d = dense_[ref >> 31];
+    size_t i = (ref & 0x7FFFFFFFu) >> 3;
+    uint16_t m = marks_[slot.entry];
+    if (i < d.size()) d[i] = static_cast<uint8_t>((m & 0x3F) | ((m & kHidden) ? 0x80 : 0) | 0x40);
+  }
+  denseReady_ = true;
 }
 
 void qvFolderMarks::Insert(const uint8_t* folder, uint32_t entry) {
@@ -131,9 +172,19 @@ uint32_t qvFolderMarks::Mark(const qvIndex& index, const uint8_t* folder) {
   return known;
 }
 
-bool qvFolderMarks::PathPasses(const uint8_t* parent, const qvChar* name, size_t length) const {
+qvFolderMarks::Verdict qvFolderMarks::PathVerdict(uint16_t marks) const {
+  Verdict v = Verdict::kPasses;
+  for (size_t i = 0; i < terms_.size(); ++i) {
+    if (marks & Holds(i)) continue;
+    if (!(marks & EndsWith(i))) return Verdict::kFails;
+    v = Verdict::kNeedsName;
+  }
+  return v;
+}
+
+bool qvFolderMarks::PathPasses(RecordRef parent, uint16_t bits, const qvChar* name, size_t length) const {
   if (terms_.empty()) return true;
-  if (!parent) {
+  if (parent == kNullRef) {
     // A volume root: its path is its name and "/".
     for (const Term& t : terms_) {
       uint32_t s = 0;
@@ -143,9 +194,6 @@ bool qvFolderMarks::PathPasses(const uint8_t* parent, const qvChar* name, size_t
     }
     return true;
   }
-  uint32_t e = Entry(parent);
-  if (e == UINT32_MAX) return false;
-  const uint16_t bits = marks_[e];
   for (size_t i = 0; i < terms_.size(); ++i) {
     if (bits & Holds(i)) continue;
     if (!(bits & EndsWith(i))) return false;

@@ -29,14 +29,32 @@ class qvFolderMarks {
   // unless `matchCase`. Returns false when out of memory.
   bool Build(const qvIndex& index, const std::vector<qvString>& terms, bool matchCase);
 
-  // The item with this parent (null for a volume root) and this whole name
-  // lies below a folder whose name begins with "." (the volume's root
-  // folder itself does not count).
-  bool BelowHidden(const uint8_t* parent) const { return parent && (Find(parent) & kHidden); }
+  // The marks of the folder an item's parent field names (kNullRef for a
+  // volume root: no marks).
+  uint16_t Of(RecordRef parent) const {
+    if (parent == kNullRef) return 0;
+    if (denseReady_) {
+      const std::vector<uint8_t>& d = dense_[parent >> 31];
+      size_t i = (parent & 0x7FFFFFFFu) >> 3;
+      const uint8_t b = i < d.size() ? d[i] : 0;
+      return static_cast<uint16_t>((b & 0x3F) | ((b & 0x80) ? kHidden : 0));
+    }
+    return FindRef(parent);
+  }
+
+  // The item lies below a folder whose name begins with "." (the volume's
+  // root folder itself does not count).
+  static bool BelowHidden(uint16_t marks) { return (marks & kHidden) != 0; }
+
+  // What the parent's marks tell of the path terms before the item's name
+  // is read.
+  enum class Verdict { kFails, kPasses, kNeedsName };
+  Verdict PathVerdict(uint16_t marks) const;
 
   // Every path term is in the item's path: its parent's path and its name
-  // (units as the terms: folded unless matching case).
-  bool PathPasses(const uint8_t* parent, const qvChar* name, size_t length) const;
+  // (units as the terms: folded unless matching case). `parent` is
+  // kNullRef for a volume root.
+  bool PathPasses(RecordRef parent, uint16_t marks, const qvChar* name, size_t length) const;
 
   size_t TermCount() const { return terms_.size(); }
 
@@ -62,7 +80,11 @@ class qvFolderMarks {
     uint32_t entry;  // into marks_ and states_
   };
 
-  uint16_t Find(const uint8_t* folder) const;
+  uint16_t FindRef(RecordRef folder) const;
+  // The marks of every folder, by the folder's RecordRef >> 3 (two folder
+  // records never start within 8 bytes of each other), one array per
+  // pool: a look-up without probing, for up to three path terms.
+  void BuildDense(const qvIndex& index);
   uint32_t Entry(const uint8_t* folder) const;  // UINT32_MAX when absent
   uint32_t Mark(const qvIndex& index, const uint8_t* folder);
   void Insert(const uint8_t* folder, uint32_t entry);
@@ -74,5 +96,8 @@ class qvFolderMarks {
   std::vector<uint16_t> marks_;
   std::vector<uint32_t> states_;  // terms_.size() automaton states per entry
   std::vector<const uint8_t*> chain_;  // scratch of Mark
+  const qvIndex* index_ = nullptr;
+  bool denseReady_ = false;
+  std::vector<uint8_t> dense_[2];
   std::vector<qvChar> units_;          // scratch of Mark
 };

@@ -185,7 +185,35 @@ bool qvPinyinTerm::Set(const qvChar* term, size_t n) {
     for (size_t k = 0; k < qvPinyinTable::kBmpWords; ++k) openers_[k] |= initials[k];
   }
   length_ = n;
+  first_ = qvFoldUnit(term[0]);
+  firstLetter_ = first_ >= u'a' && first_ <= u'z' && table_->Valid() ? static_cast<char>(first_) : 0;
   return true;
+}
+
+// A match holds an ideograph that opens a reading with some letter of the
+// term, and begins with a unit that takes the term's first character: that
+// character itself, or an ideograph with a reading that begins with it.
+bool qvPinyinTerm::MayOpenPacked(const uint8_t* bytes, size_t length) const {
+  if (length_ == 0) return false;
+  const uint64_t* openers = openers_.data();
+  const uint64_t* firsts = firstLetter_ ? table_->BmpInitials(firstLetter_) : nullptr;
+  bool opener = false, first = false;
+  for (size_t i = 0; i < length && !(opener && first); ++i) {
+    const uint8_t b = bytes[i];
+    if (b != 0x81) {  // not the wide-unit marker: an ASCII unit
+      first |= qvFoldUnit(b) == first_;
+      continue;
+    }
+    if (i + 2 >= length) break;
+    const qvChar u = static_cast<qvChar>(bytes[i + 1] | (bytes[i + 2] << 8));
+    i += 2;
+    if (IsSurrogate(u)) return true;  // beyond the first plane: not looked into
+    if (Marked(openers, u)) {
+      opener = true;
+      first |= firsts && Marked(firsts, u);
+    }
+  }
+  return opener && first;
 }
 
 bool qvPinyinTerm::Matches(const qvChar* name, size_t n) const {

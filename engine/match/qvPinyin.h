@@ -128,6 +128,12 @@ class qvPinyinTerm {
   // hang. Safe to call from several threads at once; allocates nothing.
   bool Matches(const qvChar* name, size_t n) const;
 
+  // A quick look at a name as the index packs it (see qvPackedName.h):
+  // false when no unit of it can open a reading the term spells (no
+  // ideograph with a reading that begins with a letter of the term, no
+  // surrogate), so Matches could only find the term as typed.
+  bool MayOpenPacked(const uint8_t* bytes, size_t length) const;
+
  private:
   static constexpr size_t kMaxWords = kMaxLength / 64;
 
@@ -145,4 +151,6 @@ class qvPinyinTerm {
   // most ideographs of a name are such, so they are told apart with one
   // look into these 8 KB.
   std::vector<uint64_t> openers_;
+  qvChar first_ = 0;       // the term's first unit, folded
+  char firstLetter_ = 0;   // the same when it is a letter a..z, else 0
 };

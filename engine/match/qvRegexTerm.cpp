@@ -6,6 +6,8 @@
 #include "qvConvert.h"
 #include "qvPackedName.h"
 
+#include <string_view>
+
 qvRegexTerm::~qvRegexTerm() {
   if (code_) pcre2_code_free(code_);
 }
@@ -29,6 +31,7 @@ bool qvRegexTerm::Compile(const qvString& pattern, bool matchCase, std::string* 
   // Without the JIT the interpreter answers the same, only slower.
   pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);
   wantsPath_ = pattern.find(u'/') != qvString::npos;
+  requiredRun_ = qvRegexRequiredRun(pattern, !matchCase);
   required_ = 0;
   // The rightmost unit every match holds. Whether the pattern takes it in
   // either case is not told (an inner "(?i)" may), so it is looked for
@@ -78,4 +81,90 @@ bool qvRegexTerm::Scratch::Matches(const qvChar* units, size_t length) {
   if (const qvChar* fixed = WithoutLoneSurrogates(units, length, &copy_)) units = fixed;
   int rc = pcre2_match(term_.code_, reinterpret_cast<PCRE2_SPTR>(units), length, 0, 0, data_, nullptr);
   return rc >= 0;
+}
+
+namespace {
+
+bool IsAsciiWord(qvChar c) { return c < 128 && ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+bool IsAsciiDigit(qvChar c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+// Walks the pattern's top level keeping runs of literal characters: a
+// quantifier that may leave its character out ("?", "*", "{") takes it
+// off the run; "+" keeps it but ends the run; classes, groups, "." and
+// anchors end it. Any construct read otherwise gives no run at all.
+// (A character that ends a run still counts for the quantifier after it:
+// the run is ended before, so the quantifier takes nothing more off.)
+qvString qvRegexRequiredRun(const qvString& p, bool caseless) {
+  if (p.find(u'|') != qvString::npos || p.find(u"(?") != qvString::npos || p.find(u"\\Q") != qvString::npos)
+    return {};
+  qvString best, run;
+  auto end = [&] {
+    if (run.size() > best.size()) best = run;
+    run.clear();
+  };
+  int depth = 0;
+  for (size_t i = 0; i < p.size(); ++i) {
+    qvChar c = p[i];
+    qvChar literal = 0;
+    if (c == u'\\') {
+      if (i + 1 >= p.size()) return {};
+      qvChar e = p[++i];
+      if (IsAsciiWord(e) || IsAsciiDigit(e)) {
+        // Only the one-letter classes and assertions are known to be one
+        // unit wide here; anything else (\x41, \p{..}, \1) gives up.
+        if (std::u16string_view(u"dDwWsSbBhHvVRN").find(e) == std::u16string_view::npos) return {};
+        end();
+        continue;
+      }
+      literal = e;
+    } else if (c == u'[') {
+      end();
+      size_t j = i + 1;
+      if (j < p.size() && p[j] == u'^') ++j;
+      if (j < p.size() && p[j] == u']') ++j;
+      while (j < p.size() && p[j] != u']') j += p[j] == u'\\' ? 2 : 1;
+      if (j >= p.size()) return {};
+      i = j;
+      continue;
+    } else if (c == u'(') {
+      end();
+      ++depth;
+      continue;
+    } else if (c == u')') {
+      end();
+      if (--depth < 0) return {};
+      continue;
+    } else if (c == u'.' || c == u'^' || c == u'$') {
+      end();
+      continue;
+    } else if (c == u'?' || c == u'*' || c == u'{') {
+      // The character before may be absent: it leaves the run.
+      if (!run.empty()) run.pop_back();
+      end();
+      if (c == u'{') {
+        size_t close = p.find(u'}', i);
+        if (close == qvString::npos) return {};
+        i = close;
+      }
+      continue;
+    } else if (c == u'+') {
+      end();
+      continue;
+    } else {
+      literal = c;
+    }
+    // Without case, "k" and "s" also match the Kelvin sign and the long s,
+    // which the ASCII run would not find.
+    const bool foldsWide = caseless && ((literal | 0x20) == 'k' || (literal | 0x20) == 's');
+    if (depth > 0 || literal == 0 || literal >= 128 || foldsWide) {
+      end();
+      continue;
+    }
+    // A quantifier after this character decides whether it stays.
+    run.push_back(literal);
+  }
+  end();
+  return best;
 }

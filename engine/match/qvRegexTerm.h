@@ -30,6 +30,11 @@ class qvRegexTerm {
   // either case are passed over without running the matcher.
   char RequiredByte() const { return required_; }
 
+  // The longest run of ASCII characters every match holds as they stand,
+  // read from the pattern's text where that is plain (no alternation, no
+  // inline options), else empty: names without it are passed over.
+  const qvString& RequiredRun() const { return requiredRun_; }
+
   // Per thread: the space a match works in.
   class Scratch {
    public:
@@ -49,4 +54,8 @@ class qvRegexTerm {
   pcre2_real_code_16* code_ = nullptr;
   bool wantsPath_ = false;
   char required_ = 0;
+  qvString requiredRun_;
 };
+
+// The run RequiredRun gives for a pattern; exposed for the tests.
+qvString qvRegexRequiredRun(const qvString& pattern, bool caseless);

@@ -245,6 +245,15 @@ inline void LongestRun(const qvChar* t, size_t n, bool wild, const qvChar*& best
 // the packed name, which the finder tells without decoding; names without
 // it are passed over.
 struct Prefilter {
+  Prefilter() = default;
+  // An ASCII run every matching name holds, given directly.
+  void SetRun(const qvChar* text, size_t length) {
+    if (length >= QV_TERM_CAPACITY) length = QV_TERM_CAPACITY - 1;
+    for (size_t i = 0; i < length; ++i) run[i] = qvFoldUnit(text[i]);
+    runLength = length;
+    active = length > 0;
+    if (active) finder.Set(run, length);
+  }
   explicit Prefilter(const CPatternSet& set) {
     const qvChar* best = nullptr;
     size_t length = 0;

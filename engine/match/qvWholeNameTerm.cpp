@@ -9,6 +9,7 @@ void qvWholeNameTerm::Build(const ExtTable& table, const qvChar* run, size_t len
   const uint32_t count = table.Count();
   inExtension_.assign(count, 0);
   spans_.assign(count, 0);
+  anyExtension_ = false;
   qvString dotted;
   for (uint32_t id = 0; id < count; ++id) {
     const qvChar* text = table.Text(id);
@@ -24,6 +25,7 @@ void qvWholeNameTerm::Build(const ExtTable& table, const qvChar* run, size_t len
       if (rest <= dotted.size() && dotted.compare(0, rest, run_, k, rest) == 0) spans |= uint64_t{1} << k;
     }
     spans_[id] = spans;
+    anyExtension_ |= inExtension_[id] || spans != 0;
   }
 }
 

@@ -20,6 +20,10 @@ class qvWholeNameTerm {
   // `run`: folded ASCII units 1..127, at most 64 of them.
   void Build(const ExtTable& table, const qvChar* run, size_t length);
 
+  // Some extension holds the run or completes it across the dot: without
+  // one, the base name alone decides.
+  bool AnyExtension() const { return anyExtension_; }
+
   // The run lies within "." and the extension of this id.
   bool InExtension(uint32_t id) const { return id < inExtension_.size() && inExtension_[id]; }
   // The dots k of the run (bit k) after which the run goes on as the
@@ -33,4 +37,5 @@ class qvWholeNameTerm {
   qvString run_;
   std::vector<uint8_t> inExtension_;
   std::vector<uint64_t> spans_;
+  bool anyExtension_ = false;
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "qvNameCodec.h"
+#include "qvRegexTerm.h"
 #include "search_helpers.h"
 
 namespace {
@@ -218,7 +219,8 @@ TEST_F(MatchModes, EveryModeAgreesWithAPlainReference) {
 // reference over ASCII names (their dialects agree on this subset).
 TEST_F(MatchModes, RegexAgreesWithAReference) {
   static const char* kPatterns[] = {"^a", "b$", "a.b", "^[ab]+$", "\\.pdf$", "a|B", "^\\.", "(ab)+", "[^a]c",
-                                    "gz$", "A", "^.{3}$", "tar\\.g", "\\.(pdf|gz)$", "^/[ab]", "/.*\\.pdf$"};
+                                    "gz$", "A", "^.{3}$", "tar\\.g", "\\.(pdf|gz)$", "^/[ab]", "/.*\\.pdf$",
+                                    "ab?c", "a+b", "\\.pdf", "Ab{0}c", "[ab]c\\.", "c\\d?"};
   std::vector<Item> items;
   std::vector<E::Entry> entries;
   static const std::u16string alphabet = u"abcAB.";
@@ -248,6 +250,23 @@ TEST_F(MatchModes, RegexAgreesWithAReference) {
       EXPECT_EQ(Sorted(s.Rows()), Sorted(expected)) << p << " case " << matchCase;
     }
   }
+}
+
+// The literal run a pattern's every match holds, which the scan looks for
+// before running the pattern.
+TEST(RegexRun, OnlyWhatEveryMatchHolds) {
+  auto run = [](const char16_t* p, bool caseless = false) { return qvRegexRequiredRun(p, caseless); };
+  EXPECT_EQ(run(u"report"), u"report");
+  EXPECT_EQ(run(u"^IMG_\\d{4}\\.jpe?g$"), u"IMG_");
+  EXPECT_EQ(run(u"rep.*t\\.pdf"), u"t.pdf");
+  EXPECT_EQ(run(u"colou?r"), u"colo");
+  EXPECT_EQ(run(u"ab+c"), u"ab");
+  EXPECT_EQ(run(u"x(yz)+w"), u"x");
+  EXPECT_EQ(run(u"[abc]def[g]"), u"def");
+  EXPECT_EQ(run(u"a|b"), u"");
+  EXPECT_EQ(run(u"(?i)abc"), u"");
+  EXPECT_EQ(run(u"\\x41BC"), u"");
+  EXPECT_EQ(run(u"task", true), u"ta");  // "s" and "k" fold to letters outside ASCII
 }
 
 // A small tree of the names users try first.
@@ -303,6 +322,9 @@ TEST_F(MatchModes, PathTermsAtTheRootInTheMiddleAndAtTheEnd) {
   EXPECT_EQ(find(u"/etc/bash"), (V{"/etc/|bash.bashrc"}));
   EXPECT_EQ(find(u"ME/Code"), (V{"/home/me/code/src/|main.c", "/home/me/code/|src", "/home/me/|code"}));
   EXPECT_EQ(find(u"*/src/*.c"), (V{"/home/me/code/src/|main.c"}));
+  // More path terms than the marks' byte holds.
+  EXPECT_EQ(find(u"me/ /home code/ src/ main"), (V{"/home/me/code/src/|main.c"}));
+  EXPECT_EQ(find(u"me/ /home code/ src/ /etc"), V{});
   Config(s)->SetOption("match_case", "1");
   EXPECT_EQ(find(u"ME/Code"), V{});
   EXPECT_EQ(find(u"me/code"), (V{"/home/me/code/src/|main.c", "/home/me/code/|src", "/home/me/|code"}));
