@@ -269,6 +269,54 @@ TEST(RegexRun, OnlyWhatEveryMatchHolds) {
   EXPECT_EQ(run(u"task", true), u"ta");  // "s" and "k" fold to letters outside ASCII
 }
 
+// Random patterns from a small grammar that PCRE2 and std::regex read
+// alike: the scan's literal run and its byte test must never drop a name
+// the pattern matches.
+TEST_F(MatchModes, RandomRegexesAgreeWithAReference) {
+  std::vector<Item> items;
+  std::vector<E::Entry> entries;
+  static const std::u16string alphabet = u"abcAB.-_";
+  std::set<std::u16string> seen;
+  for (uint64_t ref = 16; items.size() < 500; ++ref) {
+    std::u16string name;
+    for (size_t i = 0, n = 1 + Pick(7); i < n; ++i) name += alphabet[Pick(alphabet.size())];
+    if (Pick(3) == 0) name += Pick(2) ? u".pdf" : u".tar.gz";
+    if (!seen.insert(name).second) continue;
+    bool isFolder = Pick(5) == 0;
+    items.push_back({u"/", name, false, isFolder, name.size()});
+    entries.push_back(isFolder ? E::Folder(ref, 5, name) : E::File(ref, 5, name));
+  }
+  SearchEngine s(std::move(entries));
+  ASSERT_NE(s.engine, nullptr);
+  // The volume's root folder is a row too: its name is empty.
+  items.push_back({u"", u"", false, true, 0, true});
+  Config(s)->SetOption("regex", "1");
+  auto atom = [&]() -> std::string {
+    static const char* kAtoms[] = {"a", "b", "c", "A", ".", "\\.", "-", "_", "[ab]", "[^a]", "p", "df", "gz", "(ab)", "(a|b)"};
+    std::string a = kAtoms[Pick(std::size(kAtoms))];
+    static const char* kQuantifiers[] = {"", "", "", "?", "*", "+", "{2}", "{0,1}"};
+    return a + kQuantifiers[Pick(std::size(kQuantifiers))];
+  };
+  int withHits = 0;
+  for (int c = 0; c < 3000; ++c) {
+    std::string p = Pick(4) == 0 ? "^" : "";
+    for (size_t i = 0, n = 1 + Pick(5); i < n; ++i) p += atom();
+    if (Pick(4) == 0) p += "$";
+    const bool matchCase = Pick(3) == 0;
+    Config(s)->SetOption("match_case", matchCase ? "1" : "0");
+    std::regex re(p, matchCase ? std::regex::ECMAScript : std::regex::ECMAScript | std::regex::icase);
+    std::vector<std::string> expected;
+    for (const Item& it : items)
+      if (std::regex_search(qvNameCodec::EncodeToString(it.name), re)) expected.push_back(it.Row());
+    s.Search(qvNameCodec::DecodeToString(p));
+    std::vector<std::string> actual = s.Rows();
+    ASSERT_EQ(Sorted(actual), Sorted(expected)) << Difference(actual, expected) << " pattern " << p << " case "
+                                                << matchCase;
+    withHits += !expected.empty();
+  }
+  EXPECT_GT(withHits, 1000);
+}
+
 // A small tree of the names users try first.
 std::vector<E::Entry> EverydayTree() {
   return {E::Folder(16, 5, u"etc"),        E::File(17, 16, u"bash.bashrc"),
