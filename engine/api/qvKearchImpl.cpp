@@ -344,14 +344,13 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "build_us") == 0) return owner_.buildMicros_;
   if (std::strcmp(name, "load_us") == 0) return owner_.loadMicros_;
   if (std::strcmp(name, "query_error") == 0) return owner_.queryError.empty() ? 0 : 1;
-  const qvMatchOptions& m = owner_.matchOptions;
-  if (std::strcmp(name, "whole_name") == 0) return m.wholeName;
-  if (std::strcmp(name, "match_case") == 0) return m.matchCase;
-  if (std::strcmp(name, "pinyin") == 0) return m.pinyin;
-  if (std::strcmp(name, "show_hidden") == 0) return m.showHidden;
-  if (std::strcmp(name, "regex") == 0) return m.regex;
-  if (std::strcmp(name, "path_terms") == 0) return m.pathTerms;
-  if (std::strcmp(name, "query_prefixes") == 0) return m.prefixes;
+  if (std::strcmp(name, "whole_name") == 0) return owner_.matchOptions.wholeName;
+  if (std::strcmp(name, "match_case") == 0) return owner_.matchOptions.matchCase;
+  if (std::strcmp(name, "pinyin") == 0) return owner_.matchOptions.pinyin;
+  if (std::strcmp(name, "show_hidden") == 0) return owner_.matchOptions.showHidden;
+  if (std::strcmp(name, "regex") == 0) return owner_.matchOptions.regex;
+  if (std::strcmp(name, "path_terms") == 0) return owner_.matchOptions.pathTerms;
+  if (std::strcmp(name, "query_prefixes") == 0) return owner_.matchOptions.prefixes;
   return -1;
 }
 
