@@ -118,6 +118,16 @@ int main(int argc, char** argv) {
     }
     std::printf("first size sort: rows to read %.1f ms (lock held), statx %.1f ms, keep and sort %.1f ms (lock held)\n",
                 collect, read, MsSince(start));
+    // The reading alone by the number of threads (median of 3).
+    for (int threads : {1, 2, 4, 8}) {
+      std::vector<double> times;
+      for (int run = 0; run < 3; ++run) {
+        start = Clock::now();
+        qvResultSort::ReadFacts(missing, threads);
+        times.push_back(MsSince(start));
+      }
+      std::printf("  statx of %zu rows on %d thread(s): %.1f ms\n", missing.size(), threads, Median(times));
+    }
   }
 
   // Typing while size sorts run: each letter is one search of the window's

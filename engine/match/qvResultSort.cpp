@@ -1,5 +1,6 @@
 #include "qvResultSort.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,13 +14,16 @@
 #include "qvNameCodec.h"
 #include "qvPath.h"
 #include "qvRecordPath.h"
+#include "qvStatxBatch.h"
 
 namespace {
 
 constexpr uint32_t kHidden = 0x2;
 constexpr uint32_t kSystem = 0x4;
-// Rows a reading thread takes at a time.
-constexpr size_t kReadBatch = 256;
+// Rows a reading thread takes at a time, and how many of them its ring
+// keeps in the kernel at once.
+constexpr size_t kReadBatch = 1024;
+constexpr unsigned kRingDepth = 256;
 
 // 100 ns units since 1601-01-01 UTC, as the row details give them.
 uint64_t ToFileTime(const struct statx_timestamp& t) {
@@ -38,41 +42,66 @@ bool HiddenName(const qvString& path) {
 }
 
 // The folders one reading thread has open: a name is looked up in its
-// folder alone, not along its whole path again.
+// folder alone, not along its whole path again. A handle stays open until
+// Forget, so that no request still in the kernel loses its folder.
 class FolderHandles {
  public:
-  ~FolderHandles() {
-    for (auto& [path, fd] : open_)
-      if (fd >= 0) close(fd);
-  }
+  ~FolderHandles() { Forget(); }
   int Get(const std::string& folder) {
     auto [at, added] = open_.try_emplace(folder, -1);
     if (added && open_.size() <= kMaxOpen) at->second = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     return at->second;
   }
+  // Between batches, once the folders held are too many.
+  void ForgetIfFull() {
+    if (open_.size() >= kMaxOpen) Forget();
+  }
 
  private:
-  static constexpr size_t kMaxOpen = 256;
+  void Forget() {
+    for (auto& [path, fd] : open_)
+      if (fd >= 0) close(fd);
+    open_.clear();
+  }
+  // Well below the usual limit of 1,024 descriptors, with a few threads.
+  static constexpr size_t kMaxOpen = 128;
   std::unordered_map<std::string, int> open_;
 };
 
-qvItemFacts ReadOne(const qvFactRequest& request, FolderHandles& folders) {
-  qvItemFacts f;
-  if (HiddenName(request.path)) f.attributes |= kHidden;
-  std::string bytes = qvNameCodec::EncodeToString(request.path);
-  // A volume root's path ends in '/': it is looked up whole.
-  size_t slash = bytes.rfind('/');
-  int dir = AT_FDCWD;
-  const char* name = bytes.c_str();
-  if (slash != std::string::npos && slash + 1 < bytes.size() && slash > 0) {
-    int fd = folders.Get(bytes.substr(0, slash));
+// What statx is asked, for every column at once: the facts are kept for
+// any later order of the same result.
+constexpr unsigned kFactMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
+// Cached attributes are good enough for an order; a network file system
+// need not ask its server.
+constexpr int kFactFlags = AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC;
+
+// One row on its way through statx: the encoded path stays alive while the
+// kernel may read it.
+struct PendingRow {
+  std::string bytes;
+  struct statx st;
+};
+
+// Points `item` at the row's name within its open folder, or at the whole
+// path (a volume root's path ends in '/': it is looked up whole).
+void Locate(const qvString& path, FolderHandles& folders, PendingRow& row, qvStatxItem& item) {
+  row.bytes = qvNameCodec::EncodeToString(path);
+  item = {AT_FDCWD, row.bytes.c_str(), &row.st};
+  size_t slash = row.bytes.rfind('/');
+  if (slash != std::string::npos && slash + 1 < row.bytes.size() && slash > 0) {
+    int fd = folders.Get(row.bytes.substr(0, slash));
     if (fd >= 0) {
-      dir = fd;
-      name = bytes.c_str() + slash + 1;
+      item.dir = fd;
+      item.name = row.bytes.c_str() + slash + 1;
     }
   }
-  struct statx st;
-  if (statx(dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return f;
+}
+
+qvItemFacts FactsOf(const qvFactRequest& request, const qvStatxItem& item) {
+  qvItemFacts f;
+  if (HiddenName(request.path)) f.attributes |= kHidden;
+  if (item.result != 0) return f;
+  const struct statx& st = *item.out;
   // The same rules as the row details, so that the order matches the
   // texts the list shows.
   bool born = (st.stx_mask & STATX_BTIME) && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
@@ -195,12 +224,23 @@ std::vector<qvItemFacts> qvResultSort::ReadFacts(const std::vector<qvFactRequest
   std::vector<qvItemFacts> facts(requests.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
-    FolderHandles handles;
+    FolderHandles folders;
+    qvStatxBatch ring(kRingDepth);
+    std::vector<PendingRow> rows(kReadBatch);
+    std::vector<qvStatxItem> items(kReadBatch);
     for (;;) {
       size_t first = next.fetch_add(kReadBatch);
       if (first >= requests.size()) return;
-      size_t last = std::min(first + kReadBatch, requests.size());
-      for (size_t i = first; i < last; ++i) facts[i] = ReadOne(requests[i], handles);
+      size_t count = std::min(kReadBatch, requests.size() - first);
+      folders.ForgetIfFull();
+      for (size_t i = 0; i < count; ++i) Locate(requests[first + i].path, folders, rows[i], items[i]);
+      ring.Run(items.data(), count, kFactMask, kFactFlags);
+      for (size_t i = 0; i < count; ++i) {
+        qvStatxItem& item = items[i];
+        if (item.result == qvStatxItem::kNotRead)
+          item.result = statx(item.dir, item.name, kFactFlags, kFactMask, item.out) == 0 ? 0 : -errno;
+        facts[first + i] = FactsOf(requests[first + i], item);
+      }
     }
   };
   size_t helpers = requests.size() > kReadBatch && threads > 1 ? static_cast<size_t>(threads - 1) : 0;

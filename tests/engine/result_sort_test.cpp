@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 
 #include "journal_reasons.h"
 #include "qvResultSort.h"
+#include "qvStatxBatch.h"
 #include "search_helpers.h"
 
 using namespace qvsearchtest;
@@ -273,6 +275,127 @@ TEST_F(FactSortTest, FactsAreKeptAndNewRowsWaitAtTheEndUntilRead) {
   SearchFiles();
   results_->SortResults(QV_SORT_SIZE, 1);
   EXPECT_EQ(s_->Names().front(), "tiny.bin");
+}
+
+// --- sorting by creation time -------------------------------------------------
+
+struct statx StatxOf(const std::string& path) {
+  struct statx st {};
+  EXPECT_EQ(statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &st), 0) << path;
+  return st;
+}
+
+bool Later(const struct statx_timestamp& a, const struct statx_timestamp& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// File times come from a coarse clock: files made one after another often
+// share one. Touches `probe` until the clock has moved past `after`.
+void WaitForTheClockPast(const std::string& probe, const struct statx_timestamp& after) {
+  int fd = open(probe.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  struct statx st {};
+  do {
+    ASSERT_EQ(futimens(fd, nullptr), 0);
+    ASSERT_EQ(statx(fd, "", AT_EMPTY_PATH, STATX_MTIME, &st), 0);
+  } while (!Later(st.stx_mtime, after));
+  close(fd);
+}
+
+// Files born in one order and changed (ctime) in the opposite one, so that
+// an order by the change time cannot pass for the order by birth.
+TEST(CreatedSort, FollowsTheBirthTimesStatxGives) {
+  char pattern[] = "/tmp/qv-born-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  const std::string probe = std::string(pattern) + "-probe";
+  const Names born = {"m.txt", "c.txt", "x.txt", "a.txt"};
+  std::vector<E::Entry> entries;
+  uint64_t ref = 20;
+  for (const std::string& name : born) {
+    int fd = open((root + "/" + name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    entries.push_back(E::File(ref++, 5, qvNameCodec::DecodeToString(name)));
+    WaitForTheClockPast(probe, StatxOf(root + "/" + name).stx_btime);
+  }
+  if (!(StatxOf(root + "/" + born[0]).stx_mask & STATX_BTIME)) {
+    std::filesystem::remove_all(root);
+    std::filesystem::remove(probe);
+    GTEST_SKIP() << "the file system under /tmp keeps no birth times";
+  }
+  for (auto name = born.rbegin(); name != born.rend(); ++name) {
+    ASSERT_EQ(chmod((root + "/" + *name).c_str(), 0600), 0);
+    WaitForTheClockPast(probe, StatxOf(root + "/" + *name).stx_ctime);
+  }
+  {
+    SearchEngine s(std::move(entries), root + "/");
+    IQvSearchResults* results = Results(s.engine);
+    s.Search(u"*?", u"txt", 1);
+    ASSERT_EQ(s.RowCount(), 4);
+
+    auto byTime = [&](bool birth) {
+      Names order = s.Names();
+      std::stable_sort(order.begin(), order.end(), [&](const std::string& a, const std::string& b) {
+        struct statx x = StatxOf(root + "/" + a), y = StatxOf(root + "/" + b);
+        return birth ? Later(y.stx_btime, x.stx_btime) : Later(y.stx_ctime, x.stx_ctime);
+      });
+      return order;
+    };
+    Names expected = byTime(true);
+    ASSERT_NE(expected, byTime(false));
+    EXPECT_EQ(expected, born);
+
+    EXPECT_EQ(results->SortResults(QV_SORT_CREATED, 0), 4);
+    EXPECT_EQ(s.Names(), expected);
+    results->SortResults(QV_SORT_CREATED, 1);
+    EXPECT_EQ(s.Names(), Names(expected.rbegin(), expected.rend()));
+  }
+  std::filesystem::remove_all(root);
+  std::filesystem::remove(probe);
+}
+
+// --- the batched reader -------------------------------------------------------
+
+TEST(StatxBatch, AnswersAsStatxDoesForMoreNamesThanItsDepth) {
+  qvStatxBatch batch(8);
+  if (!batch.Ready()) GTEST_SKIP() << "no io_uring here (old kernel, switched off or forbidden by a sandbox)";
+  char pattern[] = "/tmp/qv-statx-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  int dir = open(pattern, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(dir, 0);
+  constexpr int kFiles = 100;
+  std::vector<std::string> names;
+  for (int i = 0; i < kFiles; ++i) {
+    names.push_back("f" + std::to_string(i));
+    std::ofstream(root + "/" + names.back()).flush();
+    ASSERT_EQ(truncate((root + "/" + names.back()).c_str(), i * 3), 0);
+  }
+  names.push_back("missing");
+  std::string whole = root + "/f7";
+  std::vector<struct statx> out(names.size() + 1);
+  std::vector<qvStatxItem> items;
+  for (size_t i = 0; i < names.size(); ++i) items.push_back({dir, names[i].c_str(), &out[i]});
+  items.push_back({AT_FDCWD, whole.c_str(), &out[names.size()]});
+
+  batch.Run(items.data(), items.size(), STATX_SIZE | STATX_MTIME, AT_SYMLINK_NOFOLLOW);
+  for (int i = 0; i < kFiles; ++i) {
+    struct statx st {};
+    ASSERT_EQ(statx(dir, names[i].c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE | STATX_MTIME, &st), 0);
+    ASSERT_EQ(items[i].result, 0) << names[i];
+    EXPECT_EQ(out[i].stx_size, st.stx_size) << names[i];
+    EXPECT_EQ(out[i].stx_mtime.tv_nsec, st.stx_mtime.tv_nsec) << names[i];
+  }
+  EXPECT_EQ(items[kFiles].result, -ENOENT);
+  EXPECT_EQ(items.back().result, 0);
+  EXPECT_EQ(out.back().stx_size, 21u);
+  // The ring serves again.
+  items[0].result = qvStatxItem::kNotRead;
+  batch.Run(items.data(), 1, STATX_SIZE, 0);
+  EXPECT_EQ(items[0].result, 0);
+  close(dir);
+  std::filesystem::remove_all(root);
 }
 
 TEST(ScanProgress, EntriesReadAreCounted) {
