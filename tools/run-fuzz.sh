@@ -22,7 +22,7 @@ trap 'rm -rf "$seeds"' EXIT
 mkdir -p "$seeds/tree/docs" "$seeds/data"
 touch "$seeds/tree/docs/a.txt" "$seeds/tree/docs/b.JPG" "$seeds/tree/c.Pdf" "$seeds/tree/报告.doc"
 "$build/bin/qvsearch" --root "$seeds/tree" --data "$seeds/data" --count >/dev/null
-for target in db_load_fuzz db_pair_fuzz db_extcase_fuzz db_seal_fuzz; do
+for target in db_load_fuzz db_pair_fuzz db_extcase_fuzz db_seal_fuzz query_modes_fuzz; do
   corpus="$seeds/$target"
   mkdir -p "$corpus"
   case $target in
@@ -32,6 +32,12 @@ for target in db_load_fuzz db_pair_fuzz db_extcase_fuzz db_seal_fuzz; do
         "$seeds/data/ntfsqs.db" "$seeds/data/ext.db" "$corpus/pair" ;;
     db_extcase_fuzz) cp "$seeds/data/extcase.db" "$corpus/" ;;
     db_seal_fuzz) cp "$seeds/data/seal.db" "$corpus/" ;;
+    query_modes_fuzz)
+      # An options byte, then the query in UTF-16LE.
+      python3 -c 'import sys
+for i, (o, q) in enumerate([(1, "report.pdf"), (3, "Code/SRC main"), (0x20, "src/ *.c"), (0x10, "^r.*(pdf|c)$"),
+                            (0x44, "case: regex:(a+)+$"), (5, "bg"), (0x81, "*?")]):
+    open(sys.argv[1] + "/q%d" % i, "wb").write(bytes([o]) + q.encode("utf-16-le"))' "$corpus" ;;
   esac
   echo "run-fuzz: $target for ${seconds}s"
   LD_PRELOAD="$runtime" "$build/tests/fuzz/$target" "$corpus" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 2>&1 |

@@ -8,8 +8,15 @@
 
 #include <string_view>
 
+// A pattern that backtracks without end ("(a+)+$") would hold the engine
+// lock for as long as it runs over every name: each name gets this many
+// steps, and a name that needs more is taken as not matching.
+constexpr uint32_t kMatchSteps = 200000;
+constexpr uint32_t kMatchDepth = 5000;
+
 qvRegexTerm::~qvRegexTerm() {
   if (code_) pcre2_code_free(code_);
+  if (limits_) pcre2_match_context_free(limits_);
 }
 
 bool qvRegexTerm::Compile(const qvString& pattern, bool matchCase, std::string* error) {
@@ -30,6 +37,13 @@ bool qvRegexTerm::Compile(const qvString& pattern, bool matchCase, std::string* 
   }
   // Without the JIT the interpreter answers the same, only slower.
   pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);
+  if (!limits_) {
+    limits_ = pcre2_match_context_create(nullptr);
+    if (limits_) {
+      pcre2_set_match_limit(limits_, kMatchSteps);
+      pcre2_set_depth_limit(limits_, kMatchDepth);
+    }
+  }
   wantsPath_ = pattern.find(u'/') != qvString::npos;
   requiredRun_ = qvRegexRequiredRun(pattern, !matchCase);
   required_ = 0;
@@ -79,7 +93,7 @@ const qvChar* WithoutLoneSurrogates(const qvChar* units, size_t length, qvString
 bool qvRegexTerm::Scratch::Matches(const qvChar* units, size_t length) {
   if (!data_) return false;
   if (const qvChar* fixed = WithoutLoneSurrogates(units, length, &copy_)) units = fixed;
-  int rc = pcre2_match(term_.code_, reinterpret_cast<PCRE2_SPTR>(units), length, 0, 0, data_, nullptr);
+  int rc = pcre2_match(term_.code_, reinterpret_cast<PCRE2_SPTR>(units), length, 0, 0, data_, term_.limits_);
   return rc >= 0;
 }
 

@@ -11,6 +11,7 @@
 
 struct pcre2_real_code_16;
 struct pcre2_real_match_data_16;
+struct pcre2_real_match_context_16;
 
 class qvRegexTerm {
  public:
@@ -52,6 +53,7 @@ class qvRegexTerm {
 
  private:
   pcre2_real_code_16* code_ = nullptr;
+  pcre2_real_match_context_16* limits_ = nullptr;
   bool wantsPath_ = false;
   char required_ = 0;
   qvString requiredRun_;
