@@ -436,6 +436,21 @@ TEST_F(MatchModes, AnInvalidRegexSaysWhyAndFindsNothing) {
   EXPECT_EQ(s.RowCount(), 2);
 }
 
+// A pattern that backtracks without end gives up on a name after a bounded
+// number of steps instead of holding the index for minutes.
+TEST_F(MatchModes, ARunawayRegexEnds) {
+  std::u16string name(40, u'a');
+  SearchEngine s({E::File(16, 5, name + u"b"), E::File(17, 5, u"aaa")});
+  ASSERT_NE(s.engine, nullptr);
+  Config(s)->SetOption("regex", "1");
+  s.Search(u"^(a+)+$");
+  EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/|aaa"}));
+  s.Search(u"^(a|aa)+$");
+  EXPECT_EQ(s.Rows(), (std::vector<std::string>{"/|aaa"}));
+  s.Search(u"^(a|aa)+b$");  // bounded, and still found where the steps suffice
+  EXPECT_EQ(s.RowCount(), 1);
+}
+
 // Bytes that are not UTF-8 come in as lone surrogates: a pattern still
 // runs over the rest of the name and the name is listed.
 TEST_F(MatchModes, RegexOverNamesThatAreNotUtf8) {
