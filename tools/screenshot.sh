@@ -4,7 +4,12 @@
 # the application folder in a temporary folder, indexing a small sample
 # tree made there, so neither this machine's files nor the build's saved
 # index are touched.
+# The program sorts the result by size, largest first, and selects three
+# rows before the picture is taken.
 #   tools/screenshot.sh [OUTPUT.png] [QUERY]
+# QV_SHOT_COLUMNS: the result list's column widths, comma-separated (name,
+# folder, size, the three times, attributes); the default leaves room for
+# the size column and its sort arrow inside the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot.png}
@@ -48,7 +53,9 @@ file "视频/年会/年会视频.mp4" 734003200
 file "下载/年终报告素材.zip" 56123004
 file "下载/安装包/setup.exe" 18220101
 mkdir -p "$tree/文档/调研报告" "$tree/项目/报告归档"
-printf '[config]\nroots=%s\n' "$tree" > "$app/qvConfig.ini"
+columns=${QV_SHOT_COLUMNS:-190,280,120,150,150,150,150}
+[[ $columns =~ ^[0-9]+(,[0-9]+){6}$ ]] || { echo "screenshot: QV_SHOT_COLUMNS takes 7 widths, comma-separated" >&2; exit 1; }
+printf '[config]\nroots=%s\n[window]\ncolumns=%s\n' "$tree" "$columns" > "$app/qvConfig.ini"
 
 tmp_png="$work/shot.png"
 XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=xcb \
