@@ -58,19 +58,20 @@ bool qvExclusions::Parse(std::string_view text, qvExclusions* out, std::string* 
     size_t end = text.find('\n', at);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // a CRLF line end
     at = end + 1;
     if (line.empty()) continue;
     if (line[0] == '/') {
       std::string path;
-      if (!PlainPath(line, &path)) {
+      // A rule that ends in a carriage return would read back without it.
+      if (!PlainPath(line, &path) || path.back() == '\r') {
         if (badRule) *badRule = std::string(line);
         return false;
       }
       if (std::find(rules.folders_.begin(), rules.folders_.end(), path) == rules.folders_.end())
         rules.folders_.push_back(std::move(path));
     } else {
-      if (line.find('/') != std::string_view::npos) {
+      if (line.find('/') != std::string_view::npos || line.back() == '\r') {
         if (badRule) *badRule = std::string(line);
         return false;
       }

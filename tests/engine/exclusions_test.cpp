@@ -40,7 +40,12 @@ TEST(ExclusionRules, ParseSortsFoldersFromNamesAndRefusesWhatIsNeither) {
   EXPECT_FALSE(qvExclusions::Parse("/a/../etc", &kept, &bad));
   EXPECT_EQ(bad, "/a/../etc");
   EXPECT_FALSE(qvExclusions::Parse("/a/./b", &kept, &bad));
+  // A rule ending in a carriage return (beyond a CRLF line end) would not
+  // read back as written: refused (the fuzz target found it).
+  EXPECT_FALSE(qvExclusions::Parse("\r\r", &kept, &bad));
+  EXPECT_FALSE(qvExclusions::Parse("/mnt/x//\r/\n", &kept, &bad));
   EXPECT_EQ(kept.Names(), std::vector<std::string>{"keep"});
+  EXPECT_EQ(Rules("a\rb\r\n").Names(), std::vector<std::string>{"a\rb"});
 }
 
 TEST(ExclusionRules, NamePatterns) {
