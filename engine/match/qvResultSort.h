@@ -66,8 +66,9 @@ class qvResultSort {
   // The rows of the current result whose facts are not known, with their
   // paths (each folder's path is built once).
   std::vector<qvFactRequest> MissingLocked(const qvIndex& index) const;
-  // Reads the facts of `requests` with statx, on up to `threads` threads.
-  // Takes no lock and touches no record.
+  // Reads the facts of `requests` with statx, on up to `threads` threads,
+  // each handing its rows to the kernel in batches (qvStatxBatch) where it
+  // can. Takes no lock and touches no record.
   static std::vector<qvItemFacts> ReadFacts(const std::vector<qvFactRequest>& requests, int threads);
   void AddFacts(const std::vector<qvFactRequest>& requests, const std::vector<qvItemFacts>& facts);
   void ForgetFacts() { facts_.clear(); }
