@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -505,37 +506,60 @@ TEST_F(ServiceTree, AServiceKilledWhileAnsweringLeavesQvsearchFallingBack) {
 }
 
 #ifdef QV_HAVE_WINDOW
-// The search window serves too: a portable copy of the program (its own
-// folder, so its settings are the test's) indexing the tree, under the
-// offscreen platform.
-TEST_F(ServiceTree, TheWindowAnswersAsTheHeadlessServiceDoes) {
-  StopService();
-  const std::string app = tree.Path() + "-app/";
-  fs::create_directories(app);
+// A portable copy of the search window (its own folder, so its settings
+// are the test's) indexing `root`, under the offscreen platform.
+struct Window {
+  pid_t pid = -1;
+  int err = -1;
+  std::string folder;
+};
+
+Window StartPortableWindow(const std::string& folder, const std::string& root) {
+  Window w;
+  w.folder = folder;
+  fs::create_directories(folder);
   for (const char* file : {"qvSearchApp", "qvBaseModule.so", "libqvCommon.so", "skin.dat"})
-    fs::copy_file(std::string(QV_APP_DIR) + file, app + file);
-  fs::copy(std::string(QV_APP_DIR) + "skins2", app + "skins2", fs::copy_options::recursive);
-  {
-    FILE* f = fopen((app + "qvConfig.ini").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fprintf(f, "[config]\nroots=%s\n", tree.Path().c_str());
-    fclose(f);
-  }
-  int out[2], err[2];
-  ASSERT_EQ(pipe(out), 0);
-  ASSERT_EQ(pipe(err), 0);
+    fs::copy_file(std::string(QV_APP_DIR) + file, folder + file);
+  fs::copy(std::string(QV_APP_DIR) + "skins2", folder + "skins2", fs::copy_options::recursive);
+  FILE* f = fopen((folder + "qvConfig.ini").c_str(), "w");
+  if (!f) return w;
+  fprintf(f, "[config]\nroots=%s\n", root.c_str());
+  fclose(f);
+  int err[2];
+  if (pipe(err) != 0) return w;
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(out[1], 1);
+    int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, 1);
     dup2(err[1], 2);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("HOME", (tree.Path() + "-app").c_str(), 1);
-    std::string exe = app + "qvSearchApp";
+    setenv("HOME", folder.c_str(), 1);
+    std::string exe = folder + "qvSearchApp";
     execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  close(out[1]);
   close(err[1]);
+  w.pid = pid;
+  w.err = err[0];
+  return w;
+}
+
+// Ends the window; what it wrote to standard error.
+std::string StopWindow(Window& w) {
+  if (w.pid <= 0) return "";
+  kill(w.pid, SIGTERM);
+  Wait(w.pid);
+  std::string errors = ReadAll(w.err);
+  fs::remove_all(w.folder);
+  w = Window();
+  return errors;
+}
+
+// The search window serves too.
+TEST_F(ServiceTree, TheWindowAnswersAsTheHeadlessServiceDoes) {
+  StopService();
+  Window window = StartPortableWindow(tree.Path() + "-app/", tree.Path());
+  ASSERT_GT(window.pid, 0);
   bool answering = WaitUntilAnswering();
   if (answering) {
     LocalEngine local(tree.Path(), tree.Path() + "-local");
@@ -545,11 +569,47 @@ TEST_F(ServiceTree, TheWindowAnswersAsTheHeadlessServiceDoes) {
     EXPECT_EQ(run.out, tree.Path() + "/docs/年度报告.pdf\n");
     EXPECT_NE(run.err.find("answered by the service"), std::string::npos) << run.err;
   }
-  kill(pid, SIGTERM);
-  Wait(pid);
-  std::string errors = ReadAll(err[0]);
-  close(out[0]);
+  std::string errors = StopWindow(window);
   EXPECT_TRUE(answering) << "the window's service never answered: " << errors;
-  fs::remove_all(app);
+}
+
+// A window started while `qvsearch --serve` runs leaves the running one
+// answering, while it runs and after it ends.
+TEST_F(ServiceTree, AWindowStartedWhileAServiceRunsLeavesItAnswering) {
+  qvtest::TempTree other;
+  ASSERT_TRUE(other.File("only-in-the-window.txt"));
+  // The window's attempt to serve shows as its closing of the service's
+  // lock file, which the running service holds open.
+  int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, SocketFolder().c_str(), IN_CLOSE_WRITE), 0);
+  Window window = StartPortableWindow(tree.Path() + "-app/", other.Path());
+  ASSERT_GT(window.pid, 0);
+  bool tried = false;
+  for (auto until = std::chrono::steady_clock::now() + kPatience; !tried && std::chrono::steady_clock::now() < until;) {
+    pollfd p = {watch, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n = read(watch, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+      auto* e = reinterpret_cast<inotify_event*>(buffer + at);
+      if (e->len > 0 && std::string(e->name) == "qvsearch.lock") tried = true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  close(watch);
+  EXPECT_TRUE(tried) << "the window never tried to serve";
+  EXPECT_EQ(kill(window.pid, 0), 0) << "the window ended";
+
+  const std::string by = "(pid " + std::to_string(service.pid) + ")";
+  RunResult run = Qvsearch({"--stats", "年度报告"});
+  EXPECT_EQ(run.out, tree.Path() + "/docs/年度报告.pdf\n");
+  EXPECT_NE(run.err.find(by), std::string::npos) << run.err;
+  EXPECT_EQ(Qvsearch({"--service-only", "only-in-the-window"}).out, "");
+
+  std::string errors = StopWindow(window);
+  run = Qvsearch({"--stats", "--service-only", "年度报告"});
+  EXPECT_EQ(run.out, tree.Path() + "/docs/年度报告.pdf\n") << run.err << "\nthe window said: " << errors;
+  EXPECT_NE(run.err.find(by), std::string::npos) << run.err;
 }
 #endif
