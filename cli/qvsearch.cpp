@@ -342,6 +342,12 @@ int AnswerHere(qvCliOptions o, const sigset_t& stopSignals, bool savedFirst, boo
       *noSaved = true;
       return kError;
     }
+    // A saved index that did not load for folders named with --root was
+    // made for other folders (or they changed since): say which.
+    struct stat saved;
+    if (!o.roots.empty() && stat((data + "ntfsqs.db").c_str(), &saved) == 0)
+      return Fail("the saved index in " + data + " is not of the folders asked for: the roots differ from those " +
+                  "it was saved with, or they changed since (run once without --offline with these --root)");
     return Fail("no current saved index in " + data + " (run once without --offline)");
   }
   if (config->QueryValue("query_error") == 1) {

@@ -249,3 +249,18 @@ TEST_F(DataFolder, FullDiskKeepsTheOldSet) {
   umount2(mountPoint.c_str(), MNT_DETACH);
   fs::remove(mountPoint);
 }
+
+// --offline for other folders than the saved index holds: the reason is the
+// roots, not a missing index.
+TEST_F(DataFolder, OfflineForOtherRootsSaysTheRootsDiffer) {
+  ASSERT_EQ(Save().exitCode, 0);
+  qvtest::TempTree other;
+  ASSERT_TRUE(other.File("a-other.txt"));
+  Outcome r = Qvsearch({"--root", other.Path(), "--data", data, "--offline", "a"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("the roots differ"), std::string::npos) << r.err;
+  // No saved index at all is said as before.
+  Outcome none = Qvsearch({"--root", other.Path(), "--data", data + "-none", "--offline", "a"});
+  EXPECT_NE(none.err.find("no current saved index"), std::string::npos) << none.err;
+}
