@@ -2,13 +2,19 @@
 // over an index that lacks some of their extensions, also when a live
 // change runs them again.
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -395,6 +401,49 @@ TEST(StatxBatch, AnswersAsStatxDoesForMoreNamesThanItsDepth) {
   batch.Run(items.data(), 1, STATX_SIZE, 0);
   EXPECT_EQ(items[0].result, 0);
   close(dir);
+  std::filesystem::remove_all(root);
+}
+
+// Containers often forbid io_uring: the rows are then read with statx.
+// The child process below is refused the ring by a seccomp filter.
+TEST(StatxBatch, WithoutARingTheRowsAreReadAllTheSame) {
+  char pattern[] = "/tmp/qv-noring-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  std::vector<qvFactRequest> requests;
+  for (int i = 0; i < 1500; ++i) {
+    std::string path = root + "/f" + std::to_string(i);
+    std::ofstream(path).flush();
+    ASSERT_EQ(truncate(path.c_str(), i), 0);
+    requests.push_back({nullptr, false, qvNameCodec::DecodeToString(path)});
+  }
+  requests.push_back({nullptr, false, qvNameCodec::DecodeToString(root + "/missing")});
+  std::vector<qvItemFacts> withRing = qvResultSort::ReadFacts(requests, 2);
+
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    struct sock_filter refuseRing[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_io_uring_setup, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(std::size(refuseRing)), refuseRing};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      _exit(2);
+    if (qvStatxBatch(8).Ready()) _exit(3);
+    std::vector<qvItemFacts> facts = qvResultSort::ReadFacts(requests, 2);
+    for (size_t i = 0; i + 1 < requests.size(); ++i)
+      if (facts[i].size != i || facts[i].modified == 0 || facts[i].modified != withRing[i].modified) _exit(4);
+    _exit(facts.back().modified == 0 ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: no filter, 3: the ring was had, 4: a wrong fact, 5: a missing file read";
+  for (size_t i = 0; i + 1 < requests.size(); ++i) ASSERT_EQ(withRing[i].size, i);
+  EXPECT_EQ(withRing.back().modified, 0u);
   std::filesystem::remove_all(root);
 }
 
