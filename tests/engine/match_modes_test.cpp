@@ -19,43 +19,17 @@
 
 #include "qvNameCodec.h"
 #include "qvRegexTerm.h"
+#include "match_reference.h"
 #include "search_helpers.h"
 
 namespace {
 
+using qvmatchref::Fold;
+using qvmatchref::Glob;
+using qvmatchref::Words;
+
 using qvsearchtest::E;
 using qvsearchtest::SearchEngine;
-
-std::u16string Fold(std::u16string s) {
-  for (auto& c : s)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  return s;
-}
-
-std::vector<std::u16string> Words(const std::u16string& text) {
-  std::vector<std::u16string> words;
-  std::u16string w;
-  for (char16_t c : text + u" ") {
-    if (c != u' ') {
-      w += c;
-    } else if (!w.empty()) {
-      words.push_back(w);
-      w.clear();
-    }
-  }
-  return words;
-}
-
-bool Glob(const std::u16string& p, const std::u16string& s) {
-  std::vector<std::vector<char>> dp(p.size() + 1, std::vector<char>(s.size() + 1, 0));
-  dp[0][0] = 1;
-  for (size_t i = 1; i <= p.size(); ++i)
-    for (size_t j = 0; j <= s.size(); ++j) {
-      if (p[i - 1] == u'*') dp[i][j] = dp[i - 1][j] || (j > 0 && dp[i][j - 1]);
-      else if (j > 0) dp[i][j] = dp[i - 1][j - 1] && (p[i - 1] == u'?' || p[i - 1] == s[j - 1]);
-    }
-  return dp[p.size()][s.size()];
-}
 
 // One item as a user sees it: the folder it is in (ending in "/"), its
 // name as shown, whether a folder above it (below the root) or itself is

@@ -11,46 +11,16 @@
 #include "qvPackedName.h"
 #include "qvScans.h"
 #include "qvSearchDriver.h"
+#include "match_reference.h"
 #include "search_helpers.h"
 
 namespace {
 
+using qvmatchref::Glob;
+using qvmatchref::Words;
+
 using qvsearchtest::E;
 using qvsearchtest::SearchEngine;
-
-std::u16string Lower(std::u16string s) {
-  for (auto& c : s)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  return s;
-}
-
-std::vector<std::u16string> Words(const std::u16string& text) {
-  std::vector<std::u16string> words;
-  std::u16string w;
-  for (char16_t c : text) {
-    if (c == u' ') {
-      if (!w.empty()) words.push_back(w);
-      w.clear();
-    } else {
-      w += c;
-    }
-  }
-  if (!w.empty()) words.push_back(w);
-  return words;
-}
-
-// Whole-name match: "?" one unit, "*" any run.
-bool Glob(const std::u16string& p, const std::u16string& s) {
-  std::vector<std::vector<char>> dp(p.size() + 1, std::vector<char>(s.size() + 1, 0));
-  dp[0][0] = 1;
-  for (size_t i = 1; i <= p.size(); ++i) {
-    for (size_t j = 0; j <= s.size(); ++j) {
-      if (p[i - 1] == u'*') dp[i][j] = dp[i - 1][j] || (j > 0 && dp[i][j - 1]);
-      else if (j > 0) dp[i][j] = dp[i - 1][j - 1] && (p[i - 1] == u'?' || p[i - 1] == s[j - 1]);
-    }
-  }
-  return dp[p.size()][s.size()];
-}
 
 // A name matches when it holds every plain term and matches every term
 // with "?" or "*" as a whole; terms of stars only say nothing, and a query
@@ -129,11 +99,11 @@ TEST_F(RandomSearch, EveryScanAgreesWithAPlainMatcher) {
   std::set<std::u16string> knownExts;
   for (size_t i = 0; i < app->folderList.Count(); ++i) {
     uint8_t* r = app->folderList.At(i);
-    folderItems.push_back({r, Lower(StoredName(DirRecord::Name(r), DirRecord::NameLength(r))), u"", false});
+    folderItems.push_back({r, qvmatchref::Fold(StoredName(DirRecord::Name(r), DirRecord::NameLength(r))), u"", false});
   }
   for (size_t i = 0; i < app->fileList.Count(); ++i) {
     uint8_t* r = app->fileList.At(i);
-    Item item{r, Lower(StoredName(FileRecord::Name(r), FileRecord::NameLength(r))), u"", FileRecord::HasExtension(r)};
+    Item item{r, qvmatchref::Fold(StoredName(FileRecord::Name(r), FileRecord::NameLength(r))), u"", FileRecord::HasExtension(r)};
     if (item.hasExt) item.ext = app->extTable.Text(FileRecord::ExtId(r));
     knownExts.insert(item.ext);
     fileItems.push_back(item);
@@ -148,8 +118,8 @@ TEST_F(RandomSearch, EveryScanAgreesWithAPlainMatcher) {
     std::u16string filter = Pick(4) == 0 ? filters[Pick(std::size(filters))] : u"";
     s.Search(query, filter);
 
-    std::vector<std::u16string> terms = Words(Lower(query));
-    std::vector<std::u16string> filterWords = Words(Lower(filter));
+    std::vector<std::u16string> terms = Words(qvmatchref::Fold(query));
+    std::vector<std::u16string> filterWords = Words(qvmatchref::Fold(filter));
     std::set<std::u16string> ids;
     for (const auto& w : filterWords)
       if (knownExts.count(w)) ids.insert(w);
