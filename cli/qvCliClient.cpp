@@ -43,7 +43,7 @@ bool qvCliClient::Send(const std::string& frame, std::string* error) {
 }
 
 bool qvCliClient::Next(Message* m, std::string* error, int silenceMs, int stopFd, bool* stopped) {
-  std::string payload;
+  std::string_view payload;
   for (;;) {
     FrameReader::Result r = reader_.Next(&payload);
     if (r == FrameReader::kFrame) {
@@ -75,14 +75,12 @@ bool qvCliClient::Next(Message* m, std::string* error, int silenceMs, int stopFd
       *error = "stopped";
       return false;
     }
-    char buffer[65536];
-    ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+    ssize_t got = reader_.Receive(fd_, 65536);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       *error = reader_.Partial() ? "the service ended mid-answer" : "the service ended the connection";
       return false;
     }
-    reader_.Append(buffer, static_cast<size_t>(got));
   }
 }
 

@@ -1,5 +1,8 @@
 #include "qvServiceProtocol.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstring>
 
 namespace qvService {
@@ -249,21 +252,52 @@ std::string RowsFrame::Take() {
   return frame;
 }
 
-FrameReader::Result FrameReader::Next(std::string* payload) {
-  if (buf_.size() - pos_ < 4) return kNeedMore;
-  uint32_t n = 0;
-  for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(static_cast<uint8_t>(buf_[pos_ + i])) << (8 * i);
-  if (n == 0) return kEmptyFrame;
-  if (n > max_) return kTooLarge;
-  if (buf_.size() - pos_ - 4 < n) return kNeedMore;
-  payload->assign(buf_, pos_ + 4, n);
-  pos_ += 4 + n;
-  // Consumed bytes are dropped once they are the larger part.
-  if (pos_ > buf_.size() / 2) {
-    buf_.erase(0, pos_);
+char* FrameReader::Room(size_t n) {
+  if (pos_ > 0 && (pos_ == size_ || capacity_ - size_ < n)) {
+    std::memmove(buf_.get(), buf_.get() + pos_, size_ - pos_);
+    size_ -= pos_;
     pos_ = 0;
   }
+  if (capacity_ - size_ < n) {
+    size_t capacity = std::max(capacity_ * 2, size_ + n);
+    std::unique_ptr<char[]> grown(new char[capacity]);  // not zeroed: bytes are written before read
+    if (size_) std::memcpy(grown.get(), buf_.get(), size_);
+    buf_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  return buf_.get() + size_;
+}
+
+void FrameReader::Append(const char* data, size_t n) {
+  if (n == 0) return;
+  std::memcpy(Room(n), data, n);
+  size_ += n;
+}
+
+ssize_t FrameReader::Receive(int fd, size_t most) {
+  ssize_t got = recv(fd, Room(most), most, 0);
+  if (got > 0) size_ += static_cast<size_t>(got);
+  return got;
+}
+
+FrameReader::Result FrameReader::Next(std::string_view* payload) {
+  if (size_ - pos_ < 4) return kNeedMore;
+  const char* at = buf_.get() + pos_;
+  uint32_t n = 0;
+  for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(static_cast<uint8_t>(at[i])) << (8 * i);
+  if (n == 0) return kEmptyFrame;
+  if (n > max_) return kTooLarge;
+  if (size_ - pos_ - 4 < n) return kNeedMore;
+  *payload = std::string_view(at + 4, n);
+  pos_ += 4 + n;
   return kFrame;
+}
+
+FrameReader::Result FrameReader::Next(std::string* payload) {
+  std::string_view view;
+  Result r = Next(&view);
+  if (r == kFrame) payload->assign(view);
+  return r;
 }
 
 bool Decode(std::string_view payload, Message* out, std::string* error) {

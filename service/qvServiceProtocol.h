@@ -11,8 +11,11 @@
 // answered by kError; a frame that cannot be read ends the connection.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -172,15 +175,26 @@ class FrameReader {
  public:
   enum Result { kNeedMore, kFrame, kTooLarge, kEmptyFrame };
   explicit FrameReader(size_t maxFrame) : max_(maxFrame) {}
-  void Append(const char* data, size_t n) { buf_.append(data, n); }
+  void Append(const char* data, size_t n);
+  // Reads at most `most` bytes from the socket straight into the buffer;
+  // recv's result. Pages of the buffer are touched only as bytes arrive.
+  ssize_t Receive(int fd, size_t most);
   // The next whole frame's payload (type byte first) in `payload`.
   Result Next(std::string* payload);
+  // The same without a copy: the view stays valid until the next Append
+  // or Receive.
+  Result Next(std::string_view* payload);
   // Bytes of a frame begun but not whole.
-  bool Partial() const { return pos_ < buf_.size(); }
-  size_t Buffered() const { return buf_.size() - pos_; }
+  bool Partial() const { return pos_ < size_; }
+  size_t Buffered() const { return size_ - pos_; }
 
  private:
-  std::string buf_;
+  // Room for n more bytes at the end, the consumed bytes dropped first.
+  char* Room(size_t n);
+
+  std::unique_ptr<char[]> buf_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
   size_t pos_ = 0;
   size_t max_;
 };
