@@ -93,6 +93,8 @@ class qvKearchImpl final : public IQvSearch {
   // For tests and embedders that link the engine directly: the source of
   // volumes to index (instead of the machine's volumes or AddRoot folders).
   void SetVolumeSource(std::unique_ptr<qvVolumeSource> source);
+  // The source in use once the volumes were discovered (the live monitor asks it).
+  qvVolumeSource* VolumeSource() const { return source_.get(); }
   // Blocks until the initialisation thread has finished (tests, tools).
   void WaitUntilInitialised();
   // The exclusion rules in force (qvKearchExclusions.cpp). Any thread.

@@ -1,21 +1,25 @@
 #include "qvNtfsVolumeSource.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
+#include <climits>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "qvIndex.h"
 #include "qvJournal.h"
 #include "qvMftReader.h"
 #include "qvNameCodec.h"
+#include "qvNtfsMounts.h"
 #include "qvNtfsVolumeState.h"
+#include "qvErrorBox.h"
 
 namespace {
 
@@ -62,48 +66,125 @@ bool ParseNtfsRoot(const std::string& rootIn, std::string* path, int64_t* offset
   return true;
 }
 
-qvNtfsVolumeSource::qvNtfsVolumeSource(std::unique_ptr<qvVolumeSource> inner, std::vector<Raw> raw)
-    : inner_(std::move(inner)) {
-  for (Raw& r : raw) opened_.push_back({std::move(r), nullptr, {}, false});
+qvNtfsVolumeSource::qvNtfsVolumeSource(std::unique_ptr<qvVolumeSource> inner, std::vector<Raw> raw,
+                                       FolderSourceMaker makeFolderSource)
+    : inner_(std::move(inner)), makeFolderSource_(std::move(makeFolderSource)) {
+  for (Raw& r : raw) {
+    opened_.push_back(std::make_unique<Opened>());
+    opened_.back()->raw = std::move(r);
+  }
+}
+
+bool qvNtfsVolumeSource::OpenRaw(Opened& o, VolumeInfo* v) {
+  v->root = qvNameCodec::DecodeToString((o.raw.mountPoint.empty() ? o.raw.root : o.raw.mountPoint) + "/");
+  auto volume = std::make_unique<qvNtfsVolume>();
+  std::string why;
+  int error = 0;
+  o.volume.reset();
+  if (!volume->Open(o.raw.path, o.raw.offset, &why, &error)) {
+    if (!o.raw.machine) {  // a root the user named is listed, as not opened
+      v->opened = false;
+      v->errorCode = error ? error : EINVAL;
+      return true;
+    }
+    if (!o.reported) {
+      o.reported = true;
+      if (o.raw.mountPoint.empty())
+        ShowErrorBox("无法直接读取 NTFS 分区%s（%s），已略过；加入 disk 组或经 udisks2 授权后可读取", o.raw.path.c_str(),
+                     std::strerror(error ? error : EINVAL));
+      else
+        ShowErrorBox("无法直接读取 NTFS 分区%s（%s），改为遍历其挂载点%s", o.raw.path.c_str(),
+                     std::strerror(error ? error : EINVAL), o.raw.mountPoint.c_str());
+    }
+    return false;
+  }
+  v->opened = true;
+  o.journal = UsnJournalInfo();
+  bool hasJournal = FindUsnJournal(*volume, &o.journal) && o.journal.journalId != 0;
+  NtfsVolumeState state = ReadNtfsVolumeState(*volume);
+  o.journalTrusted = hasJournal && !state.dirty && !state.logFileEmpty;
+  if (o.journalTrusted) {
+    v->journalId = o.journal.journalId;
+    v->firstUsn = o.journal.lowestValidUsn;
+    v->nextUsn = o.journal.nextUsn;
+  } else {
+    v->journalId = UntrustedJournalId(o.raw.root);
+  }
+  o.volume = std::move(volume);
+  return true;
 }
 
 std::vector<VolumeInfo> qvNtfsVolumeSource::Discover() {
-  std::vector<VolumeInfo> out;
-  if (inner_) out = inner_->Discover();
-  innerCount_ = out.size();
-  for (Opened& o : opened_) {
+  parts_.clear();
+  std::vector<VolumeInfo> raw;
+  std::vector<Part> rawParts;
+  std::vector<std::string> readRaw, walkedElsewhere;  // mount points, ending in '/'
+  for (size_t i = 0; i < opened_.size(); ++i) {
+    Opened& o = *opened_[i];
+    o.walked.reset();
+    o.handedOver = false;
     VolumeInfo v;
-    v.root = qvNameCodec::DecodeToString(o.raw.root + "/");
-    auto volume = std::make_unique<qvNtfsVolume>();
-    std::string why;
-    int error = 0;
-    if (!volume->Open(o.raw.path, o.raw.offset, &why, &error)) {
-      v.opened = false;
-      v.errorCode = error ? error : EINVAL;
-      o.volume.reset();
-      out.push_back(std::move(v));
-      continue;
+    if (OpenRaw(o, &v)) {
+      if (!o.raw.mountPoint.empty()) readRaw.push_back(o.raw.mountPoint + "/");
+      raw.push_back(std::move(v));
+      rawParts.push_back({Part::kRaw, i});
+    } else if (!o.raw.mountPoint.empty()) {
+      walkedElsewhere.push_back(o.raw.mountPoint + "/");
+      rawParts.push_back({Part::kWalked, i});
+      raw.emplace_back();
     }
-    v.opened = true;
-    o.journal = UsnJournalInfo();
-    bool hasJournal = FindUsnJournal(*volume, &o.journal) && o.journal.journalId != 0;
-    NtfsVolumeState state = ReadNtfsVolumeState(*volume);
-    o.journalTrusted = hasJournal && !state.dirty && !state.logFileEmpty;
-    if (o.journalTrusted) {
-      v.journalId = o.journal.journalId;
-      v.firstUsn = o.journal.lowestValidUsn;
-      v.nextUsn = o.journal.nextUsn;
-    } else {
-      v.journalId = UntrustedJournalId(o.raw.root);
+  }
+
+  std::vector<VolumeInfo> out;
+  partOfInner_.clear();
+  if (inner_) {
+    std::vector<VolumeInfo> inner = inner_->Discover();
+    partOfInner_.assign(inner.size(), SIZE_MAX);
+    for (size_t i = 0; i < inner.size(); ++i) {
+      std::string root = qvNameCodec::EncodeToString(inner[i].root);
+      // A read-only mount read raw is not walked as well.
+      if (std::find(readRaw.begin(), readRaw.end(), root) != readRaw.end()) continue;
+      // A mount the wrapped source walks already needs no walk of its own.
+      auto same = std::find(walkedElsewhere.begin(), walkedElsewhere.end(), root);
+      if (same != walkedElsewhere.end()) same->clear();
+      partOfInner_[i] = out.size();
+      parts_.push_back({Part::kInner, i});
+      out.push_back(std::move(inner[i]));
     }
-    o.volume = std::move(volume);
-    out.push_back(std::move(v));
+  }
+  for (size_t k = 0; k < rawParts.size(); ++k) {
+    if (rawParts[k].kind == Part::kWalked) {
+      Opened& o = *opened_[rawParts[k].at];
+      std::string root = o.raw.mountPoint + "/";
+      if (std::find(walkedElsewhere.begin(), walkedElsewhere.end(), root) == walkedElsewhere.end()) continue;
+      if (!makeFolderSource_) continue;
+      o.walked = makeFolderSource_({qvNameCodec::DecodeToString(o.raw.mountPoint)});
+      std::vector<VolumeInfo> walked = o.walked ? o.walked->Discover() : std::vector<VolumeInfo>();
+      if (walked.size() != 1) {
+        o.walked.reset();
+        continue;
+      }
+      if (exclusions_) o.walked->SetExclusions(exclusions_);
+      raw[k] = std::move(walked.front());
+    }
+    parts_.push_back(rawParts[k]);
+    out.push_back(std::move(raw[k]));
+    if (rawParts[k].kind == Part::kWalked) HookWalked(parts_.size() - 1);
   }
   return out;
 }
 
+void qvNtfsVolumeSource::HookWalked(size_t part) {
+  Opened& o = *opened_[parts_[part].at];
+  if (!o.walked || !hook_) return;
+  o.walked->SetFolderHook([this, part](size_t, uint64_t ref, int fd) { hook_(part, ref, fd); });
+}
+
 bool qvNtfsVolumeSource::Enumerate(size_t index, const ScanSink& sink) {
-  if (index < innerCount_) return inner_->Enumerate(index, sink);
+  if (index >= parts_.size()) return false;
+  const Part& p = parts_[index];
+  if (p.kind == Part::kInner) return inner_->Enumerate(p.at, sink);
+  if (p.kind == Part::kWalked) return opened_[p.at]->walked->Enumerate(0, sink);
   const qvNtfsVolume* volume = RawVolume(index);
   if (!volume) return false;
   qvMftReader reader(*volume);
@@ -113,21 +194,70 @@ bool qvNtfsVolumeSource::Enumerate(size_t index, const ScanSink& sink) {
 void qvNtfsVolumeSource::Stop() {
   stop_ = true;
   if (inner_) inner_->Stop();
+  for (auto& o : opened_)
+    if (o->walked) o->walked->Stop();
 }
 
 void qvNtfsVolumeSource::SetFolderHook(FolderHook hook) {
-  if (inner_) inner_->SetFolderHook(std::move(hook));
+  hook_ = std::move(hook);
+  if (inner_) {
+    if (hook_)
+      inner_->SetFolderHook([this](size_t volume, uint64_t ref, int fd) {
+        if (volume < partOfInner_.size() && partOfInner_[volume] != SIZE_MAX) hook_(partOfInner_[volume], ref, fd);
+      });
+    else
+      inner_->SetFolderHook(nullptr);
+  }
+  for (size_t part = 0; part < parts_.size(); ++part)
+    if (parts_[part].kind == Part::kWalked) HookWalked(part);
+}
+
+// The raw volumes are never pruned while read; the engine drops what the
+// rules leave out of them. The walked ones leave it out themselves.
+bool qvNtfsVolumeSource::SetExclusions(std::shared_ptr<const qvExclusions> rules) {
+  exclusions_ = rules;
+  if (inner_) inner_->SetExclusions(rules);
+  for (auto& o : opened_)
+    if (o->walked) o->walked->SetExclusions(rules);
+  return false;
 }
 
 const qvNtfsVolume* qvNtfsVolumeSource::RawVolume(size_t index) const {
-  if (index < innerCount_ || index - innerCount_ >= opened_.size()) return nullptr;
-  return opened_[index - innerCount_].volume.get();
+  if (index >= parts_.size() || parts_[index].kind != Part::kRaw) return nullptr;
+  const Opened& o = *opened_[parts_[index].at];
+  return o.handedOver ? nullptr : o.volume.get();
 }
 
 const UsnJournalInfo* qvNtfsVolumeSource::Journal(size_t index) const {
   if (!RawVolume(index)) return nullptr;
-  const Opened& o = opened_[index - innerCount_];
+  const Opened& o = *opened_[parts_[index].at];
   return o.journalTrusted ? &o.journal : nullptr;
+}
+
+bool qvNtfsVolumeSource::HasRawVolumes() const {
+  for (size_t i = 0; i < parts_.size(); ++i)
+    if (RawVolume(i)) return true;
+  return false;
+}
+
+std::vector<qvNtfsVolumeSource::Mounted> qvNtfsVolumeSource::NewlyMounted(const std::string& mountInfo,
+                                                                          const std::string& sysfsRoot) const {
+  std::vector<Mounted> out;
+  for (size_t i = 0; i < parts_.size(); ++i) {
+    if (!RawVolume(i)) continue;
+    const Opened& o = *opened_[parts_[i].at];
+    NtfsMountable what{o.raw.path, NtfsDeviceNumber(o.raw.path)};
+    for (const NtfsMount& m : FindNtfsMounts(mountInfo, what, sysfsRoot)) {
+      if (m.point == o.raw.mountPoint && m.readOnly) continue;  // read raw from the start
+      out.push_back({i, m.point});
+      break;
+    }
+  }
+  return out;
+}
+
+void qvNtfsVolumeSource::HandOver(size_t index) {
+  if (index < parts_.size() && parts_[index].kind == Part::kRaw) opened_[parts_[index].at]->handedOver = true;
 }
 
 void qvNtfsVolumeSource::CatchUp(qvIndex& index) {
@@ -150,66 +280,6 @@ void qvNtfsVolumeSource::CatchUp(qvIndex& index) {
   }
 }
 
-// --- discovery --------------------------------------------------------------
-
-namespace {
-
-std::string ReadSmallFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// "major:minor" -> whether it is mounted, and read-only, from mountinfo.
-struct MountState {
-  bool mounted = false;
-  bool readOnly = true;
-};
-
-MountState MountOf(const std::string& mountInfo, const std::string& devNumber) {
-  MountState m;
-  std::istringstream lines(mountInfo);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream f(line);
-    std::string id, parent, dev, root, point, options;
-    f >> id >> parent >> dev >> root >> point >> options;
-    if (dev != devNumber) continue;
-    m.mounted = true;
-    if (("," + options + ",").find(",ro,") == std::string::npos) m.readOnly = false;
-  }
-  return m;
-}
-
-}  // namespace
-
-std::vector<std::string> FindRawNtfsPartitions(const qvNtfsDiscoveryOptions& options) {
-  std::vector<std::string> out;
-  std::string mountInfo = ReadSmallFile(options.mountInfoPath);
-  std::string classDir = options.sysfsRoot + "/class/block";
-  DIR* dir = opendir(classDir.c_str());
-  if (!dir) return out;
-  std::vector<std::string> names;
-  while (dirent* e = readdir(dir))
-    if (e->d_name[0] != '.') names.push_back(e->d_name);
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0 || name.rfind("loop", 0) == 0) continue;
-    std::string devNumber = ReadSmallFile(classDir + "/" + name + "/dev");
-    while (!devNumber.empty() && (devNumber.back() == '\n' || devNumber.back() == ' ')) devNumber.pop_back();
-    if (devNumber.empty()) continue;
-    // udev names the file system type without opening the device, so
-    // one we may not open is still known to be NTFS.
-    std::string udev = ReadSmallFile(options.udevDataRoot + "/b" + devNumber);
-    if (udev.find("E:ID_FS_TYPE=ntfs\n") == std::string::npos) continue;
-    MountState m = MountOf(mountInfo, devNumber);
-    if (m.mounted && !m.readOnly) continue;  // walked and followed live as a mounted file system
-    out.push_back(options.devRoot + "/" + name);
-  }
-  return out;
-}
 
 std::unique_ptr<qvVolumeSource> qvMakeNtfsVolumeSource(const std::vector<qvString>& roots,
                                                        const FolderSourceMaker& makeFolderSource) {
@@ -233,4 +303,40 @@ std::unique_ptr<qvVolumeSource> qvMakeNtfsVolumeSource(const std::vector<qvStrin
 
 void qvNtfsCatchUp(qvIndex& index, qvVolumeSource* source) {
   if (auto* ntfs = dynamic_cast<qvNtfsVolumeSource*>(source)) ntfs->CatchUp(index);
+}
+
+std::unique_ptr<qvVolumeSource> qvMakeMachineNtfsVolumeSource(std::unique_ptr<qvVolumeSource> machine,
+                                                              const FolderSourceMaker& makeFolderSource,
+                                                              const qvNtfsDiscoveryOptions& options) {
+  std::vector<qvNtfsVolumeSource::Raw> raw;
+  for (qvRawNtfsPartition& p : FindRawNtfsPartitions(options)) {
+    qvNtfsVolumeSource::Raw v;
+    v.root = p.device;
+    v.path = p.device;
+    v.offset = 0;
+    v.machine = true;
+    v.mountPoint = WithoutFinalSlash(p.mountPoint);
+    raw.push_back(std::move(v));
+  }
+  if (raw.empty()) return machine;
+  return std::make_unique<qvNtfsVolumeSource>(std::move(machine), std::move(raw), makeFolderSource);
+}
+
+bool qvNtfsIsRawVolume(qvVolumeSource* source, size_t index) {
+  auto* ntfs = dynamic_cast<qvNtfsVolumeSource*>(source);
+  return ntfs && ntfs->RawVolume(index);
+}
+
+bool qvNtfsHasRawVolumes(qvVolumeSource* source) {
+  auto* ntfs = dynamic_cast<qvNtfsVolumeSource*>(source);
+  return ntfs && ntfs->HasRawVolumes();
+}
+
+std::vector<qvNtfsVolumeSource::Mounted> qvNtfsTakeMountedVolumes(qvVolumeSource* source,
+                                                                  const std::string& mountInfo) {
+  auto* ntfs = dynamic_cast<qvNtfsVolumeSource*>(source);
+  if (!ntfs) return {};
+  std::vector<qvNtfsVolumeSource::Mounted> mounted = ntfs->NewlyMounted(mountInfo);
+  for (const auto& m : mounted) ntfs->HandOver(m.index);
+  return mounted;
 }

@@ -1,6 +1,5 @@
 // The NTFS volume source: roots that name images, what discovery reports
-// for them, partitions found from a made-up /sys and udev tree, and that
-// nothing is ever written to an image.
+// for them, and that nothing is ever written to an image.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -85,29 +84,4 @@ TEST(NtfsRoots, ReadingNeverWritesTheImage) {
     EXPECT_EQ(readOnly, 1);
   }
   EXPECT_EQ(sum(), before);
-}
-
-TEST(NtfsPartitionsOfTheMachine, UnmountedAndReadOnlyNtfsButNotReadWriteMounts) {
-  TempDir tmp;
-  qvNtfsDiscoveryOptions o;
-  o.sysfsRoot = tmp.path() + "/sys";
-  o.devRoot = tmp.path() + "/dev";
-  o.mountInfoPath = tmp.path() + "/mountinfo";
-  o.udevDataRoot = tmp.path() + "/udev";
-  struct Dev {
-    const char* name;
-    const char* number;
-    const char* type;
-  };
-  for (Dev d : {Dev{"sda1", "8:1", "ext4"}, Dev{"sdb1", "8:17", "ntfs"}, Dev{"sdb2", "8:18", "ntfs"},
-                Dev{"sdc1", "8:33", "ntfs"}, Dev{"loop0", "7:0", "ntfs"}, Dev{"sdd1", "8:49", ""}}) {
-    Write(o.sysfsRoot + "/class/block/" + d.name + "/dev", std::string(d.number) + "\n");
-    if (*d.type) Write(o.udevDataRoot + "/b" + d.number, std::string("E:ID_FS_TYPE=") + d.type + "\nE:ID_FS_USAGE=filesystem\n");
-  }
-  Write(o.mountInfoPath,
-        "21 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-        "30 21 8:18 / /mnt/win rw,relatime shared:2 - fuseblk /dev/sdb2 rw,user_id=0\n"
-        "31 21 8:33 / /mnt/ro ro,relatime shared:3 - ntfs3 /dev/sdc1 ro\n");
-  std::vector<std::string> found = FindRawNtfsPartitions(o);
-  EXPECT_EQ(found, (std::vector<std::string>{o.devRoot + "/sdb1", o.devRoot + "/sdc1"}));
 }

@@ -5,6 +5,7 @@
 #include "qvFanotifyMonitor.h"
 #include "qvInotifyMonitor.h"
 #include "qvLinuxVolumeSource.h"
+#include "qvNtfsVolumeSource.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ std::unique_ptr<qvVolumeMonitor> qvMakeDefaultMonitor(qvKearchImpl& engine, qvVo
                                                       const char* tier) {
   std::string kind = tier ? tier : "";
   if (kind == "off") return nullptr;
-  if (!dynamic_cast<qvLinuxVolumeSource*>(&source)) return nullptr;
+  // Raw NTFS volumes are left alone until a mount takes them over.
+  if (!dynamic_cast<qvLinuxVolumeSource*>(&source) && !dynamic_cast<qvNtfsVolumeSource*>(&source)) return nullptr;
   using Marks = qvFanotifyMonitor::Marks;
   if (kind == "fanotify-fs") return Started<qvFanotifyMonitor>(engine, Marks::FileSystem);
   if (kind == "fanotify-marks") return Started<qvFanotifyMonitor>(engine, Marks::Folders);

@@ -14,6 +14,7 @@
 #include "qvFileBaseApp.h"
 #include "qvIndexEdit.h"
 #include "qvNameCodec.h"
+#include "qvNtfsVolumeSource.h"
 
 namespace {
 
@@ -120,11 +121,12 @@ qvFanotifyMonitor::qvFanotifyMonitor(qvKearchImpl& engine, Marks marks) : qvMoni
   if (!app) return;
   bool any = false;
   for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
-    if (!app->volumes.indexed[slot]) continue;
+    if (!app->volumes.indexed[slot] || !Followed(slot)) continue;
     if (!AddGroupFor(slot)) return;
     any = true;
   }
-  ready_ = any;
+  // Raw NTFS volumes alone: ready to follow them once a mount takes them over.
+  ready_ = any || qvNtfsHasRawVolumes(engine.VolumeSource());
 }
 
 qvFanotifyMonitor::~qvFanotifyMonitor() {

@@ -64,6 +64,7 @@ class qvFanotifyMonitor final : public qvMonitorCore {
   void ForgetFolders(uint32_t slot, const std::vector<uint32_t>& numbers) override;
   void ForgetSlot(uint32_t slot) override;
   void RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) override;
+  bool FollowSlot(uint32_t slot) override { return AddGroupFor(slot); }
 
   enum class Reach { kOpen, kGone, kLater };
 

@@ -1,5 +1,6 @@
 #include "qvMonitorCore.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
@@ -15,7 +16,9 @@
 #include "qvExclusionPrune.h"
 #include "qvFileBaseApp.h"
 #include "qvIndexEdit.h"
+#include "qvLinuxVolumeSource.h"
 #include "qvNameCodec.h"
+#include "qvNtfsVolumeSource.h"
 #include "qvRecordPath.h"
 #include "qvStreamScan.h"
 
@@ -113,17 +116,33 @@ void qvMonitorCore::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
+bool qvMonitorCore::Followed(uint32_t slot) const {
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  return !app || app->volumes.sourceIndex[slot] < 0 ||
+         !qvNtfsIsRawVolume(engine_.VolumeSource(), static_cast<size_t>(app->volumes.sourceIndex[slot]));
+}
+
 void qvMonitorCore::Run(bool catchUp) {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   if (catchUp) {
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
       if (app->volumes.indexed[slot]) Rescan(slot);
   }
+  // The mount table wakes us when it changes (POLLPRI), while there are
+  // raw NTFS volumes a mount could take over.
+  int mounts = qvNtfsHasRawVolumes(engine_.VolumeSource()) ? open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC) : -1;
+  if (mounts >= 0) HandOverMounted(mounts);  // mounted since discovery
   following_ = 1;
   std::vector<pollfd> fds;
-  for (int fd : EventFds()) fds.push_back({fd, POLLIN, 0});
-  const size_t sources = fds.size();
-  fds.push_back({wake_, POLLIN, 0});
+  size_t sources = 0;
+  auto pollSet = [&] {
+    fds.clear();
+    for (int fd : EventFds()) fds.push_back({fd, POLLIN, 0});
+    sources = fds.size();
+    fds.push_back({wake_, POLLIN, 0});
+    if (mounts >= 0) fds.push_back({mounts, POLLPRI, 0});
+  };
+  pollSet();
   while (!stop_) {
     bool comeBack[QV_VOLUME_SLOTS] = {};
     if (TakeReinclusions(comeBack)) {
@@ -141,6 +160,10 @@ void qvMonitorCore::Run(bool catchUp) {
       int n = poll(fds.data(), fds.size(), polling ? kPollFallbackMs : -1);
       if (stop_) break;
       if (n < 0 && errno == EINTR) continue;
+      if (mounts >= 0 && (fds.back().revents & (POLLPRI | POLLERR))) {
+        if (HandOverMounted(mounts)) pollSet();  // a handed-over volume may bring its own event source
+        continue;
+      }
       if (n == 0) {
         for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS && !stop_; ++slot)
           if (over[slot]) Rescan(slot);
@@ -163,6 +186,32 @@ void qvMonitorCore::Run(bool catchUp) {
     for (uint32_t slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
       if (overBudget_[slot].load()) ReportOnce(slot, kWatchesRanOut);
   }
+  if (mounts >= 0) close(mounts);
+}
+
+bool qvMonitorCore::HandOverMounted(int mounts) {
+  std::string table;
+  char buffer[16384];
+  ssize_t n;
+  if (lseek(mounts, 0, SEEK_SET) != 0) return false;
+  while ((n = read(mounts, buffer, sizeof buffer)) > 0) table.append(buffer, static_cast<size_t>(n));
+  bool any = false;
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  for (const auto& m : qvNtfsTakeMountedVolumes(engine_.VolumeSource(), table)) {
+    int slot = SlotOfVolume(m.index);
+    if (slot < 0) continue;
+    std::string root = m.mountPoint + "/";
+    {
+      qvMutexLock guard(engine_.lock);
+      app->volumes.root[slot] = qvNameCodec::DecodeToString(root);
+      // The saved index of a walked volume is never caught up from its journal.
+      app->volumes.journalId[slot] = qvMakeJournalId("mounted", root);
+    }
+    if (!FollowSlot(static_cast<uint32_t>(slot))) SetOverBudget(static_cast<uint32_t>(slot));
+    Rescan(static_cast<uint32_t>(slot));
+    any = true;
+  }
+  return any;
 }
 
 void qvMonitorCore::FinishBatch(bool due, const bool touched[QV_VOLUME_SLOTS]) {
@@ -317,6 +366,7 @@ bool qvMonitorCore::AddSubtree(uint32_t slot, uint32_t folder, const std::string
 // ones. Events that arrive meanwhile wait in the queue and are applied
 // afterwards.
 void qvMonitorCore::Rescan(uint32_t slot) {
+  if (!Followed(slot)) return;
   qvFileBaseApp* app = qvFileBaseApp::Instance();
   std::string root = qvNameCodec::EncodeToString(app->volumes.root[slot]);
   overBudget_[slot] = false;

@@ -56,6 +56,16 @@ class qvMonitorCore : public qvVolumeMonitor {
   virtual void ForgetSlot(uint32_t slot) = 0;
   // A walked folder turned out to be in the index already, as `to`.
   virtual void RenumberFolder(uint32_t slot, uint32_t from, uint32_t to) = 0;
+  // Starts following a volume that was read raw and is now walked through
+  // its mount. False when it cannot be followed (it is then polled).
+  virtual bool FollowSlot(uint32_t slot) {
+    (void)slot;
+    return true;
+  }
+
+  // Whether volume `slot` is walked and followed: not an NTFS volume that
+  // is read raw (nothing changes it but a mount).
+  bool Followed(uint32_t slot) const;
 
   // --- shared index edits (engine lock held) ---------------------------
   // Each returns true when a search is due. A folder that is added is
@@ -93,6 +103,10 @@ class qvMonitorCore : public qvVolumeMonitor {
   };
   void Run(bool catchUp);
   void Rescan(uint32_t slot) QV_EXCLUDES(engine_.lock);
+  // Hands the raw NTFS volumes that the mount table (`mounts`, an open
+  // mountinfo) now shows mounted to the walk: each is scanned again
+  // through its mount and followed. True when one was.
+  bool HandOverMounted(int mounts) QV_EXCLUDES(engine_.lock);
   // Walks the folders added by the last batch and adds what they hold.
   void WalkAddedFolders(bool rescan[QV_VOLUME_SLOTS]) QV_EXCLUDES(engine_.lock);
   // Walks folder `number` at `path` (read under the lock just before) and
