@@ -165,3 +165,24 @@ TEST(UsnRecords, RandomMutationsOfTheSamples) {
     }
   }
 }
+
+// Every length of every sample: what is whole before the cut is read, the
+// record the cut falls in is not, and nothing past the cut is touched (a
+// copy of exactly that length, for the address sanitizer to see).
+TEST(UsnRecords, EveryCutOfTheSamples) {
+  SharedImages& s = SharedImages::Get();
+  for (const std::string& path : {s.JWindows10(), s.JGoNtfs(), s.JPlaso()}) {
+    const std::vector<uint8_t> original = ReadFile(path);
+    ASSERT_FALSE(original.empty());
+    const size_t whole = Walk(original).records.size();
+    size_t before = 0;
+    for (size_t n = 0; n <= original.size(); ++n) {
+      std::vector<uint8_t> cut(original.begin(), original.begin() + n);
+      size_t records = Walk(cut).records.size();
+      ASSERT_GE(records, before) << path << " cut at " << n;
+      ASSERT_LE(records, whole);
+      before = records;
+    }
+    EXPECT_EQ(before, whole);
+  }
+}
