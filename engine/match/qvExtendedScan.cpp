@@ -103,7 +103,7 @@ class qvExtendedTester {
       bool spans = !inBase && !inExt && extMatters && SpansDot(n, ext);
       // A name spelled in pinyin holds an ideograph that opens a reading
       // with a letter of a term.
-      bool byPinyin = scan_.anyPinyin_ && n.wide && PinyinMayOpen(n);
+      bool byPinyin = scan_.anyPinyin_ && n.wide && PinyinMayMatch(n);
       if (!inBase && !inExt && !spans && !byPinyin) return false;
       // One plain ASCII term: where it is found in a name without wide
       // units, it is in the whole name; nothing is decoded.
@@ -132,11 +132,23 @@ class qvExtendedTester {
     return !scan_.pathByMarks_ || scan_.marks_.PathPasses(parentRef, marks, u, len);
   }
 
-  // Some pinyin term may spell a part of this name: it holds an
-  // ideograph that opens a reading with a letter of the term.
-  bool PinyinMayOpen(const StoredName& n) const {
-    for (const auto& term : scan_.pinyin_)
-      if (term && term->MayOpenPacked(n.bytes, n.length)) return true;
+  // Some pinyin term spells a part of this name, or may once the
+  // extension that follows the stored name is read too; told from the
+  // stored bytes, so that the many wide names it does not spell are never
+  // decoded.
+  bool PinyinMayMatch(const StoredName& n) const {
+    const bool extFollows = scan_.wholeName_ && n.file && FileRecord::HasExtension(n.record);
+    for (const auto& term : scan_.pinyin_) {
+      if (!term) continue;
+      switch (term->MatchPacked(n.bytes, n.length)) {
+        case qvPinyinTerm::Packed::kNo: break;
+        case qvPinyinTerm::Packed::kOpen:
+          if (extFollows) return true;
+          break;
+        case qvPinyinTerm::Packed::kMatch:
+        case qvPinyinTerm::Packed::kMaybe: return true;
+      }
+    }
     return false;
   }
 
@@ -252,7 +264,7 @@ bool qvExtendedScan::Scan(const CPatternSet& set, const qvExtFilter* filter) {
           const uint32_t ext = FileRecord::ExtId(n.record);
           if (runTerm.InExtension(ext) || runTerm.Spans(ext)) return whole(n);
         }
-        return pinyin && n.wide && whole.PinyinMayOpen(n) && whole(n);
+        return pinyin && n.wide && whole.PinyinMayMatch(n) && whole(n);
       };
     });
   }

@@ -225,7 +225,6 @@ bool qvPinyinTerm::Matches(const qvChar* name, size_t n) const {
 // new run at bit 0, says where the term stands before this unit.
 bool qvPinyinTerm::MatchesShort(const qvChar* name, size_t n) const {
   const uint64_t* mask = masks_.data();
-  const qvPinyinTable::Spelling* spellings = table_->Spellings();
   const uint64_t* openers = openers_.data();
   const uint64_t accept = uint64_t{1} << (length_ - 1);
   uint64_t d = 0;
@@ -243,23 +242,71 @@ bool qvPinyinTerm::MatchesShort(const qvChar* name, size_t n) const {
         d = 0;  // a unit the ASCII term cannot hold
         continue;
       }
-      const uint64_t start = (d << 1) | 1;
-      uint64_t next = 0;
-      for (uint16_t r = 1; r <= list[0]; ++r) {
-        const qvPinyinTable::Spelling& s = spellings[list[r]];
-        uint64_t x = start;
-        for (size_t k = 0; k < s.length; ++k) {
-          x &= mask[static_cast<unsigned char>(s.letters[k])];
-          if (!x) break;
-          next |= x;  // the reading's first k+1 letters end here
-          x <<= 1;
-        }
-      }
-      d = next;
+      d = ReadOn(d, list);
     }
     if (d & accept) return true;
   }
   return false;
+}
+
+uint64_t qvPinyinTerm::ReadOn(uint64_t d, const uint16_t* list) const {
+  const uint64_t* mask = masks_.data();
+  const qvPinyinTable::Spelling* spellings = table_->Spellings();
+  const uint64_t start = (d << 1) | 1;
+  uint64_t next = 0;
+  for (uint16_t r = 1; r <= list[0]; ++r) {
+    const qvPinyinTable::Spelling& s = spellings[list[r]];
+    uint64_t x = start;
+    for (size_t k = 0; k < s.length; ++k) {
+      x &= mask[static_cast<unsigned char>(s.letters[k])];
+      if (!x) break;
+      next |= x;  // the reading's first k+1 letters end here
+      x <<= 1;
+    }
+  }
+  return next;
+}
+
+// MatchesShort's steps over the packed bytes: a wide unit is read where
+// it stands (the decoder stops at a cut one, and so does this), ASCII
+// bytes index the masks directly (upper case shares lower case's masks).
+qvPinyinTerm::Packed qvPinyinTerm::MatchPacked(const uint8_t* bytes, size_t length) const {
+  if (length_ == 0) return Packed::kNo;
+  if (words_ != 1) return MayOpenPacked(bytes, length) ? Packed::kMaybe : Packed::kNo;
+  const uint64_t* mask = masks_.data();
+  const uint64_t* openers = openers_.data();
+  const uint64_t accept = uint64_t{1} << (length_ - 1);
+  uint64_t d = 0;
+  for (size_t i = 0; i < length;) {
+    const uint8_t b = bytes[i];
+    if (!(b & 0x80)) {
+      d = ((d << 1) | 1) & mask[b];
+      ++i;
+    } else {
+      if (i + 3 > length) break;
+      const qvChar u = static_cast<qvChar>(bytes[i + 1] | (bytes[i + 2] << 8));
+      i += 3;
+      if (u < 128) {
+        d = ((d << 1) | 1) & mask[u];
+      } else if (!IsSurrogate(u) && !Marked(openers, u)) {
+        d = 0;
+        continue;
+      } else {
+        char32_t cp = u;
+        if (IsHighSurrogate(u) && i + 3 <= length && (bytes[i] & 0x80)) {
+          const qvChar low = static_cast<qvChar>(bytes[i + 1] | (bytes[i + 2] << 8));
+          if (IsLowSurrogate(low)) {
+            cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00);
+            i += 3;
+          }
+        }
+        const uint16_t* list = table_->ReadingList(cp);
+        d = list ? ReadOn(d, list) : 0;
+      }
+    }
+    if (d & accept) return Packed::kMatch;
+  }
+  return d ? Packed::kOpen : Packed::kNo;
 }
 
 // The same over words_ words, for terms longer than 64 units.

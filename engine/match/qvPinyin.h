@@ -128,6 +128,14 @@ class qvPinyinTerm {
   // hang. Safe to call from several threads at once; allocates nothing.
   bool Matches(const qvChar* name, size_t n) const;
 
+  // The same test run on a name as the index packs it (see qvPackedName.h),
+  // without decoding it first. kOpen: no match, but the name's last units
+  // leave the term part-way spelled, so text after them (a file's
+  // extension) may complete it. Terms longer than 64 units get only the
+  // quick look below: kMaybe when it cannot rule the name out.
+  enum class Packed { kNo, kMatch, kOpen, kMaybe };
+  Packed MatchPacked(const uint8_t* bytes, size_t length) const;
+
   // A quick look at a name as the index packs it (see qvPackedName.h):
   // false when no unit of it can open a reading the term spells (no
   // ideograph with a reading that begins with a letter of the term, no
@@ -138,6 +146,8 @@ class qvPinyinTerm {
   static constexpr size_t kMaxWords = kMaxLength / 64;
 
   bool MatchesShort(const qvChar* name, size_t n) const;
+  // Positions `d` moved along every prefix of each reading in `list`.
+  uint64_t ReadOn(uint64_t d, const uint16_t* list) const;
   bool MatchesLong(const qvChar* name, size_t n) const;
 
   const qvPinyinTable* table_;

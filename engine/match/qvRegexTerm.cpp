@@ -107,12 +107,17 @@ bool IsAsciiDigit(qvChar c) { return c >= '0' && c <= '9'; }
 // Walks the pattern's top level keeping runs of literal characters: a
 // quantifier that may leave its character out ("?", "*", "{") takes it
 // off the run; "+" keeps it but ends the run; classes, groups, "." and
-// anchors end it. Any construct read otherwise gives no run at all.
-// (A character that ends a run still counts for the quantifier after it:
-// the run is ended before, so the quantifier takes nothing more off.)
+// anchors end it. What a group holds, alternatives included, is skipped:
+// the top level's runs are in every match whatever the group matched. An
+// alternative at the top level, and any construct read otherwise, give no
+// run at all. (A character that ends a run still counts for the
+// quantifier after it: the run is ended before, so the quantifier takes
+// nothing more off.)
 qvString qvRegexRequiredRun(const qvString& p, bool caseless) {
-  if (p.find(u'|') != qvString::npos || p.find(u"(?") != qvString::npos || p.find(u"\\Q") != qvString::npos)
-    return {};
+  if (p.find(u"\\Q") != qvString::npos) return {};
+  // "(?:" only groups; any other "(?" may change how the rest reads.
+  for (size_t at = p.find(u"(?"); at != qvString::npos; at = p.find(u"(?", at + 2))
+    if (at + 2 >= p.size() || p[at + 2] != u':') return {};
   qvString best, run;
   auto end = [&] {
     if (run.size() > best.size()) best = run;
@@ -145,6 +150,11 @@ qvString qvRegexRequiredRun(const qvString& p, bool caseless) {
     } else if (c == u'(') {
       end();
       ++depth;
+      if (i + 2 < p.size() && p[i + 1] == u'?' && p[i + 2] == u':') i += 2;
+      continue;
+    } else if (c == u'|') {
+      if (depth == 0) return {};
+      end();
       continue;
     } else if (c == u')') {
       end();

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "qvPackedName.h"
 #include "qvPinyin.h"
 #include "qvResource.h"
 
@@ -425,6 +426,23 @@ void RunOracle(uint32_t seed, int pairs, size_t minUnits, size_t maxUnits, size_
     if (!set) continue;
     const bool expected = ReferenceMatches(listing, term, name);
     ASSERT_EQ(t.Matches(name.data(), name.size()), expected) << "pair " << i << " term " << term;
+    // The same told from the stored bytes, where the scan asks first: a
+    // "no" there must hold whatever extension follows the stored name.
+    std::vector<uint8_t> packed(name.size() * 3);
+    packed.resize(PackedName::Encode(name.data(), name.size(), packed.data()));
+    const qvPinyinTerm::Packed v = t.MatchPacked(packed.data(), packed.size());
+    if (v != qvPinyinTerm::Packed::kMaybe) {
+      ASSERT_EQ(v == qvPinyinTerm::Packed::kMatch, expected) << "pair " << i << " term " << term;
+    }
+    if (v == qvPinyinTerm::Packed::kNo) {
+      // Nothing begun in the name runs on into what follows it: the name
+      // followed by the rest of the term matches only where the rest does.
+      for (size_t k = 1; k < units.size() && k <= 8; ++k) {
+        const std::u16string rest = units.substr(k), followed = name + rest;
+        ASSERT_EQ(t.Matches(followed.data(), followed.size()), t.Matches(rest.data(), rest.size()))
+            << "pair " << i << " term " << term << " followed by its last " << rest.size();
+      }
+    }
     ++(expected ? matched : missed);
   }
   // Both answers must be common, or the comparison proves little.
