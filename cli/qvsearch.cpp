@@ -104,6 +104,10 @@ bool Configure(IQvSearchConfig* config, const qvCliOptions& o, std::string* data
     if (!config->AddRoot(qvNameCodec::DecodeToString(root).c_str())) return false;
   config->SetOption("offline", o.offline ? "1" : "0");
   config->SetOption("no_load", o.offline ? "0" : "1");
+  // One answer and done: only what this query may find is read from the
+  // saved index. --stats measures the designed load and search, and a
+  // watch asks again.
+  config->SetOption("answer_only", o.offline && !o.watch && !o.stats ? "1" : "0");
   config->SetOption("no_save", *canSave ? "0" : "1");
   // A run that answers once and exits has no changes to follow; watching
   // every folder would only slow its scan down.

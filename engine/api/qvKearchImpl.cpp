@@ -11,6 +11,7 @@
 #include "qvFileBaseApp.h"
 #include "qvNameCodec.h"
 #include "qvNtfsVolumeSource.h"
+#include "qvOfflineReader.h"
 #include "qvRecordPath.h"
 #include "qvResource.h"
 #include "qvSearchDriver.h"
@@ -237,6 +238,7 @@ void qvKearchImpl::FullScan() {
 
 bool qvKearchImpl::LoadDatabase() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
+  if (offline_ && answerOnly_ && ReadSavedInPlace()) return true;
   qvStatus status = qvDatabase::LoadSavedIndex(*app, sink);
   if (!status.ok()) {
     qvDatabase::ReportDropped(status);  // once, and never for a first start
@@ -244,6 +246,23 @@ bool qvKearchImpl::LoadDatabase() {
   }
   app->recordPool.Trim();  // the loaded index is complete: no slack kept
   return true;
+}
+
+// Only the records the stored queries may find, with their folders: no
+// other query will come. A raw NTFS volume's journal, caught up after the
+// load, may touch any folder, so it needs the whole index.
+bool qvKearchImpl::ReadSavedInPlace() {
+  if (dynamic_cast<qvNtfsVolumeSource*>(source_.get())) return false;
+  std::vector<qvOfflineReader::Query> queries;
+  qvMatchOptions options;
+  {
+    qvMutexLock guard(lock);
+    for (const auto& [text, filter] : searchCalls) queries.push_back({text, filter});
+    if (queries.empty()) queries.push_back({query, extFilter});
+    options = matchOptions;
+  }
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  return qvOfflineReader::LoadForQueries(*app, sink, queries, options) == qvOfflineReader::Outcome::kLoaded;
 }
 
 int qvKearchImpl::SaveDatabase() {
@@ -302,6 +321,7 @@ bool qvSearchConfigImpl::SetOption(const char* name, const char* value) {
   if (std::strcmp(name, "offline") == 0) owner_.offline_ = on;
   else if (std::strcmp(name, "no_save") == 0) owner_.noSave_ = on;
   else if (std::strcmp(name, "no_load") == 0) owner_.noLoad_ = on;
+  else if (std::strcmp(name, "answer_only") == 0) owner_.answerOnly_ = on;
   else if (std::strcmp(name, "monitor") == 0) owner_.monitorTier_ = value ? value : "";
   else if (std::strcmp(name, "exclude") == 0) return owner_.SetExclusions(value);
   else return SetMatchOption(name, on);

@@ -130,6 +130,7 @@ class qvKearchImpl final : public IQvSearch {
   void DiscoverVolumes();
   void FullScan();
   bool LoadDatabase();
+  bool ReadSavedInPlace();
   int SaveDatabase();  // 0, or the system error code of the failure
   // The "exclude" option, and what makes the index obey it: the scan's
   // rules, the prune after a scan or a load, a change once ready.
@@ -148,6 +149,9 @@ class qvKearchImpl final : public IQvSearch {
   bool offline_ = false;
   bool noSave_ = false;
   bool noLoad_ = false;
+  // With offline_: only the queries stored before Initialize will be asked
+  // (qvsearch), so the saved index is read in place for them.
+  bool answerOnly_ = false;
   bool loadedFromDatabase_ = false;
   // How long the start took, in microseconds: reading the volumes into
   // records, then linking and sorting them (or loading the database).

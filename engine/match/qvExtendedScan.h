@@ -40,6 +40,7 @@ class qvExtendedScan {
 
  private:
   friend class qvExtendedTester;
+  friend class qvNameCandidates;  // the same first cut, outside a scan
   qvIndex& index_;
   qvMatchOptions options_;
   qvQueryParts parts_;

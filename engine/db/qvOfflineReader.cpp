@@ -1,0 +1,487 @@
+#include "qvOfflineReader.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+#include "IQvSearch.h"
+#include "qvDatabase.h"
+#include "qvDatabaseFormat.h"
+#include "qvDatabaseIo.h"
+#include "qvExtCaseFile.h"
+#include "qvExtFilter.h"
+#include "qvExtendedScan.h"
+#include "qvIndex.h"
+#include "qvNameCandidates.h"
+#include "qvSavedSet.h"
+
+namespace qvOfflineReader {
+
+namespace {
+
+using namespace qvDbFormat;
+using qvscan::StoredName;
+
+// The header fields the sections are found by, checked as the designed
+// loader checks them (its reasons are not needed: any fault falls back).
+struct Sections {
+  uint32_t headerSize, folderOffset, fileOffset, folderCount, fileCount;
+};
+
+bool ReadSections(const uint8_t* data, size_t size, const VolumeState& now, Sections& s) {
+  if (size < kMinHeaderSize || LoadU32(data + kTotalSizeAt) != size) return false;
+  s = {LoadU32(data + kHeaderSizeAt), LoadU32(data + kFolderOffsetAt), LoadU32(data + kFileOffsetAt),
+       LoadU32(data + kFolderCountAt), LoadU32(data + kFileCountAt)};
+  if (s.folderCount == 0 || s.headerSize < kMinHeaderSize || s.headerSize > kMaxHeaderSize) return false;
+  if (s.folderOffset < s.headerSize || s.folderOffset - s.headerSize != 4ull * s.folderCount) return false;
+  if (s.fileOffset < s.folderOffset || s.fileOffset > size) return false;
+  if (LoadU32(data + kMagic1At) != kMagic1 || LoadU32(data + kMagic2At) != kMagic2 ||
+      LoadU32(data + kVersionAt) != kVersion)
+    return false;
+  // The volume table, and whether every slot still holds the saved volume.
+  size_t at = kVolumeTableAt;
+  for (int slot = 0; slot < QV_VOLUME_SLOTS; ++slot) {
+    if (at >= s.headerSize || data[at] > 1) return false;
+    if (data[at++] == 0) {
+      if (now.journalId[slot] != 0) return false;
+      continue;
+    }
+    if (s.headerSize - at < 16) return false;
+    uint64_t journal;
+    int64_t next;
+    std::memcpy(&journal, data + at, 8);
+    std::memcpy(&next, data + at + 8, 8);
+    if (now.journalId[slot] == 0 || journal != now.journalId[slot] || next < now.firstUsn[slot]) return false;
+    at += 16;
+  }
+  return at == s.headerSize;
+}
+
+// One query's first cut: its scan prepared on the extension table alone.
+class QueryCut {
+ public:
+  explicit QueryCut(qvIndex& app) : scan_(app), set_(app.heap) {}
+
+  // False when the cut cannot narrow the query: then nothing is gained.
+  bool Prepare(const qvIndex& app, const Query& q, const qvMatchOptions& options) {
+    qvString filterText = q.extFilter;
+    filterText.push_back(0);
+    filtered_ = filter_.Build(filterText.data(), app.extTable);
+    qvString text = q.text;
+    text.push_back(0);
+    // A query that finds nothing, or a pattern refused, finds the same
+    // in any index: it keeps no record.
+    if (scan_.Prepare(set_, text.data(), options) != qvExtendedScan::Outcome::kReady ||
+        (filtered_ && filter_.Count() == 0))
+      return true;
+    candidates_.emplace(scan_, set_, app.extTable);
+    return candidates_->Narrows();
+  }
+
+  // Folders are found only without an extension filter.
+  bool MayFindFolder(const StoredName& n) const {
+    return candidates_ && !filtered_ && candidates_->MayMatch(n, false, 0);
+  }
+  bool MayFindFile(const StoredName& n, const uint8_t* filterRecord, bool hasExt, uint32_t ext) const {
+    if (!candidates_ || (filtered_ && !filter_.Passes(filterRecord))) return false;
+    return candidates_->MayMatch(n, hasExt, ext);
+  }
+
+ private:
+  qvExtendedScan scan_;
+  CPatternSet set_;
+  qvExtFilter filter_;
+  bool filtered_ = false;
+  std::optional<qvNameCandidates> candidates_;
+};
+
+// A folder kept: where its record lies in the file and what it holds.
+struct KeptFolder {
+  uint32_t pos;        // stored RecordPos
+  uint32_t parentPos;  // kNoFolder for a volume root
+  DirKey key;
+  uint32_t nameAt;     // into the reader's name store
+  uint32_t length;
+  bool nonAscii;
+  uint32_t newPos = 0;
+};
+
+// Where each 4096-byte block of the simulated folder pool begins in the
+// file, with the whole name of its first folder: a folder is found again
+// from its block without keeping every folder's place.
+struct Block {
+  uint32_t at;
+  uint32_t nameAt;
+  uint32_t length;
+};
+
+class Reader {
+ public:
+  Reader(qvIndex& app, const uint8_t* data, size_t size, const Sections& s,
+         const std::vector<std::unique_ptr<QueryCut>>& cuts)
+      : app_(app), data_(data), size_(size), s_(s), cuts_(cuts) {
+    budget_ = (static_cast<uint64_t>(s.folderCount) + s.fileCount) / kMaxKeptShare + 256;
+  }
+
+  // The reduced "ntfsqs.db" image in `image`, and the old-to-new file
+  // positions for "extcase.db". False: the file is damaged, or the cut
+  // keeps too much.
+  bool Run(std::vector<uint8_t>& image) {
+    return ScanFolders() && ScanFiles() && KeepChains() && Build(image);
+  }
+
+  const std::vector<uint32_t>& KeptFilePositions() const { return keptFilePositions_; }
+
+ private:
+  // The name buffer: 16 bytes before the name let the finder read whole
+  // windows, the slack after it lets a cut read past a malformed name.
+  static constexpr size_t kPad = 16;
+  StoredName Name(uint32_t length, bool wide, bool file) const {
+    return {name_, name_ + kPad, length, wide, file};
+  }
+
+  bool OverBudget() const { return folderHits_ + keptFiles_.size() > budget_; }
+
+  bool ScanFolders() {
+    size_t at = s_.folderOffset;
+    const size_t end = s_.fileOffset;
+    PoolSimulator simulated;
+    uint32_t prevLength = 0;
+    for (uint32_t i = 0; i < s_.folderCount; ++i) {
+      if (end - at < kRecordFixedSize) return false;
+      const uint8_t* in = data_ + at;
+      uint32_t word = Load24(in + 8);
+      uint32_t p = WordPrefix(word), sfx = WordSuffix(word), length = p + sfx;
+      if ((word & kFolderReservedMask) || p > prevLength || length > kLengthFieldMax ||
+          end - at - kRecordFixedSize < sfx)
+        return false;
+      uint32_t pos = simulated.Next(static_cast<uint32_t>(DirRecord::kHeaderSize) + length);
+      if (pos == kNoFolder) return false;
+      std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
+      if (PosBlock(pos) == blocks_.size()) {
+        blocks_.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(names_.size()), length});
+        names_.insert(names_.end(), name_ + kPad, name_ + kPad + length);
+      }
+      StoredName n = Name(length, (word & kFolderNonAscii) != 0, false);
+      for (const auto& cut : cuts_)
+        if (cut->MayFindFolder(n)) {
+          wanted_.push_back(pos);
+          ++folderHits_;
+          if (OverBudget()) return false;
+          break;
+        }
+      prevLength = length;
+      at += kRecordFixedSize + sfx;
+    }
+    return at == end;
+  }
+
+  bool ScanFiles() {
+    size_t at = s_.fileOffset;
+    const size_t end = size_;
+    uint32_t prevLength = 0;
+    uint8_t filterRecord[16] = {};  // flags, parent, empty name, extension id
+    for (uint32_t j = 0; j < s_.fileCount; ++j) {
+      if (end - at < kRecordFixedSize) return false;
+      const uint8_t* in = data_ + at;
+      uint32_t flags = LoadU32(in);
+      uint32_t word = Load24(in + 8);
+      uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
+      if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
+          end - at - kRecordFixedSize < sfx + width)
+        return false;
+      std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
+      const uint8_t* extField = in + kRecordFixedSize + sfx;
+      uint32_t ext = width == 1 ? extField[0] : width == 2 ? LoadU16(extField) : width == 4 ? LoadU32(extField) : 0;
+      StoreU32(filterRecord, flags & ~FileRecord::kLongLength);
+      StoreU32(filterRecord + 9, ext);
+      StoredName n = Name(length, (flags & FileRecord::kNonAscii) != 0, true);
+      for (const auto& cut : cuts_)
+        if (cut->MayFindFile(n, filterRecord, width != 0, ext)) {
+          KeepFile(j, flags, LoadU32(in + 4), length, width, extField);
+          if (OverBudget()) return false;
+          break;
+        }
+      prevLength = length;
+      at += kRecordFixedSize + sfx + width;
+    }
+    return at == end;
+  }
+
+  // The file's record as the reduced image stores it (no shared prefix);
+  // its parent is put in once the folders have their new places.
+  void KeepFile(uint32_t position, uint32_t flags, uint32_t parentPos, uint32_t length, uint32_t width,
+                const uint8_t* ext) {
+    keptFiles_.push_back({static_cast<uint32_t>(fileBytes_.size()), parentPos});
+    keptFilePositions_.push_back(position);
+    uint8_t fixed[kRecordFixedSize];
+    StoreU32(fixed, flags);
+    StoreU32(fixed + 4, kNoFolder);
+    Store24(fixed + 8, PackWord(0, length, width << kFileWidthShift));
+    fileBytes_.insert(fileBytes_.end(), fixed, fixed + kRecordFixedSize);
+    fileBytes_.insert(fileBytes_.end(), name_ + kPad, name_ + kPad + length);
+    fileBytes_.insert(fileBytes_.end(), ext, ext + width);
+    wanted_.push_back(parentPos);
+  }
+
+  // Every folder a kept record names, and every folder above those. Each
+  // is found once; a parent that names no folder record is damage.
+  bool KeepChains() {
+    while (!wanted_.empty()) {
+      uint32_t pos = wanted_.back();
+      wanted_.pop_back();
+      if (keptAt_.count(pos)) continue;
+      if (!Find(pos)) return false;
+      uint32_t parent = folders_.back().parentPos;
+      if (parent != kNoFolder) wanted_.push_back(parent);
+    }
+    return true;
+  }
+
+  // Walks the position's block from its first folder to the position.
+  bool Find(uint32_t pos) {
+    if (PosBlock(pos) >= blocks_.size()) return false;
+    const Block& block = blocks_[PosBlock(pos)];
+    size_t at = block.at;
+    uint32_t offset = 0, length = block.length;
+    std::memcpy(name_ + kPad, names_.data() + block.nameAt, length);
+    for (bool first = true;; first = false) {
+      const size_t end = s_.fileOffset;
+      if (at >= end || end - at < kRecordFixedSize) return false;
+      const uint8_t* in = data_ + at;
+      uint32_t word = Load24(in + 8);
+      uint32_t p = WordPrefix(word), sfx = WordSuffix(word);
+      if (!first) {
+        // Checked by the scan already; checked again, being read again.
+        if (p > length || p + sfx > kLengthFieldMax || end - at - kRecordFixedSize < sfx) return false;
+        length = p + sfx;
+        std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
+      }
+      if (offset == PosOffset(pos)) {
+        keptAt_.emplace(pos, static_cast<uint32_t>(folders_.size()));
+        folders_.push_back({pos, LoadU32(in + 4), LoadU32(in), static_cast<uint32_t>(names_.size()), length,
+                            (word & kFolderNonAscii) != 0});
+        names_.insert(names_.end(), name_ + kPad, name_ + kPad + length);
+        return true;
+      }
+      offset += static_cast<uint32_t>(DirRecord::kHeaderSize) + length;
+      if (offset > PosOffset(pos)) return false;
+      at += kRecordFixedSize + sfx;
+    }
+  }
+
+  // The kept records as a file of their own: folders in section order
+  // (their new places follow from the same pool rule), keys ascending,
+  // files in section order. The designed loader checks it all again.
+  bool Build(std::vector<uint8_t>& image) {
+    std::sort(folders_.begin(), folders_.end(), [](const KeptFolder& a, const KeptFolder& b) { return a.pos < b.pos; });
+    PoolSimulator simulated;
+    std::unordered_map<uint32_t, uint32_t> newPos;
+    newPos.reserve(folders_.size());
+    for (KeptFolder& f : folders_) {
+      f.newPos = simulated.Next(static_cast<uint32_t>(DirRecord::kHeaderSize) + f.length);
+      newPos.emplace(f.pos, f.newPos);
+    }
+    auto renamed = [&](uint32_t pos) {
+      auto it = newPos.find(pos);
+      return it == newPos.end() ? kNoFolder : it->second;
+    };
+    const uint32_t folderCount = static_cast<uint32_t>(folders_.size());
+    const uint32_t fileCount = static_cast<uint32_t>(keptFiles_.size());
+    image.assign(data_, data_ + s_.headerSize);
+    std::vector<const KeptFolder*> byKey;
+    byKey.reserve(folderCount);
+    for (const KeptFolder& f : folders_) byKey.push_back(&f);
+    std::sort(byKey.begin(), byKey.end(), [](const KeptFolder* a, const KeptFolder* b) { return a->key < b->key; });
+    for (const KeptFolder* f : byKey) AppendU32(image, f->newPos);
+    const size_t folderOffset = image.size();
+    for (const KeptFolder& f : folders_) {
+      uint8_t fixed[kRecordFixedSize];
+      StoreU32(fixed, f.key);
+      StoreU32(fixed + 4, f.parentPos == kNoFolder ? kNoFolder : renamed(f.parentPos));
+      Store24(fixed + 8, PackWord(0, f.length, f.nonAscii ? kFolderNonAscii : 0));
+      image.insert(image.end(), fixed, fixed + kRecordFixedSize);
+      image.insert(image.end(), names_.begin() + f.nameAt, names_.begin() + f.nameAt + f.length);
+    }
+    const size_t fileOffset = image.size();
+    for (const KeptFileRef& k : keptFiles_) StoreU32(fileBytes_.data() + k.at + 4, renamed(k.parentPos));
+    image.insert(image.end(), fileBytes_.begin(), fileBytes_.end());
+    if (image.size() > UINT32_MAX) return false;
+    StoreU32(image.data() + kTotalSizeAt, static_cast<uint32_t>(image.size()));
+    StoreU32(image.data() + kFolderOffsetAt, static_cast<uint32_t>(folderOffset));
+    StoreU32(image.data() + kFileOffsetAt, static_cast<uint32_t>(fileOffset));
+    StoreU32(image.data() + kFolderCountAt, folderCount);
+    StoreU32(image.data() + kFileCountAt, fileCount);
+    // No record kept (a query that finds nothing): one volume root keeps
+    // the file well-formed and answers nothing.
+    return folderCount > 0 || KeepOneRoot(image);
+  }
+
+  // The section's first folder and its chain.
+  bool KeepOneRoot(std::vector<uint8_t>& image) {
+    wanted_.assign(1, 0);
+    return KeepChains() && !folders_.empty() && Build(image);
+  }
+
+  static void AppendU32(std::vector<uint8_t>& out, uint32_t v) {
+    uint8_t b[4];
+    StoreU32(b, v);
+    out.insert(out.end(), b, b + 4);
+  }
+
+  struct KeptFileRef {
+    uint32_t at;         // into fileBytes_
+    uint32_t parentPos;  // stored RecordPos
+  };
+
+  qvIndex& app_;
+  const uint8_t* data_;
+  size_t size_;
+  const Sections& s_;
+  const std::vector<std::unique_ptr<QueryCut>>& cuts_;
+  uint64_t budget_;
+  uint8_t name_[kPad + kLengthFieldMax + 16 + kPad] = {};
+  std::vector<Block> blocks_;
+  std::vector<uint8_t> names_;
+  std::vector<uint32_t> wanted_;  // positions of folders to keep
+  uint64_t folderHits_ = 0;
+  std::vector<KeptFolder> folders_;
+  std::unordered_map<uint32_t, uint32_t> keptAt_;  // position -> folders_ index
+  std::vector<KeptFileRef> keptFiles_;
+  std::vector<uint32_t> keptFilePositions_;
+  std::vector<uint8_t> fileBytes_;
+};
+
+// "extcase.db" for the kept files: u32 magic, u32 count, then per entry
+// u32 position | u16 length | units, positions ascending. Entries of
+// files not kept are passed over, the others renumbered.
+bool ReduceExtCase(const uint8_t* data, size_t size, const std::vector<uint32_t>& kept, std::vector<uint8_t>& out) {
+  if (size < 8) return false;
+  const uint32_t count = LoadU32(data + 4);
+  out.assign(data, data + 8);
+  size_t at = 8;
+  uint32_t written = 0;
+  size_t k = 0;
+  for (uint32_t e = 0; e < count; ++e) {
+    if (size - at < 6) return false;
+    uint32_t position = LoadU32(data + at);
+    size_t bytes = 2u * LoadU16(data + at + 4);
+    if (size - at - 6 < bytes) return false;
+    while (k < kept.size() && kept[k] < position) ++k;
+    if (k < kept.size() && kept[k] == position) {
+      uint8_t head[6];
+      StoreU32(head, static_cast<uint32_t>(k));
+      std::memcpy(head + 4, data + at + 4, 2);
+      out.insert(out.end(), head, head + 6);
+      out.insert(out.end(), data + at + 6, data + at + 6 + bytes);
+      ++written;
+    }
+    at += 6 + bytes;
+  }
+  if (at != size) return false;
+  StoreU32(out.data() + 4, written);
+  return true;
+}
+
+Outcome FallBack(qvIndex& app) {
+  app.ClearIndex();
+  return Outcome::kFallBack;
+}
+
+// A saved file mapped read-only, its pages read ahead with the mapping.
+class MappedFile {
+ public:
+  bool Map(const std::string& path, uint64_t expectedSize) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) == expectedSize &&
+                st.st_size >= static_cast<off_t>(kMinHeaderSize) && expectedSize <= UINT32_MAX;
+    if (fits) {
+      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (p != MAP_FAILED) {
+        data_ = static_cast<const uint8_t*>(p);
+        size_ = static_cast<size_t>(st.st_size);
+      }
+    }
+    ::close(fd);
+    return data_ != nullptr;
+  }
+  ~MappedFile() {
+    if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+  }
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+bool ReadSealed(qvIndex& app, const qvSavedSet& set, qvDbSeal::File file, const char* name, qvDbIo::HeapBuffer& out) {
+  int error = 0;
+  if (qvDbIo::ReadWholeFile(set.Path(app, name), set.Rule(file, 0, UINT32_MAX), out, error) != qvDbIo::ReadResult::kOk)
+    return false;
+  return set.Check(file, out.Data(), out.Size(), name).ok();
+}
+
+}  // namespace
+
+Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSize, const uint8_t* ext,
+                             size_t extSize, const uint8_t* extCase, size_t extCaseSize,
+                             const std::vector<Query>& queries, const qvMatchOptions& options) {
+  app.ClearIndex();
+  if (options.Designed() || queries.empty()) return FallBack(app);
+  Sections s;
+  if (!ReadSections(index, indexSize, app.volumes, s)) return FallBack(app);
+  // The extension table first: the cuts test extensions by their ids.
+  if (!qvDatabase::LoadExtImage(app, ext, extSize).ok()) return FallBack(app);
+  std::vector<std::unique_ptr<QueryCut>> cuts;
+  for (const Query& q : queries) {
+    cuts.push_back(std::make_unique<QueryCut>(app));
+    if (!cuts.back()->Prepare(app, q, options)) return FallBack(app);
+  }
+  std::vector<uint8_t> image;
+  Reader reader(app, index, indexSize, s, cuts);
+  if (!reader.Run(image)) return FallBack(app);
+  cuts.clear();
+  std::vector<uint8_t> keptCase;
+  if (extCase && !ReduceExtCase(extCase, extCaseSize, reader.KeptFilePositions(), keptCase)) return FallBack(app);
+  if (!qvDatabase::LoadIndexImage(app, image.data(), image.size()).ok()) return FallBack(app);
+  if (!qvDatabase::LoadExtImage(app, ext, extSize).ok()) return FallBack(app);
+  if (extCase && !qvExtCaseFile::LoadImage(app, keptCase.data(), keptCase.size()).ok()) return FallBack(app);
+  return Outcome::kLoaded;
+}
+
+Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Query>& queries,
+                       const qvMatchOptions& options) {
+  if (sink) sink->OnStatus(-1, "正在加载数据库...");
+  app.ClearIndex();
+  qvDbIo::FolderLock lock(app, qvDbIo::FolderLock::kShared);
+  // Only the current set, whole and sealed; anything else is the designed
+  // load's to find and report.
+  qvSavedSet set = qvSavedSet::Open(app, qvSavedSet::kCurrent);
+  if (!set.SealStatus().ok()) return FallBack(app);
+  MappedFile index;
+  if (!index.Map(set.Path(app, kIndexFileName), set.Seal().files[qvDbSeal::kIndexFile].size)) return FallBack(app);
+  qvDbIo::HeapBuffer ext(app.heap), extCase(app.heap);
+  if (!ReadSealed(app, set, qvDbSeal::kExtFile, kExtFileName, ext) ||
+      !ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase))
+    return FallBack(app);
+  // The index file is not summed: that would read every byte of it, which
+  // the answer does not need. Its size is the sealed one, every record
+  // read is checked as it is read, and what is kept is checked again by
+  // the designed loader.
+  Outcome outcome = LoadImagesForQueries(app, index.Data(), index.Size(), ext.Data(), ext.Size(), extCase.Data(),
+                                         extCase.Size(), queries, options);
+  return outcome;
+}
+
+}  // namespace qvOfflineReader

@@ -1,0 +1,59 @@
+// Answering a few known queries from the saved index without loading all
+// of it. "ntfsqs.db" is mapped and its packed names are read in place, in
+// section order, through the same first cut the extended scan makes
+// (qvNameCandidates); only the records that cut keeps, and the folders
+// above them, are built into the index, through the designed loader. A
+// search for one of the queries then finds, row for row, what it finds in
+// the whole index: every record it could find is there, with its chain.
+// Any other query finds only part of its answer; the engine reads in place
+// only when told that no other query will come ("answer_only").
+//
+// Every structure read from the mapping is checked as it is read (the
+// index file is not summed against its seal: only its size is compared,
+// the two small files are summed); a file
+// that is not as the saver writes it, a query the cut cannot narrow
+// (no ASCII run, a path-only regular expression) or one that keeps a large
+// share of the index gives kFallBack: the caller loads the whole set the
+// designed way, which reports any fault as it always has.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "qvMatchOptions.h"
+#include "qvStatus.h"
+#include "qvTypes.h"
+
+struct IQvSearchNotify;
+class qvIndex;
+
+namespace qvOfflineReader {
+
+struct Query {
+  qvString text;
+  qvString extFilter;
+};
+
+// What reading in place came to.
+enum class Outcome {
+  kLoaded,    // the index holds what the queries need
+  kFallBack,  // load the whole set instead (the index is empty)
+};
+
+// From the current set in the data folder, under the folder's shared lock.
+Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Query>& queries,
+                       const qvMatchOptions& options);
+
+// The same on file contents in memory (tests, fuzzing), without the seal:
+// `extCase` may be null when there is no "extcase.db".
+Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSize, const uint8_t* ext,
+                             size_t extSize, const uint8_t* extCase, size_t extCaseSize,
+                             const std::vector<Query>& queries, const qvMatchOptions& options);
+
+// A record kept is kept with its chain, which costs more per record than
+// the designed load: past this share of the entries, reading in place
+// stops and the designed load is cheaper.
+constexpr uint32_t kMaxKeptShare = 8;  // one record in eight
+
+}  // namespace qvOfflineReader

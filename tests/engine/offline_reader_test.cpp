@@ -1,0 +1,249 @@
+// The saved index read in place for known queries: every answer equals,
+// row for row and in order, the answer of the whole index loaded the
+// designed way; damaged and truncated files fall back and never crash.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "database_fixture.h"
+#include "qvExtCaseFile.h"
+#include "qvOfflineReader.h"
+#include "qvRecordPath.h"
+#include "qvSearchDriver.h"
+#include "qvWriteMgr.h"
+
+namespace {
+
+using dbtest::Entry;
+using dbtest::VolumeSpec;
+using qvOfflineReader::Outcome;
+using qvOfflineReader::Query;
+
+std::vector<uint8_t> Bytes(const CWriteMgr& out) {
+  std::vector<uint8_t> bytes;
+  out.ForEachChunk([&](const uint8_t* data, size_t n) { bytes.insert(bytes.end(), data, data + n); });
+  return bytes;
+}
+
+// A tree of words, numbers, extensions in either case, hidden folders and
+// Chinese names, on two volumes.
+std::vector<VolumeSpec> RandomVolumes(uint32_t seed) {
+  std::mt19937 rng(seed);
+  const std::vector<std::string> words = {"report", "Report", "notes", "photo", "src", "main", "code",
+                                          "报告", "北京", ".git", ".cache", "data", "a", "ab", "x.y"};
+  const std::vector<std::string> exts = {"", ".pdf", ".PDF", ".txt", ".c", ".Jpg", ".tar.gz", ".exe", ".doc"};
+  std::vector<VolumeSpec> volumes;
+  for (int slot = 0; slot < 2; ++slot) {
+    VolumeSpec v{slot, slot == 0 ? "/" : "/mnt/b/", 100u + slot, 0, 1000, {}};
+    uint64_t next = 16;
+    std::vector<uint64_t> folders = {5};
+    for (int i = 0; i < 400; ++i) {
+      std::string name = words[rng() % words.size()];
+      if (rng() % 2) name += std::to_string(rng() % 50);
+      if (rng() % 3 == 0) name += "_" + words[rng() % words.size()];
+      bool folder = rng() % 4 == 0;
+      if (!folder) name += exts[rng() % exts.size()];
+      uint64_t parent = folders[rng() % folders.size()];
+      uint64_t ref = next++;
+      v.entries.push_back({ref, parent, folder ? 0x10u : 0x20u, qvNameCodec::DecodeToString(name)});
+      if (folder) folders.push_back(ref);
+    }
+    volumes.push_back(v);
+  }
+  return volumes;
+}
+
+// The saved files of an index.
+struct Images {
+  std::vector<uint8_t> index, ext, extCase;
+};
+
+Images Save(const qvFileBaseApp& app) {
+  qvHeap& heap = const_cast<qvFileBaseApp&>(app).heap;
+  CWriteMgr index(heap), ext(heap), extCase(heap);
+  EXPECT_TRUE(qvDatabase::BuildIndexImage(app, index));
+  EXPECT_TRUE(qvDatabase::BuildExtImage(app, ext));
+  EXPECT_TRUE(qvExtCaseFile::BuildImage(app, extCase));
+  return {Bytes(index), Bytes(ext), Bytes(extCase)};
+}
+
+// The answer's rows as paths, folders first, in result order.
+std::vector<std::string> Search(qvFileBaseApp& app, const Query& q, const qvMatchOptions& options) {
+  qvString text = q.text, filter = q.extFilter;
+  text.push_back(0);
+  filter.push_back(0);
+  std::string error;
+  RunSearch(app, app.patternSet, {text.data(), filter.data(), 1, &options, &error}, {});
+  std::vector<std::string> rows;
+  qvChar name[QV_MAX_PATH], ext[QV_MAX_PATH];
+  for (size_t row = 0;; ++row) {
+    bool isFolder;
+    const uint8_t* r = app.RowRecord(row, &isFolder);
+    if (!r) break;
+    qvString path;
+    qvAppendFolderPath(app, isFolder ? DirRecord::Parent(r) : FileRecord::Parent(r), &path);
+    size_t n = qvBuildDisplayName(app, r, isFolder, name, QV_MAX_PATH, ext, QV_MAX_PATH);
+    path.append(name, n);
+    rows.push_back(qvNameCodec::EncodeToString(path));
+  }
+  if (!error.empty()) rows.push_back("error: " + error);
+  return rows;
+}
+
+Outcome ReadInPlace(qvFileBaseApp& app, const Images& im, const std::vector<Query>& queries,
+                    const qvMatchOptions& options) {
+  return qvOfflineReader::LoadImagesForQueries(app, im.index.data(), im.index.size(), im.ext.data(), im.ext.size(),
+                                               im.extCase.data(), im.extCase.size(), queries, options);
+}
+
+class OfflineReader : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volumes = RandomVolumes(21);
+    auto scanned = dbtest::NewApp();
+    dbtest::Scan(*scanned, volumes);
+    images = Save(*scanned);
+    full = dbtest::NewApp();
+    dbtest::Discover(*full, volumes);
+    ASSERT_TRUE(qvDatabase::LoadIndexImage(*full, images.index.data(), images.index.size()).ok());
+    ASSERT_TRUE(qvDatabase::LoadExtImage(*full, images.ext.data(), images.ext.size()).ok());
+    ASSERT_TRUE(qvExtCaseFile::LoadImage(*full, images.extCase.data(), images.extCase.size()).ok());
+  }
+
+  std::unique_ptr<qvFileBaseApp> Reader() {
+    auto app = dbtest::NewApp();
+    dbtest::Discover(*app, volumes);
+    return app;
+  }
+
+  std::vector<VolumeSpec> volumes;
+  Images images;
+  std::unique_ptr<qvFileBaseApp> full;
+};
+
+// A few hundred queries in every mode the terminal offers: the answer read
+// in place is the whole index's, and most were read in place.
+TEST_F(OfflineReader, AnswersAsTheWholeIndexInEveryMode) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> terms = {"report", "REPORT", "rep", "notes1", "pdf", "t.p", ".tar", "port.pdf",
+                                          "*.pdf", "re*t", "src/", "code/src", "/main", "bg", "bj", "报告", "x.y",
+                                          "git", "a", "photo main", "main photo", "zzz", "rep?rt", "ta"};
+  const std::vector<std::string> regexes = {"^report", "pdf$", "r.p+ort", "src/.*main", "(", "[0-9]{2}\\.c$"};
+  const std::vector<std::string> filters = {"", "", "", "pdf", "pdf txt", "jpg", "nothing"};
+  int readInPlace = 0;
+  for (int i = 0; i < 300; ++i) {
+    qvMatchOptions o;
+    o.wholeName = rng() % 4 != 0;
+    o.pathTerms = true;
+    o.pinyin = rng() % 2;
+    o.matchCase = rng() % 5 == 0;
+    o.showHidden = rng() % 3 != 0;
+    o.regex = rng() % 6 == 0;
+    std::string text = o.regex ? regexes[rng() % regexes.size()] : terms[rng() % terms.size()];
+    Query q{qvNameCodec::DecodeToString(text), qvNameCodec::DecodeToString(filters[rng() % filters.size()])};
+    SCOPED_TRACE("query '" + text + "' filter '" + qvNameCodec::EncodeToString(q.extFilter) + "' case " +
+                 std::to_string(o.matchCase) + " whole " + std::to_string(o.wholeName) + " hidden " +
+                 std::to_string(o.showHidden) + " regex " + std::to_string(o.regex) + " pinyin " +
+                 std::to_string(o.pinyin));
+    auto app = Reader();
+    Outcome outcome = ReadInPlace(*app, images, {q}, o);
+    if (outcome == Outcome::kFallBack) continue;  // the designed load answers: nothing to compare
+    ++readInPlace;
+    EXPECT_EQ(dbtest::CheckLoaded(*app, true), "");
+    EXPECT_EQ(Search(*app, q, o), Search(*full, q, o));
+  }
+  EXPECT_GT(readInPlace, 150);
+}
+
+// A category's calls add up: the records of every call are kept.
+TEST_F(OfflineReader, KeepsWhatEveryStoredCallMayFind) {
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = true;
+  std::vector<Query> calls = {{u"report", u"pdf"}, {u"notes", u""}, {u"photo", u"txt"}};
+  auto app = Reader();
+  ASSERT_EQ(ReadInPlace(*app, images, calls, o), Outcome::kLoaded);
+  for (const Query& q : calls) EXPECT_EQ(Search(*app, q, o), Search(*full, q, o));
+}
+
+// A query without an ASCII run narrows nothing, the designed scans are not
+// the reader's, and a query that keeps most of the index is cheaper loaded
+// whole: each falls back with empty tables.
+TEST_F(OfflineReader, FallsBackWhereReadingInPlaceGainsNothing) {
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = true;
+  for (const char16_t* text : {u"报告", u"*?", u"src/", u"a"}) {
+    auto app = Reader();
+    EXPECT_EQ(ReadInPlace(*app, images, {{text, u""}}, o), Outcome::kFallBack) << qvNameCodec::EncodeToString(text);
+    EXPECT_TRUE(dbtest::TablesEmpty(*app));
+  }
+  auto app = Reader();
+  EXPECT_EQ(ReadInPlace(*app, images, {{u"report", u""}}, qvMatchOptions{}), Outcome::kFallBack);
+}
+
+// A query that finds nothing still leaves a well-formed, empty answer.
+TEST_F(OfflineReader, QueryThatFindsNothing) {
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = true;
+  auto app = Reader();
+  ASSERT_EQ(ReadInPlace(*app, images, {{u"zzzz", u""}}, o), Outcome::kLoaded);
+  EXPECT_TRUE(Search(*app, {u"zzzz", u""}, o).empty());
+}
+
+// Every cut of each file, and bytes changed at random: a refusal leaves
+// empty tables, and what is loaded holds together.
+TEST_F(OfflineReader, TruncatedAndMutatedFilesNeverCrash) {
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = o.pinyin = true;
+  const std::vector<Query> queries = {{u"report", u""}, {u"bg", u""}};
+  auto judge = [&](const Images& im) {
+    auto app = Reader();
+    if (ReadInPlace(*app, im, queries, o) == Outcome::kLoaded) {
+      EXPECT_EQ(dbtest::CheckLoaded(*app, true), "");
+      Search(*app, queries[0], o);
+    } else {
+      EXPECT_TRUE(dbtest::TablesEmpty(*app));
+    }
+  };
+  for (size_t cut = 0; cut < images.index.size(); cut += 7) {
+    Images im = images;
+    im.index.resize(cut);
+    judge(im);
+  }
+  for (size_t cut = 0; cut < images.extCase.size(); cut += 3) {
+    Images im = images;
+    im.extCase.resize(cut);
+    judge(im);
+  }
+  std::mt19937 rng(3);
+  for (int i = 0; i < 1500; ++i) {
+    Images im = images;
+    for (int k = 0; k < 3; ++k) im.index[rng() % im.index.size()] = static_cast<uint8_t>(rng());
+    judge(im);
+  }
+}
+
+// Through the data folder: the current set read in place, and a file the
+// seal does not describe falls back.
+TEST_F(OfflineReader, ReadsTheSavedSetAndFallsBackOnAMismatch) {
+  dbtest::TempDir dir;
+  auto saver = dbtest::NewApp(dir.Path());
+  dbtest::Scan(*saver, volumes);
+  ASSERT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = true;
+  const Query q{u"report", u""};
+  auto app = dbtest::NewApp(dir.Path());
+  dbtest::Discover(*app, volumes);
+  ASSERT_EQ(qvOfflineReader::LoadForQueries(*app, nullptr, {q}, o), Outcome::kLoaded);
+  EXPECT_EQ(Search(*app, q, o), Search(*full, q, o));
+
+  std::vector<uint8_t> bytes = dbtest::ReadFile(dir.Path() + "/ntfsqs.db");
+  bytes.pop_back();
+  dbtest::WriteFile(dir.Path() + "/ntfsqs.db", bytes);
+  auto after = dbtest::NewApp(dir.Path());
+  dbtest::Discover(*after, volumes);
+  EXPECT_EQ(qvOfflineReader::LoadForQueries(*after, nullptr, {q}, o), Outcome::kFallBack);
+  EXPECT_TRUE(dbtest::TablesEmpty(*after));
+}
+
+}  // namespace
