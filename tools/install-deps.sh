@@ -31,8 +31,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           clang libclang-rt-14-dev
           # NTFS volumes: mkntfs and ntfs-3g make and fill the test volumes
           # (FUSE), Sleuth Kit's fls lists them for comparison, bzip2
-          # unpacks a sample image
-          ntfs-3g fuse3 sleuthkit bzip2
+          # unpacks a sample image; losetup (mount), setpriv and lsblk
+          # (util-linux) for the loop-device tests
+          ntfs-3g fuse3 sleuthkit bzip2 mount util-linux
           ${QV_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
