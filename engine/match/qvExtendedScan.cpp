@@ -139,7 +139,9 @@ class qvExtendedTester {
   bool PinyinMayMatch(const StoredName& n) const {
     const bool extFollows = scan_.wholeName_ && n.file && FileRecord::HasExtension(n.record);
     for (const auto& term : scan_.pinyin_) {
-      if (!term) continue;
+      // Without such an ideograph the term is found as typed or not at
+      // all, which the plain tests decide.
+      if (!term || !term->HoldsOpenerPacked(n.bytes, n.length)) continue;
       switch (term->MatchPacked(n.bytes, n.length)) {
         case qvPinyinTerm::Packed::kNo: break;
         case qvPinyinTerm::Packed::kOpen:

@@ -32,6 +32,9 @@ inline bool IsSurrogate(qvChar u) { return u >= 0xD800 && u <= 0xDFFF; }
 
 inline bool Marked(const uint64_t* bits, qvChar u) { return bits[u >> 6] >> (u & 63) & 1; }
 
+// No code point of the first plane marked.
+constexpr uint64_t kNoIdeographs[0x10000 / 64] = {};
+
 inline char32_t CodePointAt(const qvChar* name, size_t n, size_t* i) {
   const qvChar u = name[*i];
   if (IsHighSurrogate(u) && *i + 1 < n && IsLowSurrogate(name[*i + 1])) {
@@ -275,6 +278,9 @@ qvPinyinTerm::Packed qvPinyinTerm::MatchPacked(const uint8_t* bytes, size_t leng
   if (words_ != 1) return MayOpenPacked(bytes, length) ? Packed::kMaybe : Packed::kNo;
   const uint64_t* mask = masks_.data();
   const uint64_t* openers = openers_.data();
+  // With no position standing, only an ideograph that can begin the term
+  // changes anything; most are not such, and are passed over unread.
+  const uint64_t* firsts = firstLetter_ ? table_->BmpInitials(firstLetter_) : nullptr;
   const uint64_t accept = uint64_t{1} << (length_ - 1);
   uint64_t d = 0;
   for (size_t i = 0; i < length;) {
@@ -288,7 +294,7 @@ qvPinyinTerm::Packed qvPinyinTerm::MatchPacked(const uint8_t* bytes, size_t leng
       i += 3;
       if (u < 128) {
         d = ((d << 1) | 1) & mask[u];
-      } else if (!IsSurrogate(u) && !Marked(openers, u)) {
+      } else if (!IsSurrogate(u) && !Marked(d ? openers : firsts ? firsts : kNoIdeographs, u)) {
         d = 0;
         continue;
       } else {

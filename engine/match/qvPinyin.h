@@ -3,6 +3,8 @@
 // of its readings ("bg", "baog" and "baogao" all find 报告).
 #pragma once
 
+#include <emmintrin.h>
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -135,6 +137,36 @@ class qvPinyinTerm {
   // quick look below: kMaybe when it cannot rule the name out.
   enum class Packed { kNo, kMatch, kOpen, kMaybe };
   Packed MatchPacked(const uint8_t* bytes, size_t length) const;
+
+  // Whether a name as the index packs it holds an ideograph with a reading
+  // that begins with a letter of the term (or a surrogate, not looked
+  // into): without one, the term matches the name only as typed.
+  // Inline: the scan asks it of every wide name.
+  bool HoldsOpenerPacked(const uint8_t* bytes, size_t length) const {
+    const uint64_t* openers = openers_.data();
+    for (size_t i = 0; i < length;) {
+      // Sixteen bytes at a time to the next byte with its high bit set:
+      // from a unit's first byte, that is the next wide unit's marker.
+      if (i + 16 <= length) {
+        const uint32_t wide =
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i))));
+        if (!wide) {
+          i += 16;
+          continue;
+        }
+        i += static_cast<size_t>(__builtin_ctz(wide));
+      } else if (!(bytes[i] & 0x80)) {
+        ++i;
+        continue;
+      }
+      if (i + 3 > length) break;
+      const unsigned u = bytes[i + 1] | (bytes[i + 2] << 8);
+      i += 3;
+      // A surrogate is not looked into: it may open anything.
+      if ((u >= 0xD800 && u <= 0xDFFF) || (openers[u >> 6] >> (u & 63) & 1)) return true;
+    }
+    return false;
+  }
 
   // A quick look at a name as the index packs it (see qvPackedName.h):
   // false when no unit of it can open a reading the term spells (no
