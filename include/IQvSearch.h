@@ -128,6 +128,10 @@ struct IQvSearchConfig : IUnknownEx {
   // rule per line: "/abs/folder" (with all below it) or a name pattern
   // with '*' and '?' (folders matching it go whole), taking effect at once
   // even while the index runs; false, keeping the rules, for a bad rule.
+  // "answer_only" ("1" with "offline"): no search will come but those
+  // asked before the index is ready, so the saved database is read in
+  // place and only the records they may find, with their folders, are
+  // built; such a part of the index is never saved.
   // How searches test names, "1" or "0", each 0 by default but
   // "show_hidden" (all at their defaults: the designed test), taking
   // effect at the next Search: "whole_name" (files by their name as
