@@ -263,33 +263,48 @@ bool qvStreamScan::ResolveFiles() {
   return true;
 }
 
-// Sorts a list in place: its pointers, each with its name's sort key, go
-// into one array, are sorted, and go back into the same slots.
-template <typename NameOf, typename Compare>
-static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare compare) {
+// Sorts a list in place: its pointers, each with its name's first sort
+// key, go into one array, are sorted by key after key, and are merged
+// back into the same slots.
+static_assert(qvCollation::kNoNextKey == kQvNoNextKey && qvCollation::kNameEnded == kQvNameEnded);
+
+template <typename NameOf, typename Compare, typename CompareSameNames>
+static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare compare,
+                     CompareSameNames compareSameNames) {
   struct Item {
     uint64_t key;
     uint8_t* record;
   };
   size_t n = list.Count();
-  auto* items = static_cast<Item*>(heap.Alloc((n ? n : 1) * sizeof(Item)));
+  if (n < 2) return true;
+  auto* items = static_cast<Item*>(heap.Alloc(n * sizeof(Item)));
   if (!items) return false;
   size_t k = 0;
   list.ForEach([&](uint8_t* r) {
     auto [name, length] = nameOf(r);
     items[k++] = {qvCollation::SortKey(name, length), r};
   });
-  // The merge of the two threads' halves needs a second array; without
-  // one the sort runs on this thread alone.
-  auto* merged = static_cast<Item*>(n >= 2 ? heap.Alloc(n * sizeof(Item)) : nullptr);
-  const Item* sorted = qvSortOnTwoThreads(items, k, merged, [&](const Item& a, const Item& b) {
-    if (a.key != b.key) return a.key < b.key;
-    return compare(a.record, b.record) < 0;
+  auto keyAt = [nameOf](const Item& item, size_t* from) {
+    auto [name, length] = nameOf(item.record);
+    return qvCollation::SortKeyAt(name, length, from);
+  };
+  auto fullLess = [compare](const Item& a, const Item& b) { return compare(a.record, b.record) < 0; };
+  auto sameNameLess = [compareSameNames](const Item& a, const Item& b) {
+    return compareSameNames(a.record, b.record) < 0;
+  };
+  uint8_t** slot = nullptr;
+  size_t page = 0;
+  uint32_t at = 0, end = 0;
+  qvSortByKeysOnTwoThreads(items, n, keyAt, fullLess, sameNameLess, [&](const Item& item) {
+    while (at == end) {
+      RecordPage* p = list.Page(page++);
+      slot = p->slots;
+      at = p->first;
+      end = p->end;
+    }
+    slot[at++] = item.record;
   });
-  k = 0;
-  list.ForEachSlot([&](uint8_t*& slot) { slot = sorted[k++].record; });
-  if (merged) heap.Free(merged, n * sizeof(Item));
-  heap.Free(items, (n ? n : 1) * sizeof(Item));
+  heap.Free(items, n * sizeof(Item));
   return true;
 }
 
@@ -298,7 +313,7 @@ bool qvStreamScan::SortLists() {
   bool ok = SortList(
       app_.heap, app_.folderList,
       [](const uint8_t* r) { return std::pair(DirRecord::Name(r), static_cast<size_t>(DirRecord::NameLength(r))); },
-      qvCollation::CompareFolders);
+      qvCollation::CompareFolders, [](const uint8_t*, const uint8_t*) { return 0; });
   if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
   const ExtTable& ext = app_.extTable;
   return ok && SortList(
@@ -306,5 +321,6 @@ bool qvStreamScan::SortLists() {
                    [](const uint8_t* r) {
                      return std::pair(FileRecord::Name(r), static_cast<size_t>(FileRecord::NameLength(r)));
                    },
-                   [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareFiles(a, b, ext); });
+                   [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareFiles(a, b, ext); },
+                   [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareExtensions(a, b, ext); });
 }

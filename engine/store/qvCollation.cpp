@@ -51,6 +51,11 @@ int CompareNames(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
 }
 
 uint64_t SortKey(const uint8_t* name, size_t length) {
+  size_t from = 0;
+  return SortKeyAt(name, length, &from);
+}
+
+uint64_t SortKeyAt(const uint8_t* name, size_t length, size_t* from) {
   // The key is the name's weights as a byte string, compared from its
   // highest byte down. An ASCII unit takes one byte (folded, 1..127); a
   // wide unit two, the first of them 0x81 or more: ranked ideographs by
@@ -62,6 +67,12 @@ uint64_t SortKey(const uint8_t* name, size_t length) {
   // apart from its neighbours (unranked ideographs, wide units too large
   // to place, cut units) ends the key, so that what follows it cannot
   // decide in place of the full comparison. The name's end is byte 0.
+  //
+  // Equal keys read the same units, so they stop at the same byte: the
+  // next key of either name starts there. A wide unit of which only the
+  // first byte fitted is read again by the next key. A key with room left
+  // after the name's end tells that every name with that key reads the
+  // same units.
   constexpr uint32_t kUnranked = 0x80 + 20896;
   constexpr uint32_t kOtherBase = kUnranked + 1;
   constexpr uint32_t kWideShift = 0x100;            // keeps the first byte above 0x80
@@ -69,7 +80,8 @@ uint64_t SortKey(const uint8_t* name, size_t length) {
   const uint16_t* ranks = g_ranks;
   uint64_t key = 0;
   int shift = 56;  // of the next byte
-  size_t i = 0;
+  size_t i = *from;
+  *from = kNoNextKey;
   while (i < length && shift >= 0) {
     uint8_t b = name[i];
     if (!(b & 0x80)) {
@@ -82,10 +94,9 @@ uint64_t SortKey(const uint8_t* name, size_t length) {
       // After every whole unit: the code of the largest weights.
       key |= static_cast<uint64_t>(0xFF) << shift;
       if (shift >= 8) key |= static_cast<uint64_t>(0xFF) << (shift - 8);
-      break;
+      return key;
     }
     uint32_t u = name[i + 1] | (name[i + 2] << 8);
-    i += 3;
     uint32_t w;
     bool last = false;
     if (IsCjk(u) && ranks) {
@@ -103,10 +114,18 @@ uint64_t SortKey(const uint8_t* name, size_t length) {
     }
     uint32_t code = w + kWideShift;  // 0x180..0x7FFF: first byte 0x81..0xFF
     key |= static_cast<uint64_t>(code >> 8 | 0x80) << shift;
-    if (shift >= 8) key |= static_cast<uint64_t>(code & 0xFF) << (shift - 8);
+    if (shift < 8) {
+      *from = i;  // only its first byte fitted
+      return key;
+    }
+    key |= static_cast<uint64_t>(code & 0xFF) << (shift - 8);
     shift -= 16;
-    if (last) break;
+    i += 3;
+    if (last) return key;
   }
+  // A full key may be followed by more; one with room left ended with
+  // the name.
+  *from = shift < 0 ? i : kNameEnded;
   return key;
 }
 
@@ -118,7 +137,10 @@ int CompareFolders(const uint8_t* a, const uint8_t* b) {
 int CompareFiles(const uint8_t* a, const uint8_t* b, const ExtTable& ext) {
   int d = CompareNames(FileRecord::Name(a), FileRecord::NameLength(a), FileRecord::Name(b),
                        FileRecord::NameLength(b));
-  if (d) return d;
+  return d ? d : CompareExtensions(a, b, ext);
+}
+
+int CompareExtensions(const uint8_t* a, const uint8_t* b, const ExtTable& ext) {
   bool ea = FileRecord::HasExtension(a), eb = FileRecord::HasExtension(b);
   if (ea != eb) return ea ? -1 : 1;
   if (!ea) return 0;

@@ -28,10 +28,25 @@ int CompareNames(const uint8_t* a, size_t an, const uint8_t* b, size_t bn);
 // without touching the records.
 uint64_t SortKey(const uint8_t* name, size_t length);
 
+// What SortKeyAt leaves in *from when no later key can go on from where
+// this one stopped: a unit ended the key (the names must be compared in
+// full), or the name ended within the key (every name with that key reads
+// the same units: only what the name leaves out can tell them apart).
+constexpr size_t kNoNextKey = SIZE_MAX;
+constexpr size_t kNameEnded = SIZE_MAX - 1;
+// The key of the units from byte *from on (SortKey is the key from 0).
+// Sets *from to the byte the next key starts at, kNoNextKey or kNameEnded. Two names
+// with equal keys from the same byte stop at the same byte, so a sort can
+// tell tied names apart key after key and leave only what is still tied
+// after the last one to the full comparison.
+uint64_t SortKeyAt(const uint8_t* name, size_t length, size_t* from);
+
 // Folder order: by name.
 int CompareFolders(const uint8_t* a, const uint8_t* b);
 // File order: by base name; on equal names a file with an extension comes
 // before one without, and two extensions compare by their texts.
 int CompareFiles(const uint8_t* a, const uint8_t* b, const ExtTable& ext);
+// The part of the file order that decides between equal base names.
+int CompareExtensions(const uint8_t* a, const uint8_t* b, const ExtTable& ext);
 
 }  // namespace qvCollation

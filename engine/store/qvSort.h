@@ -95,3 +95,94 @@ T* qvSortOnTwoThreads(T* a, size_t n, T* buffer, Less less) {
   std::merge(a, a + half, a + half, a + n, buffer, less);
   return buffer;
 }
+
+// The sort of names by their collation keys. Each item carries `key`, the
+// 64-bit key of its name from byte 0. The items are sorted by key alone;
+// each run of equal keys is then sorted by the next key of its names, from
+// where the run's keys stopped, and so on; only what is still tied when
+// the keys run out goes to the full comparison. Most comparisons are then
+// of two integers in the array, not of two names in the records.
+//
+// keyAt(item, &from) is the key of the item's name from byte `from` on,
+// as qvCollation::SortKeyAt gives it; fullLess the full order; sameNameLess
+// the order of items whose names read the same units.
+constexpr size_t kQvNoNextKey = static_cast<size_t>(-1);
+constexpr size_t kQvNameEnded = static_cast<size_t>(-2);
+
+template <typename Item, typename KeyAt, typename Less, typename SameLess>
+void qvSortTiedRun(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess);
+
+template <typename Item, typename KeyAt, typename Less, typename SameLess>
+void qvSortRunsOfEqualKeys(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess) {
+  for (size_t i = 0; i < n;) {
+    size_t j = i + 1;
+    while (j < n && a[j].key == a[i].key) ++j;
+    if (j - i > 1) qvSortTiedRun(a + i, j - i, from, keyAt, fullLess, sameNameLess);
+    i = j;
+  }
+}
+
+template <typename Item, typename KeyAt, typename Less, typename SameLess>
+void qvSortTiedRun(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess) {
+  constexpr size_t kFewEnoughToCompare = 6;
+  const uint64_t shared = a[0].key;
+  size_t next = from;
+  keyAt(a[0], &next);  // equal keys stop at the same byte: one name tells it
+  if (next == kQvNameEnded) {
+    qvQuickSort(a, n, sameNameLess);
+    return;
+  }
+  if (next == kQvNoNextKey || n <= kFewEnoughToCompare) {
+    qvQuickSort(a, n, fullLess);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    size_t at = next;
+    a[i].key = keyAt(a[i], &at);
+  }
+  qvQuickSort(a, n, [](const Item& x, const Item& y) { return x.key < y.key; });
+  qvSortRunsOfEqualKeys(a, n, next, keyAt, fullLess, sameNameLess);
+  for (size_t i = 0; i < n; ++i) a[i].key = shared;  // the merge reads the first keys
+}
+
+template <typename Item, typename KeyAt, typename Less, typename SameLess>
+void qvSortByKeys(Item* a, size_t n, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess) {
+  qvQuickSort(a, n, [](const Item& x, const Item& y) { return x.key < y.key; });
+  qvSortRunsOfEqualKeys(a, n, 0, keyAt, fullLess, sameNameLess);
+}
+
+// qvSortByKeys on two threads: each sorts one half, and the halves are
+// merged into out(item), called once per item in order. No second array:
+// the merge writes where the caller wants the order.
+template <typename Item, typename KeyAt, typename Less, typename SameLess, typename Out>
+void qvSortByKeysOnTwoThreads(Item* a, size_t n, KeyAt keyAt, Less fullLess, SameLess sameNameLess, Out&& out) {
+  constexpr size_t kWorthASecondThread = 1 << 15;
+  size_t half = n;
+  if (n >= kWorthASecondThread && std::thread::hardware_concurrency() >= 2) {
+    half = n / 2;
+    std::thread helper;
+    try {
+      helper = std::thread([a, half, keyAt, fullLess, sameNameLess]() mutable {
+        qvSortByKeys(a, half, keyAt, fullLess, sameNameLess);
+      });
+    } catch (const std::system_error&) {
+      half = n;
+    }
+    if (helper.joinable()) {
+      qvSortByKeys(a + half, n - half, keyAt, fullLess, sameNameLess);
+      helper.join();
+    }
+  }
+  if (half == n) qvSortByKeys(a, n, keyAt, fullLess, sameNameLess);
+  const Item* x = a;
+  const Item* xEnd = a + half;
+  const Item* y = a + half;
+  const Item* yEnd = a + n;
+  while (x < xEnd && y < yEnd) {
+    // Ties go to the first half, as std::merge has it.
+    bool takeY = y->key != x->key ? y->key < x->key : fullLess(*y, *x);
+    out(takeY ? *y++ : *x++);
+  }
+  while (x < xEnd) out(*x++);
+  while (y < yEnd) out(*y++);
+}
