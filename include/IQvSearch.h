@@ -153,7 +153,9 @@ struct IQvSearchConfig : IUnknownEx {
   // "loaded" (1 when it came from the saved database), "folders",
   // "files", "index_bytes"; how long the start took in microseconds:
   // "read_us" (volumes read into records), "build_us" (linked and sorted),
-  // "load_us" (saved index loaded); while volumes are read:
+  // "load_us" (saved index loaded), and of "build_us": "link_us" (folders
+  // and files linked to their parents), "sort_us" (both lists sorted),
+  // "layout_us" (records laid out in list order); while volumes are read:
   // "scan_entries" (entries read so far, all volumes) and "scan_volume"
   // (the ordinal of the volume being read, -1 before the first); each
   // search option above, 1 or 0; "query_error" (1 when the last query was

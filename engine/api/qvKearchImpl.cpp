@@ -232,6 +232,9 @@ void qvKearchImpl::FullScan() {
   readMicros_ = MicrosSince(start);
   start = std::chrono::steady_clock::now();
   if (!stopping_) scan.Finish();
+  linkMicros_ = scan.phases().linkMicros;
+  sortMicros_ = scan.phases().sortMicros;
+  layoutMicros_ = scan.phases().layoutMicros;
   if (!excludedBySource) PruneToExclusions(exclusions_.applied);  // the rules the scan began with
   buildMicros_ = MicrosSince(start);
 }
@@ -363,6 +366,9 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "read_us") == 0) return owner_.readMicros_;
   if (std::strcmp(name, "build_us") == 0) return owner_.buildMicros_;
   if (std::strcmp(name, "load_us") == 0) return owner_.loadMicros_;
+  if (std::strcmp(name, "link_us") == 0) return owner_.linkMicros_;
+  if (std::strcmp(name, "sort_us") == 0) return owner_.sortMicros_;
+  if (std::strcmp(name, "layout_us") == 0) return owner_.layoutMicros_;
   if (std::strcmp(name, "query_error") == 0) return owner_.queryError.empty() ? 0 : 1;
   if (std::strcmp(name, "whole_name") == 0) return owner_.matchOptions.wholeName;
   if (std::strcmp(name, "match_case") == 0) return owner_.matchOptions.matchCase;

@@ -158,6 +158,10 @@ class qvKearchImpl final : public IQvSearch {
   int64_t readMicros_ = 0;
   int64_t buildMicros_ = 0;
   int64_t loadMicros_ = 0;
+  // The build's phases, from the scan: link, sort, layout.
+  int64_t linkMicros_ = 0;
+  int64_t sortMicros_ = 0;
+  int64_t layoutMicros_ = 0;
   std::thread initThread_;
   std::atomic<bool> stopping_{false};
   // The progress of the scan: entries read so far, the volume being read.

@@ -1,6 +1,7 @@
 #include "qvStreamScan.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "IQvSearch.h"
 #include "qvCollation.h"
@@ -16,6 +17,10 @@ namespace {
 // Marks a record for removal from its list during resolution; no pool
 // hands out this ref (it would be the last 2 bytes of a block).
 constexpr RecordRef kDroppedRef = 0xFFFFFFFE;
+
+int64_t MicrosSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+}
 
 }  // namespace
 
@@ -142,11 +147,18 @@ void qvStreamScan::EndVolume() {
 bool qvStreamScan::Finish() {
   ++app_.generation;
   if (sink_) sink_->OnStatus(-1, "正在构建目录数据库，请稍候...");
-  if (!ResolveFolders() || !ResolveFiles() || !SortLists()) return false;
+  auto start = std::chrono::steady_clock::now();
+  if (!ResolveFolders() || !ResolveFiles()) return false;
+  phases_.linkMicros = MicrosSince(start);
+  start = std::chrono::steady_clock::now();
+  if (!SortLists()) return false;
+  phases_.sortMicros = MicrosSince(start);
   // Laid out in list order the records are walked sequentially by every
   // search; and what a removed volume left in the pool is given back. An
   // index that stays scattered is still whole: a failure changes nothing.
+  start = std::chrono::steady_clock::now();
   qvCompactRecords(app_);
+  phases_.layoutMicros = MicrosSince(start);
   return true;
 }
 
@@ -277,7 +289,10 @@ static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare comp
   };
   size_t n = list.Count();
   if (n < 2) return true;
-  auto* items = static_cast<Item*>(heap.Alloc(n * sizeof(Item)));
+  // In whole huge pages: a page fault per 2 MB instead of one per 4 KB,
+  // and the pages go back to the system when the sort is done.
+  const size_t bytes = (n * sizeof(Item) + qvHeap::kHugePage - 1) / qvHeap::kHugePage * qvHeap::kHugePage;
+  auto* items = static_cast<Item*>(heap.AllocPages(bytes));
   if (!items) return false;
   size_t k = 0;
   list.ForEach([&](uint8_t* r) {
@@ -304,7 +319,7 @@ static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare comp
     }
     slot[at++] = item.record;
   });
-  heap.Free(items, n * sizeof(Item));
+  heap.FreePages(items, bytes);
   return true;
 }
 

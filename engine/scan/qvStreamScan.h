@@ -47,6 +47,16 @@ class qvStreamScan {
   uint64_t DroppedFolders() const { return droppedFolders_; }
   uint64_t DroppedFiles() const { return droppedFiles_; }
 
+  // Where the build's time went, in microseconds: linking folders to
+  // parents and files to folders, sorting both lists, laying the records
+  // out in list order.
+  struct Phases {
+    int64_t linkMicros = 0;
+    int64_t sortMicros = 0;
+    int64_t layoutMicros = 0;
+  };
+  const Phases& phases() const { return phases_; }
+
  private:
   void AddFolder(const ScanEntry& e);
   void AddFile(const ScanEntry& e);
@@ -63,4 +73,5 @@ class qvStreamScan {
   uint64_t skippedInVolume_ = 0;
   uint64_t droppedFolders_ = 0;
   uint64_t droppedFiles_ = 0;
+  Phases phases_;
 };
