@@ -241,7 +241,10 @@ void qvKearchImpl::FullScan() {
 
 bool qvKearchImpl::LoadDatabase() {
   qvFileBaseApp* app = qvFileBaseApp::Instance();
-  if (offline_ && answerOnly_ && ReadSavedInPlace()) return true;
+  if (offline_ && answerOnly_ && ReadSavedInPlace()) {
+    readInPlace_ = true;
+    return true;
+  }
   qvStatus status = qvDatabase::LoadSavedIndex(*app, sink);
   if (!status.ok()) {
     qvDatabase::ReportDropped(status);  // once, and never for a first start
@@ -270,6 +273,8 @@ bool qvKearchImpl::ReadSavedInPlace() {
 
 int qvKearchImpl::SaveDatabase() {
   if (noSave_) return 0;
+  // Part of the saved index, read for one answer: saved, it would replace the whole.
+  if (readInPlace_) return EPERM;
   qvStatus status = qvDatabase::SaveIndex(*qvFileBaseApp::Instance());
   return status.ok() ? 0 : status.error() ? status.error() : EIO;
 }

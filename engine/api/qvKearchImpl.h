@@ -152,6 +152,7 @@ class qvKearchImpl final : public IQvSearch {
   // With offline_: only the queries stored before Initialize will be asked
   // (qvsearch), so the saved index is read in place for them.
   bool answerOnly_ = false;
+  bool readInPlace_ = false;  // the index holds only what those queries need
   bool loadedFromDatabase_ = false;
   // How long the start took, in microseconds: reading the volumes into
   // records, then linking and sorting them (or loading the database).

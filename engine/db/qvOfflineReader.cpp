@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -124,9 +125,8 @@ struct Block {
 
 class Reader {
  public:
-  Reader(qvIndex& app, const uint8_t* data, size_t size, const Sections& s,
-         const std::vector<std::unique_ptr<QueryCut>>& cuts)
-      : app_(app), data_(data), size_(size), s_(s), cuts_(cuts) {
+  Reader(const uint8_t* data, size_t size, const Sections& s, const std::vector<std::unique_ptr<QueryCut>>& cuts)
+      : data_(data), size_(size), s_(s), cuts_(cuts) {
     budget_ = (static_cast<uint64_t>(s.folderCount) + s.fileCount) / kMaxKeptShare + 256;
   }
 
@@ -251,7 +251,8 @@ class Reader {
     const Block& block = blocks_[PosBlock(pos)];
     size_t at = block.at;
     uint32_t offset = 0, length = block.length;
-    std::memcpy(name_ + kPad, names_.data() + block.nameAt, length);
+    // A volume root's name is empty, and may be the only name kept yet.
+    if (length) std::memcpy(name_ + kPad, names_.data() + block.nameAt, length);
     for (bool first = true;; first = false) {
       const size_t end = s_.fileOffset;
       if (at >= end || end - at < kRecordFixedSize) return false;
@@ -341,7 +342,6 @@ class Reader {
     uint32_t parentPos;  // stored RecordPos
   };
 
-  qvIndex& app_;
   const uint8_t* data_;
   size_t size_;
   const Sections& s_;
@@ -449,7 +449,7 @@ Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSiz
     if (!cuts.back()->Prepare(app, q, options)) return FallBack(app);
   }
   std::vector<uint8_t> image;
-  Reader reader(app, index, indexSize, s, cuts);
+  Reader reader(index, indexSize, s, cuts);
   if (!reader.Run(image)) return FallBack(app);
   cuts.clear();
   std::vector<uint8_t> keptCase;
@@ -471,17 +471,22 @@ Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Qu
   if (!set.SealStatus().ok()) return FallBack(app);
   MappedFile index;
   if (!index.Map(set.Path(app, kIndexFileName), set.Seal().files[qvDbSeal::kIndexFile].size)) return FallBack(app);
+  // The index file is summed against its seal on a second core while the
+  // cut reads it: the answer waits for the longer of the two, not both.
+  // Every record read is checked as it is read, but only the sum tells a
+  // name or a parent changed in place from the saved one.
+  std::future<bool> sealed = std::async(std::launch::async, [&set, &index] {
+    return set.Check(qvDbSeal::kIndexFile, index.Data(), index.Size(), kIndexFileName).ok();
+  });
   qvDbIo::HeapBuffer ext(app.heap), extCase(app.heap);
-  if (!ReadSealed(app, set, qvDbSeal::kExtFile, kExtFileName, ext) ||
-      !ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase))
-    return FallBack(app);
-  // The index file is not summed: that would read every byte of it, which
-  // the answer does not need. Its size is the sealed one, every record
-  // read is checked as it is read, and what is kept is checked again by
-  // the designed loader.
-  Outcome outcome = LoadImagesForQueries(app, index.Data(), index.Size(), ext.Data(), ext.Size(), extCase.Data(),
-                                         extCase.Size(), queries, options);
-  return outcome;
+  Outcome outcome = Outcome::kFallBack;
+  if (ReadSealed(app, set, qvDbSeal::kExtFile, kExtFileName, ext) &&
+      ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase))
+    outcome = LoadImagesForQueries(app, index.Data(), index.Size(), ext.Data(), ext.Size(), extCase.Data(),
+                                   extCase.Size(), queries, options);
+  // Not the sealed file: the designed load reports the damage.
+  if (!sealed.get()) return FallBack(app);
+  return outcome == Outcome::kLoaded ? outcome : FallBack(app);
 }
 
 }  // namespace qvOfflineReader

@@ -8,9 +8,9 @@
 // Any other query finds only part of its answer; the engine reads in place
 // only when told that no other query will come ("answer_only").
 //
-// Every structure read from the mapping is checked as it is read. The
-// index file is not summed against its seal (only its size is compared;
-// the two small files are summed). A file that is not as the saver writes
+// Every structure read from the mapping is checked as it is read, and
+// LoadForQueries sums every saved file against its seal (the index file
+// on a second thread, beside the read). A file that is not as the saver writes
 // it, a query the cut cannot narrow (no ASCII run, a path-only regular
 // expression) or one that keeps a large share of the index gives
 // kFallBack: the caller loads the whole set the designed way, which

@@ -6,6 +6,8 @@
 #include <random>
 
 #include "database_fixture.h"
+#include "engine_fixture.h"
+#include "qvDatabaseFormat.h"
 #include "qvExtCaseFile.h"
 #include "qvOfflineReader.h"
 #include "qvRecordPath.h"
@@ -180,7 +182,9 @@ TEST_F(OfflineReader, FallsBackWhereReadingInPlaceGainsNothing) {
   EXPECT_EQ(ReadInPlace(*app, images, {{u"report", u""}}, qvMatchOptions{}), Outcome::kFallBack);
 }
 
-// A query that finds nothing still leaves a well-formed, empty answer.
+// A query that finds nothing still leaves a well-formed, empty answer: the
+// first volume root is kept alone, found again from its block while no
+// other name is held (an empty copy the sanitizer build once caught).
 TEST_F(OfflineReader, QueryThatFindsNothing) {
   qvMatchOptions o;
   o.wholeName = o.pathTerms = true;
@@ -244,6 +248,114 @@ TEST_F(OfflineReader, ReadsTheSavedSetAndFallsBackOnAMismatch) {
   dbtest::Discover(*after, volumes);
   EXPECT_EQ(qvOfflineReader::LoadForQueries(*after, nullptr, {q}, o), Outcome::kFallBack);
   EXPECT_TRUE(dbtest::TablesEmpty(*after));
+}
+
+// Where the file records of a saved index lie: each record's start and the
+// start of the name bytes it stores.
+struct FileRecordAt {
+  size_t at, suffixAt, suffixLength;
+  uint32_t parent;
+};
+
+std::vector<FileRecordAt> FileRecords(const std::vector<uint8_t>& index) {
+  using namespace qvDbFormat;
+  std::vector<FileRecordAt> records;
+  for (size_t at = LoadU32(index.data() + kFileOffsetAt); at < index.size();) {
+    uint32_t word = Load24(index.data() + at + 8);
+    records.push_back({at, at + kRecordFixedSize, WordSuffix(word), LoadU32(index.data() + at + 4)});
+    at += kRecordFixedSize + WordSuffix(word) + WordFileWidth(word);
+  }
+  return records;
+}
+
+// A byte changed in place, the size kept (a damaged disk, not a short
+// write): in a name the query finds, in a file's parent field, in the
+// header's save time. Unsealed, each still reads as a well-formed file
+// with another answer; through the data folder the sum refuses it, and
+// the designed load then reports the mismatch, never a wrong row.
+TEST_F(OfflineReader, AChangeInPlaceIsRefusedAsTheDesignedLoadRefusesIt) {
+  dbtest::TempDir dir;
+  auto saver = dbtest::NewApp(dir.Path());
+  dbtest::Scan(*saver, volumes);
+  ASSERT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+  const std::string path = dir.Path() + "/ntfsqs.db";
+  const std::vector<uint8_t> saved = dbtest::ReadFile(path);
+  const std::vector<FileRecordAt> records = FileRecords(saved);
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = true;
+  const Query q{u"report", u""};
+
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> damages;
+  for (const FileRecordAt& r : records) {
+    auto name = std::string(saved.begin() + static_cast<long>(r.suffixAt),
+                            saved.begin() + static_cast<long>(r.suffixAt + r.suffixLength));
+    size_t found = name.find("report");
+    if (found == std::string::npos) continue;
+    std::vector<uint8_t> bytes = saved;
+    bytes[r.suffixAt + found + 3] = 'x';  // "repxrt"
+    damages.push_back({"name", bytes});
+    break;
+  }
+  for (size_t i = 1; i < records.size(); ++i) {
+    if (records[i].parent == records[0].parent) continue;
+    std::vector<uint8_t> bytes = saved;
+    StoreU32(bytes.data() + records[0].at + 4, records[i].parent);
+    damages.push_back({"parent", bytes});
+    break;
+  }
+  std::vector<uint8_t> header = saved;
+  header[qvDbFormat::kYearAt] ^= 1;
+  damages.push_back({"header", header});
+  ASSERT_EQ(damages.size(), 3u);
+
+  for (const auto& [where, bytes] : damages) {
+    SCOPED_TRACE(where);
+    Images unsealed = images;
+    unsealed.index = bytes;
+    auto inMemory = Reader();
+    EXPECT_EQ(ReadInPlace(*inMemory, unsealed, {q}, o), Outcome::kLoaded);
+
+    dbtest::WriteFile(path, bytes);
+    auto app = dbtest::NewApp(dir.Path());
+    dbtest::Discover(*app, volumes);
+    EXPECT_EQ(qvOfflineReader::LoadForQueries(*app, nullptr, {q}, o), Outcome::kFallBack);
+    EXPECT_TRUE(dbtest::TablesEmpty(*app));
+    auto designed = dbtest::NewApp(dir.Path());
+    dbtest::Discover(*designed, volumes);
+    EXPECT_EQ(qvDatabase::LoadSavedIndex(*designed, nullptr).code(), qvStatus::Code::kMismatch);
+  }
+}
+
+// An engine told it answers once but left free to save: what it read in
+// place is part of the index, and saving it would replace the whole. The
+// save is refused, on request and at release, and the saved set stays.
+TEST(OfflineEngine, NeverSavesThePartItReadInPlace) {
+  using E = qvStreamVolumeSource;
+  dbtest::TempDir dir;
+  auto volume = [] {
+    return MakeVolume("/", {E::Folder(16, 5, u"docs"), E::File(17, 16, u"report.pdf"), E::File(18, 16, u"notes.txt"),
+                            E::File(19, 5, u"main.c")});
+  };
+  IQvSearch* first = MakeEngine({volume()}, nullptr, dir.Path());
+  ASSERT_NE(first, nullptr);
+  first->Release();  // saves the whole index
+  const std::vector<uint8_t> saved = dbtest::ReadFile(dir.Path("ntfsqs.db"));
+  ASSERT_FALSE(saved.empty());
+
+  auto* engine = static_cast<qvKearchImpl*>(CreateObjcet(&IID_IQvSearch, QV_SEARCH_VERSION));
+  ASSERT_NE(engine, nullptr);
+  auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
+  config->SetDataFolder(qvNameCodec::DecodeToString(dir.Path()).c_str());
+  for (const char* option : {"offline", "answer_only", "whole_name", "path_terms"}) config->SetOption(option, "1");
+  engine->SetVolumeSource(std::make_unique<qvStreamVolumeSource>(std::vector<E::Volume>{volume()}));
+  engine->Search(u"report", u"", 1);
+  engine->Initialize(nullptr);
+  engine->WaitUntilInitialised();
+  ASSERT_EQ(config->QueryValue("loaded"), 1);
+  EXPECT_EQ(RowText(engine, 0), "/docs/|report.pdf");
+  EXPECT_EQ(config->QueryValue("save"), EPERM);
+  engine->Release();
+  EXPECT_EQ(dbtest::ReadFile(dir.Path("ntfsqs.db")), saved);
 }
 
 }  // namespace

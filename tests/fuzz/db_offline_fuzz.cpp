@@ -1,15 +1,19 @@
 // libFuzzer target for the saved index read in place (qvOfflineReader):
 // the input is an options byte, then "ntfsqs.db" and "ext.db", each after
 // its u32 length, then "extcase.db". The input's own volume table is taken
-// as what discovery found. What the reader keeps must hold together and be
-// searchable; a refusal leaves empty tables.
+// as what discovery found. What the reader keeps must hold together, and
+// where the designed loader takes the same files whole, the search must
+// answer there row for row as it does on what was kept; a refusal leaves
+// empty tables.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "database_fixture.h"
+#include "qvExtCaseFile.h"
 #include "qvOfflineReader.h"
+#include "qvRecordPath.h"
 #include "qvSearchDriver.h"
 
 namespace {
@@ -43,10 +47,43 @@ bool TakePart(const uint8_t*& data, size_t& size, const uint8_t*& part, size_t& 
   return true;
 }
 
+// The answer's rows as paths, in result order.
+std::vector<qvString> Rows(qvFileBaseApp& app, const qvOfflineReader::Query& query, const qvMatchOptions& options) {
+  qvString text = query.text + u'\0', filter = query.extFilter + u'\0';
+  RunSearch(app, app.patternSet, {text.data(), filter.data(), 1, &options, nullptr}, {});
+  std::vector<qvString> rows;
+  qvChar name[QV_MAX_PATH], ext[QV_MAX_PATH];
+  bool isFolder;
+  for (size_t row = 0; const uint8_t* r = app.RowRecord(row, &isFolder); ++row) {
+    qvString path;
+    qvAppendFolderPath(app, isFolder ? DirRecord::Parent(r) : FileRecord::Parent(r), &path);
+    path.append(name, qvBuildDisplayName(app, r, isFolder, name, QV_MAX_PATH, ext, QV_MAX_PATH));
+    rows.push_back(path);
+  }
+  return rows;
+}
+
+bool LoadWhole(qvFileBaseApp& app, const uint8_t* index, size_t indexSize, const uint8_t* ext, size_t extSize,
+               const uint8_t* extCase, size_t extCaseSize) {
+  app.ClearIndex();
+  return qvDatabase::LoadIndexImage(app, index, indexSize).ok() && qvDatabase::LoadExtImage(app, ext, extSize).ok() &&
+         (!extCase || qvExtCaseFile::LoadImage(app, extCase, extCaseSize).ok());
+}
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "%s\n", what);
+  std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static qvFileBaseApp* app = [] {
+    auto* a = new qvFileBaseApp();
+    a->extTable.Reset();
+    return a;
+  }();
+  static qvFileBaseApp* whole = [] {
     auto* a = new qvFileBaseApp();
     a->extTable.Reset();
     return a;
@@ -68,19 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char16_t* const kQueries[] = {u"report", u"bg", u"a.c", u"src/ main", u"^r.*\\.c$"};
   qvOfflineReader::Query query{kQueries[(flags >> 5) % 5], (flags & 0x80) ? u"c pdf" : u""};
   DiscoverFromInput(*app, index, indexSize);
-  auto outcome = qvOfflineReader::LoadImagesForQueries(*app, index, indexSize, ext, extSize, size ? data : nullptr,
-                                                       size, {query}, options);
-  if (outcome == qvOfflineReader::Outcome::kLoaded) {
-    std::string wrong = dbtest::CheckLoaded(*app, true);
-    if (!wrong.empty()) {
-      std::fprintf(stderr, "kept tables do not hold together: %s\n", wrong.c_str());
-      std::abort();
-    }
-    qvString text = query.text + u'\0', filter = query.extFilter + u'\0';
-    RunSearch(*app, app->patternSet, {text.data(), filter.data(), 1, &options, nullptr}, {});
-  } else if (!dbtest::TablesEmpty(*app)) {
-    std::fprintf(stderr, "a refused read left records behind\n");
+  const uint8_t* extCase = size ? data : nullptr;
+  auto outcome =
+      qvOfflineReader::LoadImagesForQueries(*app, index, indexSize, ext, extSize, extCase, size, {query}, options);
+  if (outcome != qvOfflineReader::Outcome::kLoaded) {
+    if (!dbtest::TablesEmpty(*app)) Fail("a refused read left records behind");
+    return 0;
+  }
+  std::string wrong = dbtest::CheckLoaded(*app, true);
+  if (!wrong.empty()) {
+    std::fprintf(stderr, "kept tables do not hold together: %s\n", wrong.c_str());
     std::abort();
   }
+  std::vector<qvString> kept = Rows(*app, query, options);
+  DiscoverFromInput(*whole, index, indexSize);
+  if (LoadWhole(*whole, index, indexSize, ext, extSize, extCase, size) && Rows(*whole, query, options) != kept)
+    Fail("the answer read in place is not the whole index's");
   return 0;
 }
