@@ -155,7 +155,9 @@ struct IQvSearchConfig : IUnknownEx {
   // "read_us" (volumes read into records), "build_us" (linked and sorted),
   // "load_us" (saved index loaded), and of "build_us": "link_us" (folders
   // and files linked to their parents), "sort_us" (both lists sorted),
-  // "layout_us" (records laid out in list order); while volumes are read:
+  // "layout_us" (records laid out in list order); "sort_reading_us" (runs
+  // of files sorted on a helper thread while the volumes were read); while
+  // volumes are read:
   // "scan_entries" (entries read so far, all volumes) and "scan_volume"
   // (the ordinal of the volume being read, -1 before the first); each
   // search option above, 1 or 0; "query_error" (1 when the last query was

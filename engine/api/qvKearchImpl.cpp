@@ -235,6 +235,7 @@ void qvKearchImpl::FullScan() {
   linkMicros_ = scan.phases().linkMicros;
   sortMicros_ = scan.phases().sortMicros;
   layoutMicros_ = scan.phases().layoutMicros;
+  sortWhileReadingMicros_ = scan.phases().sortWhileReadingMicros;
   if (!excludedBySource) PruneToExclusions(exclusions_.applied);  // the rules the scan began with
   buildMicros_ = MicrosSince(start);
 }
@@ -374,6 +375,7 @@ int64_t qvSearchConfigImpl::QueryValue(const char* name) {
   if (std::strcmp(name, "link_us") == 0) return owner_.linkMicros_;
   if (std::strcmp(name, "sort_us") == 0) return owner_.sortMicros_;
   if (std::strcmp(name, "layout_us") == 0) return owner_.layoutMicros_;
+  if (std::strcmp(name, "sort_reading_us") == 0) return owner_.sortWhileReadingMicros_;
   if (std::strcmp(name, "query_error") == 0) return owner_.queryError.empty() ? 0 : 1;
   if (std::strcmp(name, "whole_name") == 0) return owner_.matchOptions.wholeName;
   if (std::strcmp(name, "match_case") == 0) return owner_.matchOptions.matchCase;

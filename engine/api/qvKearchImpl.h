@@ -163,6 +163,7 @@ class qvKearchImpl final : public IQvSearch {
   int64_t linkMicros_ = 0;
   int64_t sortMicros_ = 0;
   int64_t layoutMicros_ = 0;
+  int64_t sortWhileReadingMicros_ = 0;  // runs of files sorted on a helper during the read
   std::thread initThread_;
   std::atomic<bool> stopping_{false};
   // The progress of the scan: entries read so far, the volume being read.

@@ -25,7 +25,11 @@ int64_t MicrosSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 qvStreamScan::qvStreamScan(qvIndex& app, IQvSearchNotify* sink)
-    : app_(app), sink_(sink), firstNewFile_(app.fileList.Count()) {}
+    : app_(app), sink_(sink), firstNewFile_(app.fileList.Count()) {
+  if (firstNewFile_ == 0) fileRuns_ = std::make_unique<qvSortedRuns>(app.heap);
+}
+
+qvStreamScan::~qvStreamScan() = default;
 
 void qvStreamScan::RemoveVolume(qvIndex& app, uint32_t slot) {
   ++app.generation;
@@ -133,6 +137,7 @@ void qvStreamScan::AddFile(const ScanEntry& e) {
   FileRecord::Write(r, flags, MakeDirKey(slot_, static_cast<uint32_t>(e.parentRef)), name,
                     static_cast<uint16_t>(bytes), extId);
   if (!app_.fileList.Append(r)) return;
+  if (fileRuns_) fileRuns_->Add(r);
   if (realCase) app_.extCase.Set(r, e.name + baseUnits + 1, e.nameLength - baseUnits - 1);
 }
 
@@ -148,11 +153,17 @@ bool qvStreamScan::Finish() {
   ++app_.generation;
   if (sink_) sink_->OnStatus(-1, "正在构建目录数据库，请稍候...");
   auto start = std::chrono::steady_clock::now();
+  if (fileRuns_) {
+    fileRuns_->Close();
+    phases_.sortWhileReadingMicros = fileRuns_->HelperMicros();
+  }
+  phases_.sortMicros = MicrosSince(start);  // the wait for the helper
+  start = std::chrono::steady_clock::now();
   if (!ResolveFolders() || !ResolveFiles()) return false;
   phases_.linkMicros = MicrosSince(start);
   start = std::chrono::steady_clock::now();
   if (!SortLists()) return false;
-  phases_.sortMicros = MicrosSince(start);
+  phases_.sortMicros += MicrosSince(start);
   // Laid out in list order the records are walked sequentially by every
   // search; and what a removed volume left in the pool is given back. An
   // index that stays scattered is still whole: a failure changes nothing.
@@ -266,12 +277,14 @@ bool qvStreamScan::ResolveFiles() {
     if (lastRef == kNullRef) {
       ++dropped;
       app_.extCase.Erase(r);
+      FileRecord::SetParent(r, kDroppedRef);  // the sorted runs still hold it
       return true;
     }
     FileRecord::SetParent(r, lastRef);
     return false;
   });
   droppedFiles_ += dropped;
+  droppedInScan_ = dropped;
   return true;
 }
 
@@ -303,14 +316,20 @@ static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare comp
     auto [name, length] = nameOf(item.record);
     return qvCollation::SortKeyAt(name, length, from);
   };
-  auto fullLess = [compare](const Item& a, const Item& b) { return compare(a.record, b.record) < 0; };
-  auto sameNameLess = [compareSameNames](const Item& a, const Item& b) {
-    return compareSameNames(a.record, b.record) < 0;
+  auto nameLess = [nameOf](const Item& a, const Item& b) {
+    auto [an, al] = nameOf(a.record);
+    auto [bn, bl] = nameOf(b.record);
+    return qvCollation::CompareNames(an, al, bn, bl) < 0;
   };
+  auto sameNames = [compareSameNames](Item* first, size_t count) {
+    qvQuickSort(first, count,
+                [&](const Item& a, const Item& b) { return compareSameNames(a.record, b.record) < 0; });
+  };
+  auto fullLess = [compare](const Item& a, const Item& b) { return compare(a.record, b.record) < 0; };
   uint8_t** slot = nullptr;
   size_t page = 0;
   uint32_t at = 0, end = 0;
-  qvSortByKeysOnTwoThreads(items, n, keyAt, fullLess, sameNameLess, [&](const Item& item) {
+  qvSortByKeysOnTwoThreads(items, n, keyAt, nameLess, sameNames, fullLess, [&](const Item& item) {
     while (at == end) {
       RecordPage* p = list.Page(page++);
       slot = p->slots;
@@ -331,6 +350,13 @@ bool qvStreamScan::SortLists() {
       qvCollation::CompareFolders, [](const uint8_t*, const uint8_t*) { return 0; });
   if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
   const ExtTable& ext = app_.extTable;
+  if (fileRuns_ && fileRuns_->Usable()) {
+    fileRuns_->MergeInto(app_.fileList, ext, droppedInScan_ > 0,
+                         [](const uint8_t* r) { return FileRecord::Parent(r) == kDroppedRef; });
+    fileRuns_.reset();
+    return ok;
+  }
+  fileRuns_.reset();
   return ok && SortList(
                    app_.heap, app_.fileList,
                    [](const uint8_t* r) {

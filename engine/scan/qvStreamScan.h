@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "qvDirMap.h"
 #include "qvExtTable.h"
+#include "qvSortedRuns.h"
 #include "qvVolumeSource.h"
 
 class qvIndex;
@@ -24,6 +26,7 @@ class qvStreamScan {
   // The scan adds to what the tables hold: a fresh index after
   // ClearIndex, or one volume again after RemoveVolume.
   qvStreamScan(qvIndex& app, IQvSearchNotify* sink);
+  ~qvStreamScan();
 
   // Takes every folder and file of volume `slot` out of the lists and the
   // folder map (before that volume is scanned again).
@@ -49,11 +52,13 @@ class qvStreamScan {
 
   // Where the build's time went, in microseconds: linking folders to
   // parents and files to folders, sorting both lists, laying the records
-  // out in list order.
+  // out in list order; and, before the build, sorting runs of files while
+  // the volumes were still read (on a helper thread).
   struct Phases {
     int64_t linkMicros = 0;
     int64_t sortMicros = 0;
     int64_t layoutMicros = 0;
+    int64_t sortWhileReadingMicros = 0;
   };
   const Phases& phases() const { return phases_; }
 
@@ -70,8 +75,12 @@ class qvStreamScan {
   bool inVolume_ = false;
   std::vector<DirMapEntry> folders_;  // (key, ref) of every folder record made
   size_t firstNewFile_ = 0;           // files before this list index were there before the scan
+  // The new files in sorted runs, when the scan starts on an empty file
+  // list (a full scan); otherwise the list is sorted whole at the end.
+  std::unique_ptr<qvSortedRuns> fileRuns_;
   uint64_t skippedInVolume_ = 0;
   uint64_t droppedFolders_ = 0;
   uint64_t droppedFiles_ = 0;
+  uint64_t droppedInScan_ = 0;  // files ResolveFiles took out of the list
   Phases phases_;
 };

@@ -197,11 +197,19 @@ class Compactor {
       if (RefOf(slot) != kNullRef) slot = folderSlots_[next++];
     });
     next = 0;
-    const bool realCase = app_.extCase.Size() > 0;
+    // Only files of an extension that some real-case entry has can hold
+    // one: the others skip the map.
+    std::vector<bool> caseExt;
+    app_.extCase.ForEach([&](const uint8_t* record, const qvString&) {
+      uint32_t id = FileRecord::HasExtension(record) ? FileRecord::ExtId(record) : 0;
+      if (id >= caseExt.size()) caseExt.resize(id + 1);
+      caseExt[id] = true;
+    });
     RecordList& files = app_.fileList;
     files.ForEachSlot([&](uint8_t*& slot) {
       uint8_t* copy = fileCopies_[next++];
-      if (realCase) {
+      uint32_t id = FileRecord::HasExtension(copy) ? FileRecord::ExtId(copy) : 0;
+      if (id < caseExt.size() && caseExt[id]) {
         if (const qvString* ext = app_.extCase.Get(slot)) {
           qvString text = *ext;
           app_.extCase.Erase(slot);

@@ -100,40 +100,49 @@ T* qvSortOnTwoThreads(T* a, size_t n, T* buffer, Less less) {
 // 64-bit key of its name from byte 0. The items are sorted by key alone;
 // each run of equal keys is then sorted by the next key of its names, from
 // where the run's keys stopped, and so on; only what is still tied when
-// the keys run out goes to the full comparison. Most comparisons are then
-// of two integers in the array, not of two names in the records.
+// the keys run out goes to the comparison of the names. Most comparisons
+// are then of two integers in the array, not of two names in the records.
 //
 // keyAt(item, &from) is the key of the item's name from byte `from` on,
-// as qvCollation::SortKeyAt gives it; fullLess the full order; sameNameLess
-// the order of items whose names read the same units.
+// as qvCollation::SortKeyAt gives it; nameLess the order of the names;
+// sameNames(first, count) is handed each group of items whose names read
+// the same units, to order by what the names leave out (or to note, when
+// that cannot be read yet).
 constexpr size_t kQvNoNextKey = static_cast<size_t>(-1);
 constexpr size_t kQvNameEnded = static_cast<size_t>(-2);
 
-template <typename Item, typename KeyAt, typename Less, typename SameLess>
-void qvSortTiedRun(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess);
+template <typename Item, typename KeyAt, typename Less, typename SameNames>
+void qvSortTiedRun(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& nameLess, SameNames& sameNames);
 
-template <typename Item, typename KeyAt, typename Less, typename SameLess>
-void qvSortRunsOfEqualKeys(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess) {
+template <typename Item, typename KeyAt, typename Less, typename SameNames>
+void qvSortRunsOfEqualKeys(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& nameLess, SameNames& sameNames) {
   for (size_t i = 0; i < n;) {
     size_t j = i + 1;
     while (j < n && a[j].key == a[i].key) ++j;
-    if (j - i > 1) qvSortTiedRun(a + i, j - i, from, keyAt, fullLess, sameNameLess);
+    if (j - i > 1) qvSortTiedRun(a + i, j - i, from, keyAt, nameLess, sameNames);
     i = j;
   }
 }
 
-template <typename Item, typename KeyAt, typename Less, typename SameLess>
-void qvSortTiedRun(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess) {
-  constexpr size_t kFewEnoughToCompare = 6;
+template <typename Item, typename KeyAt, typename Less, typename SameNames>
+void qvSortTiedRun(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& nameLess, SameNames& sameNames) {
   const uint64_t shared = a[0].key;
   size_t next = from;
   keyAt(a[0], &next);  // equal keys stop at the same byte: one name tells it
   if (next == kQvNameEnded) {
-    qvQuickSort(a, n, sameNameLess);
+    sameNames(a, n);
     return;
   }
-  if (next == kQvNoNextKey || n <= kFewEnoughToCompare) {
-    qvQuickSort(a, n, fullLess);
+  if (next == kQvNoNextKey) {
+    // A unit the keys cannot place: the names decide, and what they leave
+    // tied goes on as equal names.
+    qvQuickSort(a, n, nameLess);
+    for (size_t i = 0; i < n;) {
+      size_t j = i + 1;
+      while (j < n && !nameLess(a[i], a[j])) ++j;
+      if (j - i > 1) sameNames(a + i, j - i);
+      i = j;
+    }
     return;
   }
   for (size_t i = 0; i < n; ++i) {
@@ -141,39 +150,41 @@ void qvSortTiedRun(Item* a, size_t n, size_t from, KeyAt& keyAt, Less& fullLess,
     a[i].key = keyAt(a[i], &at);
   }
   qvQuickSort(a, n, [](const Item& x, const Item& y) { return x.key < y.key; });
-  qvSortRunsOfEqualKeys(a, n, next, keyAt, fullLess, sameNameLess);
-  for (size_t i = 0; i < n; ++i) a[i].key = shared;  // the merge reads the first keys
+  qvSortRunsOfEqualKeys(a, n, next, keyAt, nameLess, sameNames);
+  for (size_t i = 0; i < n; ++i) a[i].key = shared;  // a merge reads the first keys
 }
 
-template <typename Item, typename KeyAt, typename Less, typename SameLess>
-void qvSortByKeys(Item* a, size_t n, KeyAt& keyAt, Less& fullLess, SameLess& sameNameLess) {
+template <typename Item, typename KeyAt, typename Less, typename SameNames>
+void qvSortByKeys(Item* a, size_t n, KeyAt& keyAt, Less& nameLess, SameNames& sameNames) {
   qvQuickSort(a, n, [](const Item& x, const Item& y) { return x.key < y.key; });
-  qvSortRunsOfEqualKeys(a, n, 0, keyAt, fullLess, sameNameLess);
+  qvSortRunsOfEqualKeys(a, n, 0, keyAt, nameLess, sameNames);
 }
 
 // qvSortByKeys on two threads: each sorts one half, and the halves are
-// merged into out(item), called once per item in order. No second array:
-// the merge writes where the caller wants the order.
-template <typename Item, typename KeyAt, typename Less, typename SameLess, typename Out>
-void qvSortByKeysOnTwoThreads(Item* a, size_t n, KeyAt keyAt, Less fullLess, SameLess sameNameLess, Out&& out) {
+// merged into out(item), called once per item in order; fullLess is the
+// whole order, names and what decides between equal names. No second
+// array: the merge writes where the caller wants the order.
+template <typename Item, typename KeyAt, typename Less, typename SameNames, typename FullLess, typename Out>
+void qvSortByKeysOnTwoThreads(Item* a, size_t n, KeyAt keyAt, Less nameLess, SameNames sameNames, FullLess fullLess,
+                              Out&& out) {
   constexpr size_t kWorthASecondThread = 1 << 15;
   size_t half = n;
   if (n >= kWorthASecondThread && std::thread::hardware_concurrency() >= 2) {
     half = n / 2;
     std::thread helper;
     try {
-      helper = std::thread([a, half, keyAt, fullLess, sameNameLess]() mutable {
-        qvSortByKeys(a, half, keyAt, fullLess, sameNameLess);
+      helper = std::thread([a, half, keyAt, nameLess, sameNames]() mutable {
+        qvSortByKeys(a, half, keyAt, nameLess, sameNames);
       });
     } catch (const std::system_error&) {
       half = n;
     }
     if (helper.joinable()) {
-      qvSortByKeys(a + half, n - half, keyAt, fullLess, sameNameLess);
+      qvSortByKeys(a + half, n - half, keyAt, nameLess, sameNames);
       helper.join();
     }
   }
-  if (half == n) qvSortByKeys(a, n, keyAt, fullLess, sameNameLess);
+  if (half == n) qvSortByKeys(a, n, keyAt, nameLess, sameNames);
   const Item* x = a;
   const Item* xEnd = a + half;
   const Item* y = a + half;
