@@ -144,24 +144,16 @@ class qvPinyinTerm {
   // Inline: the scan asks it of every wide name.
   bool HoldsOpenerPacked(const uint8_t* bytes, size_t length) const {
     const uint64_t* openers = openers_.data();
-    for (size_t i = 0; i < length;) {
-      // Sixteen bytes at a time to the next byte with its high bit set:
-      // from a unit's first byte, that is the next wide unit's marker.
-      if (i + 16 <= length) {
-        const uint32_t wide =
-            static_cast<uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i))));
-        if (!wide) {
-          i += 16;
-          continue;
-        }
-        i += static_cast<size_t>(__builtin_ctz(wide));
-      } else if (!(bytes[i] & 0x80)) {
-        ++i;
+    const uint8_t* p = bytes;
+    const uint8_t* const end = bytes + length;
+    while (p < end) {
+      if (*p < 0x80) {
+        ++p;
         continue;
       }
-      if (i + 3 > length) break;
-      const unsigned u = bytes[i + 1] | (bytes[i + 2] << 8);
-      i += 3;
+      if (end - p < 3) break;
+      const unsigned u = p[1] | (p[2] << 8);
+      p += 3;
       // A surrogate is not looked into: it may open anything.
       if ((u >= 0xD800 && u <= 0xDFFF) || (openers[u >> 6] >> (u & 63) & 1)) return true;
     }
