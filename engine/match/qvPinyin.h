@@ -3,8 +3,6 @@
 // of its readings ("bg", "baog" and "baogao" all find 报告).
 #pragma once
 
-#include <emmintrin.h>
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
