@@ -9,43 +9,12 @@
 #include <set>
 
 #include "platform_test_util.h"
+#include "qvsearch_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-};
-
-// Runs qvsearch with the arguments (no shell involved) and collects its
-// standard output.
-RunResult Qvsearch(const std::vector<std::string>& args) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[1], 1);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    std::string exe = std::string(QV_APP_DIR) + "qvsearch";
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  RunResult r;
-  char buf[65536];
-  for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<size_t>(n));
-  close(pipeFds[0]);
-  int st = 0;
-  waitpid(pid, &st, 0);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
 
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> out;
