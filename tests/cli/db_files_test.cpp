@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform_test_util.h"
+#include "qvsearch_run.h"
 
 namespace fs = std::filesystem;
 
@@ -38,12 +39,7 @@ pid_t Start(const std::vector<std::string>& args, const std::string& outPath, co
   if (pid == 0) {
     freopen(outPath.c_str(), "w", stdout);
     freopen(errPath.c_str(), "w", stderr);
-    std::string exe = std::string(QV_APP_DIR) + "qvsearch";
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    ExecQvsearch(args);
   }
   return pid;
 }

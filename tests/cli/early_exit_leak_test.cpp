@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform_test_util.h"
+#include "qvsearch_run.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QV_TEST_ADDRESS_SANITIZER 1
@@ -50,12 +51,7 @@ Outcome Qvsearch(const std::vector<std::string>& args, const std::string& errFil
     if (!freopen("/dev/null", "w", stdout) || !freopen(errFile.c_str(), "w", stderr)) _exit(127);
     ForceLeakChecks();
     setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);  // no service of the user's is asked
-    std::string exe = std::string(QV_APP_DIR) + "qvsearch";
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    ExecQvsearch(args);
   }
   Outcome r;
   int st = 0;

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-RunResult Qvsearch(const std::vector<std::string>& args) { return ::Qvsearch(args, true); }
+RunResult Qvsearch(const std::vector<std::string>& args) { return RunQvsearch(args, true); }
 
 class OfflineAnswer : public ::testing::Test {
  protected:

@@ -9,6 +9,16 @@
 #include <string>
 #include <vector>
 
+// In a child process: becomes the built qvsearch with the arguments.
+[[noreturn]] inline void ExecQvsearch(const std::vector<std::string>& args) {
+  std::string exe = std::string(QV_APP_DIR) + "qvsearch";
+  std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
 struct RunResult {
   int status = -1;  // the exit status, -1 when ended by a signal
   std::string out;
@@ -16,7 +26,7 @@ struct RunResult {
 
 // Collects standard output; standard error goes to the test's own, or
 // to /dev/null with `quiet`.
-inline RunResult Qvsearch(const std::vector<std::string>& args, bool quiet = false) {
+inline RunResult RunQvsearch(const std::vector<std::string>& args, bool quiet = false) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return {};
   pid_t pid = fork();
@@ -25,12 +35,7 @@ inline RunResult Qvsearch(const std::vector<std::string>& args, bool quiet = fal
     close(pipeFds[0]);
     close(pipeFds[1]);
     if (quiet && !std::freopen("/dev/null", "w", stderr)) _exit(126);
-    std::string exe = std::string(QV_APP_DIR) + "qvsearch";
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    ExecQvsearch(args);
   }
   close(pipeFds[1]);
   RunResult r;

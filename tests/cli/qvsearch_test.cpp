@@ -57,7 +57,7 @@ class QvsearchTree : public ::testing::Test {
 }  // namespace
 
 TEST_F(QvsearchTree, EveryEntryListedOnceWithExactBytesFoldersFirst) {
-  RunResult r = Qvsearch({"--root", tree.Path(), "--data", data, "-0", "*?"});
+  RunResult r = RunQvsearch({"--root", tree.Path(), "--data", data, "-0", "*?"});
   ASSERT_EQ(r.status, 0);
   std::vector<std::string> rows = Split(r.out, '\0');
   std::map<std::string, bool> want = {{tree.Path(), true}};
@@ -86,7 +86,7 @@ TEST_F(QvsearchTree, QueriesFiltersCountsAndStatus) {
   auto rows = [&](std::vector<std::string> args) {
     std::vector<std::string> all = {"--root", tree.Path(), "--data", data, "--no-save"};
     all.insert(all.end(), args.begin(), args.end());
-    RunResult r = Qvsearch(all);
+    RunResult r = RunQvsearch(all);
     return std::make_pair(r.status, Split(r.out, '\n'));
   };
   const std::string d = tree.Path() + "/docs/";
@@ -111,12 +111,12 @@ TEST_F(QvsearchTree, QueriesFiltersCountsAndStatus) {
   auto none = rows({"no-such-name"});
   EXPECT_EQ(none.first, 1);
   EXPECT_TRUE(none.second.empty());
-  EXPECT_EQ(Qvsearch({"--bogus"}).status, 2);
-  EXPECT_EQ(Qvsearch({"--root", tree.Path() + "/no-such-folder", "x"}).status, 2);
+  EXPECT_EQ(RunQvsearch({"--bogus"}).status, 2);
+  EXPECT_EQ(RunQvsearch({"--root", tree.Path() + "/no-such-folder", "x"}).status, 2);
 }
 
 TEST_F(QvsearchTree, LongColumns) {
-  RunResult r = Qvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--long", "archive"});
+  RunResult r = RunQvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--long", "archive"});
   ASSERT_EQ(r.status, 0);
   auto lines = Split(r.out, '\n');
   ASSERT_EQ(lines.size(), 1u);
@@ -127,32 +127,32 @@ TEST_F(QvsearchTree, LongColumns) {
   EXPECT_EQ(cols[2], "0 B");
   for (int c = 3; c <= 5; ++c) EXPECT_NE(cols[c].find("年"), std::string::npos) << cols[c];
   EXPECT_EQ(cols[6], "[普通]文件");
-  r = Qvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--long", "profile"});
+  r = RunQvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--long", "profile"});
   EXPECT_NE(r.out.find("[隐藏]文件"), std::string::npos);
 }
 
 TEST_F(QvsearchTree, OfflineAnswersFromTheSavedIndexWithoutRescanning) {
-  EXPECT_EQ(Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "x"}).status, 2);  // nothing saved yet
-  ASSERT_EQ(Qvsearch({"--root", tree.Path(), "--data", data, "--count", "photo"}).status, 0);
+  EXPECT_EQ(RunQvsearch({"--root", tree.Path(), "--offline", "--data", data, "x"}).status, 2);  // nothing saved yet
+  ASSERT_EQ(RunQvsearch({"--root", tree.Path(), "--data", data, "--count", "photo"}).status, 0);
   ASSERT_TRUE(tree.File("docs/late-arrival.txt"));
   fs::remove(tree.Path() + "/docs/archive.tar.gz");
   // Answered from the database: the change is not seen.
-  RunResult offline = Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "archive"});
+  RunResult offline = RunQvsearch({"--root", tree.Path(), "--offline", "--data", data, "archive"});
   EXPECT_EQ(offline.status, 0);
   EXPECT_EQ(offline.out, tree.Path() + "/docs/archive.tar.gz\n");
-  EXPECT_EQ(Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "late"}).status, 1);
+  EXPECT_EQ(RunQvsearch({"--root", tree.Path(), "--offline", "--data", data, "late"}).status, 1);
   // The real case of extensions survives the database.
-  std::vector<std::string> photos = Split(Qvsearch({"--root", tree.Path(), "--offline", "--data", data, "photo"}).out, '\n');
+  std::vector<std::string> photos = Split(RunQvsearch({"--root", tree.Path(), "--offline", "--data", data, "photo"}).out, '\n');
   std::sort(photos.begin(), photos.end());
   EXPECT_EQ(photos, (std::vector<std::string>{tree.Path() + "/docs/photo.JPG", tree.Path() + "/docs/photo.jpg"}));
 }
 
 // Options that would silently do something else are refused.
 TEST_F(QvsearchTree, EmptyRootAndUnknownMonitorAreRefused) {
-  EXPECT_EQ(Qvsearch({"--root", "", "--data", data, "x"}).status, 2);
-  EXPECT_EQ(Qvsearch({"--root", tree.Path(), "--data", data, "--watch", "--monitor", "polling", "x"}).status, 2);
+  EXPECT_EQ(RunQvsearch({"--root", "", "--data", data, "x"}).status, 2);
+  EXPECT_EQ(RunQvsearch({"--root", tree.Path(), "--data", data, "--watch", "--monitor", "polling", "x"}).status, 2);
   // A kind that exists is taken (a one-shot run follows nothing either way).
-  EXPECT_NE(Qvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--monitor", "inotify", "*?"}).status, 2);
+  EXPECT_NE(RunQvsearch({"--root", tree.Path(), "--data", data, "--no-save", "--monitor", "inotify", "*?"}).status, 2);
 }
 
 // The ways of searching a terminal user reaches for, through the program.
@@ -160,7 +160,7 @@ TEST_F(QvsearchTree, SearchModesFromTheCommandLine) {
   auto rows = [&](std::vector<std::string> args) {
     std::vector<std::string> all = {"--root", tree.Path(), "--data", data, "--no-save", "--no-service"};
     all.insert(all.end(), args.begin(), args.end());
-    RunResult r = Qvsearch(all);
+    RunResult r = RunQvsearch(all);
     return std::make_pair(r.status, Split(r.out, '\n'));
   };
   using V = std::vector<std::string>;
@@ -196,7 +196,7 @@ TEST_F(QvsearchTree, SearchModesFromTheCommandLine) {
   EXPECT_EQ(rows({"--exclude", tree.Path() + "/many", "--count", "item"}).first, 1);
   EXPECT_EQ(rows({"--exclude", "*.dat", "--count", "item"}).first, 1);
   EXPECT_EQ(rows({"--exclude", "*.dat", "--count", "archive"}).second, V{"1"});
-  RunResult version = Qvsearch({"--version"});
+  RunResult version = RunQvsearch({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("qvsearch ", 0), 0u);
 }

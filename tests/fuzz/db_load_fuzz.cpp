@@ -8,25 +8,7 @@
 #include <cstring>
 
 #include "database_fixture.h"
-
-namespace {
-
-void DiscoverFromInput(qvFileBaseApp& app, const uint8_t* data, size_t size) {
-  app.volumes.Clear();
-  size_t at = 44;
-  for (int slot = 0; slot < QV_VOLUME_SLOTS && at < size; ++slot) {
-    if (data[at++] != 1) continue;
-    if (size - at < 16) return;
-    uint64_t journal;
-    std::memcpy(&journal, data + at, 8);
-    at += 16;
-    app.volumes.indexed[slot] = true;
-    app.volumes.journalId[slot] = journal;
-    app.volumes.firstUsn[slot] = INT64_MIN;  // every saved position is still held
-  }
-}
-
-}  // namespace
+#include "fuzz_discovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static qvFileBaseApp* app = [] {
