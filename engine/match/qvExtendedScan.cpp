@@ -103,7 +103,7 @@ class qvExtendedTester {
       bool spans = !inBase && !inExt && extMatters && SpansDot(n, ext);
       // A name spelled in pinyin holds an ideograph that opens a reading
       // with a letter of a term.
-      bool byPinyin = scan_.anyPinyin_ && n.wide && PinyinMayMatch(n);
+      bool byPinyin = !inBase && !inExt && !spans && scan_.anyPinyin_ && n.wide && PinyinMayMatch(n);
       if (!inBase && !inExt && !spans && !byPinyin) return false;
       // One plain ASCII term: where it is found in a name without wide
       // units, it is in the whole name; nothing is decoded.
@@ -141,7 +141,7 @@ class qvExtendedTester {
     for (const auto& term : scan_.pinyin_) {
       // Without such an ideograph the term is found as typed or not at
       // all, which the plain tests decide.
-      if (!term || !term->HoldsOpenerPacked(n.bytes, n.length)) continue;
+      if (!term || !term->HoldsOpenerPacked(n.record, n.bytes, n.length)) continue;
       switch (term->MatchPacked(n.bytes, n.length)) {
         case qvPinyinTerm::Packed::kNo: break;
         case qvPinyinTerm::Packed::kOpen:

@@ -1,5 +1,6 @@
 #include "qvPinyin.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "qvPackedName.h"
@@ -190,7 +191,54 @@ bool qvPinyinTerm::Set(const qvChar* term, size_t n) {
   length_ = n;
   first_ = qvFoldUnit(term[0]);
   firstLetter_ = first_ >= u'a' && first_ <= u'z' && table_->Valid() ? static_cast<char>(first_) : 0;
+  SetStarts(term, n);
   return true;
+}
+
+bool qvPinyinTerm::HoldsOpenerScalar(const uint8_t* bytes, size_t length) const {
+  const uint64_t* const starts = starts_.data();
+  // The ideographs that can begin the match where the walk stands.
+  const uint64_t* open = starts;
+  for (size_t i = 0; i < length;) {
+    if (bytes[i] < 0x80) {
+      open = starts + startsAfter_[bytes[i++]];
+      continue;
+    }
+    if (i + 3 > length) break;
+    const qvChar u = static_cast<qvChar>(bytes[i + 1] | (bytes[i + 2] << 8));
+    i += 3;
+    if (IsSurrogate(u) || Marked(open, u)) return true;
+    open = starts;
+  }
+  return false;
+}
+
+// The first ideograph of a match begins the term, or follows the units
+// before it in the term, which are ASCII and matched as typed: the last of
+// them stands right before the ideograph in the name.
+void qvPinyinTerm::SetStarts(const qvChar* term, size_t n) {
+  constexpr size_t kWords = qvPinyinTable::kBmpWords;
+  starts_.assign(kWords, 0);
+  if (firstLetter_) {
+    const uint64_t* initials = table_->BmpInitials(firstLetter_);
+    std::copy(initials, initials + kWords, starts_.begin());
+  }
+  for (uint32_t& offset : startsAfter_) offset = 0;
+  if (!table_->Valid()) return;
+  for (size_t i = 1; i < n; ++i) {
+    const qvChar next = qvFoldUnit(term[i]);
+    if (next < u'a' || next > u'z') continue;
+    const qvChar before = qvFoldUnit(term[i - 1]);
+    if (startsAfter_[before] == 0) {
+      startsAfter_[before] = static_cast<uint32_t>(starts_.size());
+      starts_.resize(starts_.size() + kWords);
+      std::copy_n(starts_.begin(), kWords, starts_.begin() + startsAfter_[before]);
+    }
+    uint64_t* block = &starts_[startsAfter_[before]];
+    const uint64_t* initials = table_->BmpInitials(static_cast<char>(next));
+    for (size_t k = 0; k < kWords; ++k) block[k] |= initials[k];
+  }
+  for (qvChar c = u'A'; c <= u'Z'; ++c) startsAfter_[c] = startsAfter_[qvFoldUnit(c)];
 }
 
 // A match holds an ideograph that opens a reading with some letter of the

@@ -3,6 +3,8 @@
 // of its readings ("bg", "baog" and "baogao" all find 报告).
 #pragma once
 
+#include <emmintrin.h>
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -136,24 +138,38 @@ class qvPinyinTerm {
   enum class Packed { kNo, kMatch, kOpen, kMaybe };
   Packed MatchPacked(const uint8_t* bytes, size_t length) const;
 
-  // Whether a name as the index packs it holds an ideograph with a reading
-  // that begins with a letter of the term (or a surrogate, not looked
-  // into): without one, the term matches the name only as typed.
-  // Inline: the scan asks it of every wide name.
-  bool HoldsOpenerPacked(const uint8_t* bytes, size_t length) const {
-    const uint64_t* openers = openers_.data();
-    const uint8_t* p = bytes;
+  // Whether a name as the index packs it holds an ideograph that can be
+  // the first one of a pinyin match: one with a reading that begins with
+  // the term's first letter, or one right after an ASCII unit that equals
+  // a unit of the term whose next unit begins one of its readings (or a
+  // surrogate, not looked into). Without one, the term matches the name
+  // only as typed. `record` is the first byte of the record that holds the
+  // name: a window of sixteen bytes that ends at the name's end may reach
+  // back into it. Inline: the scan asks it of every wide name.
+  bool HoldsOpenerPacked(const uint8_t* record, const uint8_t* bytes, size_t length) const {
     const uint8_t* const end = bytes + length;
-    while (p < end) {
-      if (*p < 0x80) {
-        ++p;
-        continue;
+    if (end - record < 16) return HoldsOpenerScalar(bytes, length);
+    // Every marker byte is looked at, wherever it stands: one that is part
+    // of a unit (0x81 is a possible byte of one) only reads two bytes as a
+    // unit that is none, and the unit before a real marker is ASCII only
+    // if its last byte is, so a wrong guess can say yes, never no.
+    const __m128i marker = _mm_set1_epi8(static_cast<char>(0x81));
+    for (const uint8_t* q = bytes; q + 2 < end; q += 16) {
+      const uint8_t* w = q + 16 <= end ? q : end - 16;
+      uint32_t bits = static_cast<uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), marker)));
+      // Positions from q on (those before were looked at, or are the
+      // record's header) that have a whole unit after them.
+      bits &= ~((1u << (q - w)) - 1);
+      if (end - w < 18) bits &= (1u << (end - w - 2)) - 1;
+      for (; bits; bits &= bits - 1) {
+        const uint8_t* m = w + __builtin_ctz(bits);
+        const unsigned u = m[1] | (m[2] << 8);
+        if (u >= 0xD800 && u <= 0xDFFF) return true;
+        const uint64_t* open = starts_.data();
+        if (m > bytes && m[-1] < 0x80) open += startsAfter_[m[-1]];
+        if (open[u >> 6] >> (u & 63) & 1) return true;
       }
-      if (end - p < 3) break;
-      const unsigned u = p[1] | (p[2] << 8);
-      p += 3;
-      // A surrogate is not looked into: it may open anything.
-      if ((u >= 0xD800 && u <= 0xDFFF) || (openers[u >> 6] >> (u & 63) & 1)) return true;
     }
     return false;
   }
@@ -167,6 +183,9 @@ class qvPinyinTerm {
  private:
   static constexpr size_t kMaxWords = kMaxLength / 64;
 
+  void SetStarts(const qvChar* term, size_t n);
+  // HoldsOpenerPacked unit by unit, for names too near their record's start.
+  bool HoldsOpenerScalar(const uint8_t* bytes, size_t length) const;
   bool MatchesShort(const qvChar* name, size_t n) const;
   // Positions `d` moved along every prefix of each reading in `list`.
   uint64_t ReadOn(uint64_t d, const uint16_t* list) const;
@@ -183,6 +202,13 @@ class qvPinyinTerm {
   // most ideographs of a name are such, so they are told apart with one
   // look into these 8 KB.
   std::vector<uint64_t> openers_;
+  // Blocks of kBmpWords words, one bit per ideograph of the first plane:
+  // block 0 holds those with a reading that begins with the term's first
+  // letter; the block of an ASCII unit c adds those with a reading that
+  // begins with a letter the term has right after c. startsAfter_[c] is
+  // the word offset of c's block (upper case shares lower case's).
+  std::vector<uint64_t> starts_;
+  uint32_t startsAfter_[128] = {};
   qvChar first_ = 0;       // the term's first unit, folded
   char firstLetter_ = 0;   // the same when it is a letter a..z, else 0
 };

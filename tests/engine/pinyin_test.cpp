@@ -101,6 +101,30 @@ bool Find(const std::string& term, const std::u16string& name) {
 
 // --- the table ----------------------------------------------------------------
 
+// The look for an ideograph that can open a match, both ways the scan asks
+// it: with the name alone in its buffer (read unit by unit), and after a
+// record header (read sixteen bytes at a time, which must pass the header
+// over). The header's bytes would open anything if they were read: a
+// marker before a surrogate.
+std::vector<uint8_t> AfterHeader(const std::vector<uint8_t>& packed) {
+  std::vector<uint8_t> record(16 + packed.size(), 0xD8);
+  for (size_t i = 0; i < 16; i += 3) record[i] = 0x81;
+  std::copy(packed.begin(), packed.end(), record.begin() + 16);
+  return record;
+}
+
+bool HoldsOpener(const qvPinyinTerm& t, const std::vector<uint8_t>& packed) {
+  const bool alone = t.HoldsOpenerPacked(packed.data(), packed.data(), packed.size());
+  const std::vector<uint8_t> record = AfterHeader(packed);
+  const bool afterHeader = t.HoldsOpenerPacked(record.data(), record.data() + 16, packed.size());
+  // Sixteen bytes at a time read every marker the unit-by-unit walk reads
+  // (and bytes of units that look like markers: more yes, never fewer).
+  if (alone) {
+    EXPECT_TRUE(afterHeader);
+  }
+  return alone && afterHeader;
+}
+
 TEST(PinyinTable, EmbeddedTableIsWholeAndSmall) {
   size_t size = 0;
   const void* blob = qvFindResource("PINYIN", QV_RESOURCE_PINYIN, &size);
@@ -314,6 +338,32 @@ TEST(PinyinTerm, WithAnEmptyTableUnitsMatchOnlyThemselves) {
 }
 
 // Terms longer than one word of positions.
+TEST(PinyinTerm, OpenersAreLookedForWhereAMatchCanBegin) {
+  qvPinyinTerm t;
+  const std::u16string term = u"report";
+  ASSERT_TRUE(t.Set(term.data(), term.size()));
+  auto holds = [&](const std::u16string& name) {
+    std::vector<uint8_t> packed(name.size() * 3);
+    packed.resize(PackedName::Encode(name.data(), name.size(), packed.data()));
+    const std::vector<uint8_t> record = AfterHeader(packed);
+    const bool afterHeader = t.HoldsOpenerPacked(record.data(), record.data() + 16, packed.size());
+    EXPECT_EQ(t.HoldsOpenerPacked(packed.data(), packed.data(), packed.size()), afterHeader)
+        << std::string(name.begin(), name.end());
+    return afterHeader;
+  };
+  // 片 reads pian: it can take the p of "report" after "re", nowhere else.
+  EXPECT_TRUE(holds(u"re片ort"));
+  EXPECT_TRUE(holds(u"Re片ort_2024_long_name_over_the_window"));
+  EXPECT_FALSE(holds(u"片"));
+  EXPECT_FALSE(holds(u"x片ort"));
+  EXPECT_FALSE(holds(u"中文中文中文_part_of_a_longer_name"));
+  // 日 reads ri: it can begin the term.
+  EXPECT_TRUE(holds(u"日"));
+  EXPECT_TRUE(holds(u"a_long_name_before_the_ideograph_日"));
+  // A lone surrogate is not looked into.
+  EXPECT_TRUE(holds(u"x\xD800y"));
+}
+
 TEST(PinyinTerm, LongTerms) {
   for (size_t n : {63u, 64u, 65u, 127u, 128u, 129u, 250u}) {
     std::u16string name = u"x";
@@ -405,6 +455,14 @@ class PinyinOracle {
   std::mt19937 random_;
 };
 
+// The term found as typed, ASCII compared without case.
+bool FoldedContains(const std::u16string& name, const std::string& term) {
+  std::u16string folded = name;
+  for (char16_t& c : folded)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  return folded.find(U16(term)) != std::u16string::npos;
+}
+
 bool HasLetter(const std::string& term) {
   for (char c : term)
     if (c >= 'a' && c <= 'z') return true;
@@ -434,6 +492,12 @@ void RunOracle(uint32_t seed, int pairs, size_t minUnits, size_t maxUnits, size_
     if (v != qvPinyinTerm::Packed::kMaybe) {
       ASSERT_EQ(v == qvPinyinTerm::Packed::kMatch, expected) << "pair " << i << " term " << term;
     }
+    // The scan decodes a wide name only where an ideograph can begin the
+    // match; a name spelled through its ideographs must have one.
+    const bool asTyped = FoldedContains(name, term);
+    if (expected && !asTyped) {
+      ASSERT_TRUE(HoldsOpener(t, packed)) << "pair " << i << " term " << term;
+    }
     if (v == qvPinyinTerm::Packed::kNo) {
       // Nothing begun in the name runs on into what follows it: the name
       // followed by the rest of the term matches only where the rest does.
@@ -441,6 +505,15 @@ void RunOracle(uint32_t seed, int pairs, size_t minUnits, size_t maxUnits, size_
         const std::u16string rest = units.substr(k), followed = name + rest;
         ASSERT_EQ(t.Matches(followed.data(), followed.size()), t.Matches(rest.data(), rest.size()))
             << "pair " << i << " term " << term << " followed by its last " << rest.size();
+      }
+    } else if (v == qvPinyinTerm::Packed::kOpen && !HoldsOpener(t, packed)) {
+      // Begun in the name without an ideograph that can open the match:
+      // what follows completes the term only as typed.
+      for (size_t k = 1; k < units.size() && k <= 8; ++k) {
+        const std::u16string followed = name + units.substr(k);
+        if (t.Matches(followed.data(), followed.size())) {
+          ASSERT_TRUE(FoldedContains(followed, term)) << "pair " << i << " term " << term;
+        }
       }
     }
     ++(expected ? matched : missed);
