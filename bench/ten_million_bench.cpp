@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,14 @@ using Clock = std::chrono::steady_clock;
 
 double MillisSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// CPU time of this thread, in ms: beside a wall time it tells how much of
+// it the thread waited for a core on a shared machine.
+double ThreadCpuMs() {
+  timespec t;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 [[noreturn]] void Die(const std::string& what) {
@@ -237,6 +246,7 @@ int BuildPhase(const std::string& folder) {
   std::vector<char16_t> units;
   std::vector<ScanEntry> stream;
   double readMs = 0;
+  const double cpu0 = ThreadCpuMs();
   auto t0 = Clock::now();
   qvStreamScan scan(*app, nullptr);
   if (!scan.BeginVolume(0, u"/")) Die("out of memory");
@@ -268,6 +278,7 @@ int BuildPhase(const std::string& folder) {
   if (!scan.Finish()) Die("out of memory in the build");
   const double finishMs = MillisSince(t1);
   const double buildMs = MillisSince(t0);
+  const double buildCpuMs = ThreadCpuMs() - cpu0;
   const double buildPeakMb = StatusMb("VmHWM");
   const double builtRssMb = StatusMb("VmRSS");
   const size_t entries = Entries(*app);
@@ -281,7 +292,8 @@ int BuildPhase(const std::string& folder) {
   Row("sort both lists", Format("%.0f ms", p.sortMicros / 1e3), "-", -1);
   Row("layout in list order", Format("%.0f ms", p.layoutMicros / 1e3), "-", -1);
   Row("  Finish in all (link, sort, layout, the rest)", Format("%.0f ms", finishMs), "-", -1);
-  Row("build: entries in + Finish", Format("%.2f s", buildMs / 1e3), "<= 8 s", buildMs <= 8000);
+  Row("build: entries in + Finish", Format("%.2f s", buildMs / 1e3) + Format(" (CPU %.2f s)", buildCpuMs / 1e3),
+      "<= 8 s", buildMs <= 8000);
   Row("engine bytes per entry (IndexBytes)",
       Format("%.1f", static_cast<double>(app->IndexBytes()) / static_cast<double>(entries)) +
           Format(" (%.0f MB)", static_cast<double>(app->IndexBytes()) / 1048576.0),
@@ -307,12 +319,14 @@ int LoadPhase(const std::string& folder) {
   UseRankTable();
   auto app = std::make_unique<qvFileBaseApp>();
   PrepareIndex(*app, folder + "/data");
+  const double cpu0 = ThreadCpuMs();
   auto t0 = Clock::now();
   qvStatus loaded = qvDatabase::LoadSavedIndex(*app, nullptr);
   const double loadMs = MillisSince(t0);
+  const double loadCpuMs = ThreadCpuMs() - cpu0;
   if (!loaded.ok()) Die("the load failed");
   const double peakMb = StatusMb("VmHWM");
-  Row("load (files read, every check)", Format("%.0f ms", loadMs) + Format(" (%.0f entries)", static_cast<double>(Entries(*app))),
+  Row("load (files read, every check)", Format("%.0f ms", loadMs) + Format(" (CPU %.0f ms)", loadCpuMs),
       "<= 0.7 s", loadMs <= 700);
   Row("peak RSS of the load process", Format("%.0f MB", peakMb), "-", -1);
   Row("engine bytes per entry after the load",
