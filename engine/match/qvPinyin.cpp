@@ -207,8 +207,31 @@ bool qvPinyinTerm::HoldsOpenerScalar(const uint8_t* bytes, size_t length) const 
     if (i + 3 > length) break;
     const qvChar u = static_cast<qvChar>(bytes[i + 1] | (bytes[i + 2] << 8));
     i += 3;
-    if (IsSurrogate(u) || Marked(open, u)) return true;
+    if (Marked(open, u)) return true;
     open = starts;
+  }
+  return false;
+}
+
+bool qvPinyinTerm::HoldsOpenerLong(const uint8_t* bytes, size_t length) const {
+  const uint8_t* const end = bytes + length;
+  const uint64_t* const starts = starts_.data();
+  const __m128i marker = _mm_set1_epi8(static_cast<char>(0x81));
+  uint64_t found = 0;
+  for (const uint8_t* q = bytes; q + 2 < end; q += 16) {
+    const uint8_t* w = q + 16 <= end ? q : end - 16;
+    uint32_t bits = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), marker)));
+    // Positions from q on (those before were looked at) that have a whole
+    // unit after them.
+    bits &= ~((1u << (q - w)) - 1);
+    if (end - w < 18) bits &= (1u << (end - w - 2)) - 1;
+    for (; bits; bits &= bits - 1) {
+      const uint8_t* m = w + __builtin_ctz(bits);
+      const unsigned u = m[1] | (m[2] << 8);
+      found |= starts[startsAfter_[m[-1]] + (u >> 6)] >> (u & 63);
+    }
+    if (found & 1) return true;
   }
   return false;
 }
@@ -224,8 +247,7 @@ void qvPinyinTerm::SetStarts(const qvChar* term, size_t n) {
     std::copy(initials, initials + kWords, starts_.begin());
   }
   for (uint32_t& offset : startsAfter_) offset = 0;
-  if (!table_->Valid()) return;
-  for (size_t i = 1; i < n; ++i) {
+  for (size_t i = 1; i < n && table_->Valid(); ++i) {
     const qvChar next = qvFoldUnit(term[i]);
     if (next < u'a' || next > u'z') continue;
     const qvChar before = qvFoldUnit(term[i - 1]);
@@ -239,6 +261,8 @@ void qvPinyinTerm::SetStarts(const qvChar* term, size_t n) {
     for (size_t k = 0; k < kWords; ++k) block[k] |= initials[k];
   }
   for (qvChar c = u'A'; c <= u'Z'; ++c) startsAfter_[c] = startsAfter_[qvFoldUnit(c)];
+  for (size_t k = 0xD800 / 64; k < 0xE000 / 64; ++k)
+    for (size_t b = 0; b < starts_.size(); b += kWords) starts_[b + k] = ~uint64_t{0};
 }
 
 // A match holds an ideograph that opens a reading with some letter of the

@@ -148,30 +148,34 @@ class qvPinyinTerm {
   // back into it. Inline: the scan asks it of every wide name.
   bool HoldsOpenerPacked(const uint8_t* record, const uint8_t* bytes, size_t length) const {
     const uint8_t* const end = bytes + length;
-    if (end - record < 16) return HoldsOpenerScalar(bytes, length);
-    // Every marker byte is looked at, wherever it stands: one that is part
-    // of a unit (0x81 is a possible byte of one) only reads two bytes as a
-    // unit that is none, and the unit before a real marker is ASCII only
-    // if its last byte is, so a wrong guess can say yes, never no.
+    if (end - record < 16 || bytes == record) return HoldsOpenerScalar(bytes, length);
+    // Every marker byte is looked at, wherever it stands, with the byte
+    // before it (the record's last header byte for the first unit): a
+    // marker that is part of a unit (0x81 is a possible byte of one) reads
+    // two bytes as a unit that is none, and a byte before a real marker is
+    // an ASCII unit only if it is below 128, else the last byte of a wide
+    // unit, whose block holds block 0. A wrong guess can say yes, never
+    // no. Surrogates are in every block.
     const __m128i marker = _mm_set1_epi8(static_cast<char>(0x81));
-    for (const uint8_t* q = bytes; q + 2 < end; q += 16) {
-      const uint8_t* w = q + 16 <= end ? q : end - 16;
-      uint32_t bits = static_cast<uint32_t>(
+    auto markers = [&](const uint8_t* w) {
+      return static_cast<uint32_t>(
           _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), marker)));
-      // Positions from q on (those before were looked at, or are the
-      // record's header) that have a whole unit after them.
-      bits &= ~((1u << (q - w)) - 1);
-      if (end - w < 18) bits &= (1u << (end - w - 2)) - 1;
-      for (; bits; bits &= bits - 1) {
-        const uint8_t* m = w + __builtin_ctz(bits);
-        const unsigned u = m[1] | (m[2] << 8);
-        if (u >= 0xD800 && u <= 0xDFFF) return true;
-        const uint64_t* open = starts_.data();
-        if (m > bytes && m[-1] < 0x80) open += startsAfter_[m[-1]];
-        if (open[u >> 6] >> (u & 63) & 1) return true;
-      }
+    };
+    if (length > 32) return HoldsOpenerLong(bytes, length);
+    // Bit i: byte i of the name is a marker. The last window ends at the
+    // name's end; before the name it reads the record's header.
+    uint32_t bits = length <= 16 ? markers(end - 16) >> (16 - length)
+                                 : markers(bytes) | markers(end - 16) << (length - 16);
+    // Positions that have a whole unit after them.
+    bits &= length > 2 ? (1u << (length - 2)) - 1 : 0;
+    const uint64_t* const starts = starts_.data();
+    uint64_t found = 0;
+    for (; bits; bits &= bits - 1) {
+      const uint8_t* m = bytes + __builtin_ctz(bits);
+      const unsigned u = m[1] | (m[2] << 8);
+      found |= starts[startsAfter_[m[-1]] + (u >> 6)] >> (u & 63);
     }
-    return false;
+    return found & 1;
   }
 
   // A quick look at a name as the index packs it (see qvPackedName.h):
@@ -186,6 +190,8 @@ class qvPinyinTerm {
   void SetStarts(const qvChar* term, size_t n);
   // HoldsOpenerPacked unit by unit, for names too near their record's start.
   bool HoldsOpenerScalar(const uint8_t* bytes, size_t length) const;
+  // The same sixteen bytes at a time, for names longer than 32 bytes.
+  bool HoldsOpenerLong(const uint8_t* bytes, size_t length) const;
   bool MatchesShort(const qvChar* name, size_t n) const;
   // Positions `d` moved along every prefix of each reading in `list`.
   uint64_t ReadOn(uint64_t d, const uint16_t* list) const;
@@ -206,9 +212,11 @@ class qvPinyinTerm {
   // block 0 holds those with a reading that begins with the term's first
   // letter; the block of an ASCII unit c adds those with a reading that
   // begins with a letter the term has right after c. startsAfter_[c] is
-  // the word offset of c's block (upper case shares lower case's).
+  // the word offset of c's block (upper case shares lower case's; bytes
+  // of 128 and more have block 0). Every block holds the surrogates: they
+  // are not looked into, and may open anything.
   std::vector<uint64_t> starts_;
-  uint32_t startsAfter_[128] = {};
+  uint32_t startsAfter_[256] = {};
   qvChar first_ = 0;       // the term's first unit, folded
   char firstLetter_ = 0;   // the same when it is a letter a..z, else 0
 };
