@@ -10,7 +10,8 @@
 // frame by frame; the build then runs in a fresh process that reads the
 // file back in frames of 65,536 entries, as a scan reads directory
 // entries, so that its peak memory is the build's and not the generator's.
-// The load runs in a third process. Everything is removed at the end.
+// The load runs in a third process. Everything is removed at the end,
+// unless FOLDER was named.
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/wait.h>
