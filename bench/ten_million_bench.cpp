@@ -77,8 +77,12 @@ std::string LoadAverage() {
   return a + " " + b + " " + c;
 }
 
+// The goals are set for ten million entries: a smaller run shows them
+// without a verdict.
+bool gGoalsApply = false;
+
 void Row(const char* what, const std::string& figure, const char* goal, int met) {
-  const char* mark = met < 0 ? "" : met ? "met" : "NOT met";
+  const char* mark = met < 0 ? "" : !gGoalsApply ? "at 10 M" : met ? "met" : "NOT met";
   std::printf("| %-52s | %-34s | %-9s | %-7s |\n", what, figure.c_str(), goal, mark);
   std::fflush(stdout);
 }
@@ -284,6 +288,7 @@ int BuildPhase(const std::string& folder) {
   const double builtRssMb = StatusMb("VmRSS");
   const size_t entries = Entries(*app);
   const auto& p = scan.phases();
+  gGoalsApply = entries >= 10000000;
 
   Row("entries in the index", Format("%.0f", static_cast<double>(entries)), "-", -1);
   Row("entries in (stream read, records made)",
@@ -326,6 +331,7 @@ int LoadPhase(const std::string& folder) {
   const double loadMs = MillisSince(t0);
   const double loadCpuMs = ThreadCpuMs() - cpu0;
   if (!loaded.ok()) Die("the load failed");
+  gGoalsApply = Entries(*app) >= 10000000;
   const double peakMb = StatusMb("VmHWM");
   Row("load (files read, every check)", Format("%.0f ms", loadMs) + Format(" (CPU %.0f ms)", loadCpuMs),
       "<= 0.7 s", loadMs <= 700);
