@@ -8,7 +8,6 @@
 #include <emmintrin.h>
 
 #include <atomic>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "qvIndex.h"
 #include "qvPackedName.h"
 #include "qvPatternSet.h"
+#include "qvScanHelper.h"
 
 namespace qvscan {
 
@@ -53,16 +53,6 @@ inline StoredName FileName(const uint8_t* r) {
 constexpr size_t kSplitItems = 1 << 16;
 
 inline std::atomic<unsigned> gScanThreads{std::thread::hardware_concurrency() > 1 ? 2u : 1u};
-
-// The helper's hits, kept from one scan to the next like the result pages,
-// so that a search of similar size allocates nothing; `pages` holds, for
-// each page the helper walked (last page first), where its hits begin.
-struct HelperHits {
-  std::mutex lock;
-  std::vector<uint8_t*> hits;
-  std::vector<size_t> pages;
-};
-inline HelperHits gHelperHits;
 
 template <bool Files, typename Test, typename Hit>
 bool WalkPages(const RecordList& list, size_t from, size_t to, const qvExtFilter* filter, Test& test,
@@ -119,10 +109,12 @@ class PageClaims {
 
 // Walks the folder list (unless a filter is set: folders have no
 // extension) and the file list; the caller holds the engine lock, which
-// keeps both lists still until the helper has joined. With two threads and
-// enough items a helper walks file pages from the back while this thread
-// walks the folders, then file pages from the front; the helper's hits
-// follow once it is done, page by page, so the hits keep store order.
+// keeps both lists still until the helper's share is settled. With two
+// threads and enough items the helper walks file pages from the back while
+// this thread walks the folders, then file pages from the front; the
+// helper's hits follow once it is done, page by page, so the hits keep
+// store order. A helper that has not begun when this thread is done is
+// not waited for.
 // `makeTest` gives each thread a test of its own.
 template <typename MakeTest>
 bool Walk(qvIndex& app, const qvExtFilter* filter, MakeTest&& makeTest) {
@@ -132,48 +124,47 @@ bool Walk(qvIndex& app, const qvExtFilter* filter, MakeTest&& makeTest) {
   const size_t pages = files.PageCount();
   // The page count fits the claim word's halves: a list has far fewer.
   PageClaims claims(pages);
-  const bool share = gScanThreads.load(std::memory_order_relaxed) > 1 && pages > 1 &&
-                     folderItems + files.Count() >= kSplitItems;
+  const bool shared = gScanThreads.load(std::memory_order_relaxed) > 1 && pages > 1 &&
+                      folderItems + files.Count() >= kSplitItems;
 
-  std::unique_lock<std::mutex> hitsGuard(gHelperHits.lock, std::defer_lock);
-  std::vector<uint8_t*>& helperHits = gHelperHits.hits;
-  std::vector<size_t>& helperPages = gHelperHits.pages;
+  qvScanHelper& helper = qvScanHelper::Get();
+  std::vector<uint8_t*>& helperHits = helper.Hits();
+  std::vector<size_t>& helperPages = helper.Pages();
   bool helperOk = true;
-  std::thread helper;
-  if (share) {
-    hitsGuard.lock();
-    helperHits.clear();
-    helperPages.clear();
+  // The helper's share: file pages from the back, for as long as there are
+  // pages this thread has not claimed.
+  auto share = [&] {
     try {
-      helper = std::thread([&] {
-        try {
-          auto test = makeTest();
-          size_t p;
-          while (helperOk && claims.Back(&p)) {
-            helperPages.push_back(helperHits.size());
-            helperOk = WalkPages<true>(files, p, p + 1, filter, test, [&](uint8_t* r) {
-              helperHits.push_back(r);
-              return true;
-            });
-          }
-        } catch (const std::bad_alloc&) {
-          helperOk = false;  // out of memory: the hits so far are kept
-        }
-      });
-    } catch (const std::exception&) {
-      // No thread to be had: this thread claims every page.
+      auto test = makeTest();
+      size_t p;
+      while (helperOk && claims.Back(&p)) {
+        helperPages.push_back(helperHits.size());
+        helperOk = WalkPages<true>(files, p, p + 1, filter, test, [&](uint8_t* r) {
+          helperHits.push_back(r);
+          return true;
+        });
+      }
+    } catch (const std::bad_alloc&) {
+      helperOk = false;  // out of memory: the hits so far are kept
     }
-  }
-  auto test = makeTest();
+  };
+  const bool offered =
+      shared && helper.Offer([](void* job) { (*static_cast<decltype(share)*>(job))(); }, &share);
   bool ok = true;
-  if (!filter)
-    ok = WalkPages<false>(folders, 0, folders.PageCount(), nullptr, test,
-                          [&](uint8_t* r) { return app.folderResults.Append(r); });
-  size_t p;
-  while (ok && claims.Front(&p))
-    ok = WalkPages<true>(files, p, p + 1, filter, test, [&](uint8_t* r) { return app.fileResults.Append(r); });
-  if (helper.joinable()) {
-    helper.join();
+  try {
+    auto test = makeTest();
+    if (!filter)
+      ok = WalkPages<false>(folders, 0, folders.PageCount(), nullptr, test,
+                            [&](uint8_t* r) { return app.folderResults.Append(r); });
+    size_t p;
+    while (ok && claims.Front(&p))
+      ok = WalkPages<true>(files, p, p + 1, filter, test, [&](uint8_t* r) { return app.fileResults.Append(r); });
+  } catch (...) {
+    // The share refers to this frame.
+    if (offered) helper.Settle();
+    throw;
+  }
+  if (offered && helper.Settle()) {
     // The helper walked its pages last first: append them first to last.
     size_t end = helperHits.size();
     for (size_t k = helperPages.size(); ok && k-- > 0;) {
