@@ -51,23 +51,33 @@ void DirMap::Clear() {
   itemCount_ = 0;
 }
 
+// A page that holds no entry: only the map's one page can be left so
+// (a live removal frees an emptied page), but the search does not rely on it.
+static bool Empty(const DirMapPage* page) { return page->end == page->first; }
+
 DirMapEntry* DirMap::Find(DirKey key) const {
-  for (size_t p = 0; p < pageCount_; ++p) {
-    DirMapPage* page = pages_[p];
-    if (page->end == page->first) continue;
-    DirMapEntry* last = &page->entries[page->end - 1];
-    if (last->key < key) continue;
-    if (last->key == key) return last;
-    // The first page whose last key is at least the key: search it alone.
-    uint32_t lo = page->first, hi = page->end - 1;
-    while (lo < hi) {
-      uint32_t mid = lo + (hi - lo) / 2;
-      if (page->entries[mid].key < key) lo = mid + 1;
-      else hi = mid;
-    }
-    return page->entries[lo].key == key ? &page->entries[lo] : nullptr;
+  // The first page whose last key is at least the key, by halving over the
+  // pages: the keys ascend across pages. An empty page takes the place of
+  // the nearest page before it that holds entries.
+  size_t lo = 0, hi = pageCount_;
+  while (lo < hi) {
+    size_t mid = lo + (hi - lo) / 2;
+    size_t at = mid;
+    while (at > lo && Empty(pages_[at])) --at;
+    const DirMapPage* page = pages_[at];
+    if (Empty(page) || page->entries[page->end - 1].key < key) lo = mid + 1;
+    else hi = at;
   }
-  return nullptr;
+  while (lo < pageCount_ && Empty(pages_[lo])) ++lo;
+  if (lo == pageCount_) return nullptr;
+  DirMapPage* page = pages_[lo];
+  uint32_t first = page->first, last = page->end - 1;
+  while (first < last) {
+    uint32_t mid = first + (last - first) / 2;
+    if (page->entries[mid].key < key) first = mid + 1;
+    else last = mid;
+  }
+  return page->entries[first].key == key ? &page->entries[first] : nullptr;
 }
 
 void DirMap::ClearEntry(DirMapEntry* entry) {
