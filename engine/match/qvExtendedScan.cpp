@@ -257,7 +257,9 @@ bool qvExtendedScan::Scan(const CPatternSet& set, const qvExtFilter* filter) {
     // the rest (a wide name, an extension that may complete the word, a
     // name pinyin may spell) goes to the whole test.
     const bool extMatters = wholeName_ && runTerm.AnyExtension();
-    const bool pinyin = anyPinyin_;
+    // The one term's pinyin: most wide names hold no ideograph that can
+    // begin it, which is told here before anything else is asked.
+    const qvPinyinTerm* pinyin = anyPinyin_ ? pinyin_.front().get() : nullptr;
     return Walk(index_, filter, [&] {
       return [finder = pre.finder, extMatters, pinyin, &runTerm,
               whole = qvExtendedTester(*this, set, pre, runTerm, singleTerm)](const StoredName& n) mutable {
@@ -266,7 +268,8 @@ bool qvExtendedScan::Scan(const CPatternSet& set, const qvExtFilter* filter) {
           const uint32_t ext = FileRecord::ExtId(n.record);
           if (runTerm.InExtension(ext) || runTerm.Spans(ext)) return whole(n);
         }
-        return pinyin && n.wide && whole.PinyinMayMatch(n) && whole(n);
+        return pinyin && n.wide && pinyin->HoldsOpenerPacked(n.record, n.bytes, n.length) &&
+               whole.PinyinMayMatch(n) && whole(n);
       };
     });
   }

@@ -156,25 +156,39 @@ class qvPinyinTerm {
     // an ASCII unit only if it is below 128, else the last byte of a wide
     // unit, whose block holds block 0. A wrong guess can say yes, never
     // no. Surrogates are in every block.
+    if (length > 32) return HoldsOpenerLong(bytes, length);
+    if (length < 3) return false;  // no whole wide unit
     const __m128i marker = _mm_set1_epi8(static_cast<char>(0x81));
     auto markers = [&](const uint8_t* w) {
       return static_cast<uint32_t>(
           _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), marker)));
     };
-    if (length > 32) return HoldsOpenerLong(bytes, length);
-    // Bit i: byte i of the name is a marker. The last window ends at the
-    // name's end; before the name it reads the record's header.
-    uint32_t bits = length <= 16 ? markers(end - 16) >> (16 - length)
-                                 : markers(bytes) | markers(end - 16) << (length - 16);
-    // Positions that have a whole unit after them.
-    bits &= length > 2 ? (1u << (length - 2)) - 1 : 0;
+    // Bit i: byte i of the name is a marker. Both windows are read either
+    // way, without a branch: the first sixteen bytes (or, for a shorter
+    // name, the sixteen that end with it, reaching back into the record's
+    // header), and the last sixteen.
+    const bool two = length >= 16;
+    const uint8_t* first = two ? bytes : end - 16;
+    const uint32_t last = markers(end - 16) << ((length - 16) & 31);
+    uint32_t bits = markers(first) >> (bytes - first);
+    bits |= two ? last : 0;
+    bits &= (1u << (length - 2)) - 1;  // positions with a whole unit after them
+    // Four markers are looked at without a branch (one with no marker left
+    // reads the first unit's place and counts for nothing), then any more.
     const uint64_t* const starts = starts_.data();
     uint64_t found = 0;
-    for (; bits; bits &= bits - 1) {
-      const uint8_t* m = bytes + __builtin_ctz(bits);
+    auto look = [&] {
+      const uint8_t* m = bytes + (bits ? __builtin_ctz(bits) : 0);
       const unsigned u = m[1] | (m[2] << 8);
-      found |= starts[startsAfter_[m[-1]] + (u >> 6)] >> (u & 63);
-    }
+      const uint64_t word = starts[startsAfter_[m[-1]] + (u >> 6)] >> (u & 63);
+      found |= bits ? word : 0;
+      bits &= bits - 1;
+    };
+    look();
+    look();
+    look();
+    look();
+    while (bits) look();
     return found & 1;
   }
 
