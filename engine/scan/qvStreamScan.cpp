@@ -261,6 +261,22 @@ bool qvStreamScan::ResolveFolders() {
 }
 
 bool qvStreamScan::ResolveFiles() {
+  // A volume lists a folder's files together, or spreads them over the
+  // folders it is in the middle of reading: the last parent looked up, and
+  // a small table of recent ones, answer most files without the map.
+  struct Recent {
+    DirKey key;
+    RecordRef ref;
+    bool used;
+  };
+  constexpr size_t kRecent = 4096;
+  std::vector<Recent> recent(kRecent, Recent{0, kNullRef, false});
+  auto parentOf = [&](DirKey key) {
+    Recent& slot = recent[(key * 0x9E3779B1u) >> 20];
+    if (!slot.used || slot.key != key) slot = {key, app_.dirMap.FindRecord(key), true};
+    return slot.ref;
+  };
+  static_assert(kRecent == 1u << 12, "the hash keeps the top 12 bits");
   DirKey lastKey = 0;
   RecordRef lastRef = kNullRef;
   bool haveLast = false;
@@ -271,7 +287,7 @@ bool qvStreamScan::ResolveFiles() {
     DirKey key = FileRecord::Parent(r);
     if (!haveLast || key != lastKey) {
       lastKey = key;
-      lastRef = app_.dirMap.FindRecord(key);
+      lastRef = parentOf(key);
       haveLast = true;
     }
     if (lastRef == kNullRef) {

@@ -130,7 +130,7 @@ class Compactor {
           continue;
         }
         if (!MoveFolder(old, r, &fresh)) return false;
-        folderSlots_.push_back(fresh_.Resolve(fresh));
+        folderSlots_.push_back(fresh);
       }
     }
     return true;
@@ -148,11 +148,12 @@ class Compactor {
         RecordRef parent;
         if (!NewRef(FileRecord::Parent(r), &parent)) return false;
         size_t size = FileRecord::Size(r);
-        uint8_t* copy = fresh_.Alloc(size);
+        RecordRef ref;
+        uint8_t* copy = fresh_.Alloc(size, &ref);
         if (!copy) return false;
         std::memcpy(copy, r, size);
         FileRecord::SetParent(copy, parent);
-        fileCopies_.push_back(copy);
+        fileCopies_.push_back(ref);
       }
     }
     return true;
@@ -194,7 +195,7 @@ class Compactor {
     size_t next = 0;
     RecordList& folders = app_.folderList;
     folders.ForEachSlot([&](uint8_t*& slot) {
-      if (RefOf(slot) != kNullRef) slot = folderSlots_[next++];
+      if (RefOf(slot) != kNullRef) slot = fresh_.Resolve(folderSlots_[next++]);
     });
     next = 0;
     // Only files of an extension that some real-case entry has can hold
@@ -207,7 +208,7 @@ class Compactor {
     });
     RecordList& files = app_.fileList;
     files.ForEachSlot([&](uint8_t*& slot) {
-      uint8_t* copy = fileCopies_[next++];
+      uint8_t* copy = fresh_.Resolve(fileCopies_[next++]);
       uint32_t id = FileRecord::HasExtension(copy) ? FileRecord::ExtId(copy) : 0;
       if (id < caseExt.size() && caseExt[id]) {
         if (const qvString* ext = app_.extCase.Get(slot)) {
@@ -225,8 +226,11 @@ class Compactor {
   RefTable moved_;
   std::vector<std::pair<const uint8_t*, uint32_t>> blocks_;  // first pool's blocks by address
   std::vector<uint8_t*> copies_;                             // every folder copy, in the order made
-  std::vector<uint8_t*> folderSlots_;                        // the copy for each first-pool list slot
-  std::vector<uint8_t*> fileCopies_;
+  // The copies of the list's records, in list order, as refs into the
+  // fresh pool: half the memory of pointers, and a large index holds one
+  // for every file while both pools are alive.
+  std::vector<RecordRef> folderSlots_;  // for each first-pool folder slot
+  std::vector<RecordRef> fileCopies_;
   std::vector<uint8_t*> secondPoolFolders_;
   std::vector<RecordRef> secondPoolParents_;
 };
