@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,10 +18,23 @@ std::string DataFilePath(const qvIndex& app, const char* name) {
 }
 
 void HeapBuffer::Release() {
-  if (pages_) heap_.FreePages(data_, allocated_);
+  if (mapped_) ::munmap(data_, allocated_);
+  else if (pages_) heap_.FreePages(data_, allocated_);
   else heap_.Free(data_, allocated_);
   data_ = nullptr;
   allocated_ = 0;
+  mapped_ = false;
+}
+
+bool HeapBuffer::Map(int fd, size_t size) {
+  Release();
+  if (size == 0) return false;
+  void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  if (p == MAP_FAILED) return false;
+  data_ = static_cast<uint8_t*>(p);
+  size_ = allocated_ = size;
+  mapped_ = true;
+  return true;
 }
 
 bool HeapBuffer::Allocate(size_t size) {
@@ -86,6 +100,11 @@ ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuff
     return ReadResult::kSizeMismatch;
   }
   size_t size = static_cast<size_t>(size64);
+  // Read into a fresh buffer, a large file costs a zeroed page and a copy
+  // for every 4 KB; mapped, neither. A mapping that fails is not an
+  // error: the file is read as a small one is.
+  constexpr size_t kMapFrom = 1u << 20;
+  if (size >= kMapFrom && out.Map(fd.Get(), size)) return ReadResult::kOk;
   if (!out.Allocate(size)) {
     error = ENOMEM;
     return ReadResult::kAllocFailed;

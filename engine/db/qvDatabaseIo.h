@@ -1,5 +1,6 @@
 // File access shared by the two database files: their paths in the data
-// folder and reading a whole file into one heap buffer.
+// folder and reading a whole file into one heap buffer (a large one is
+// mapped instead).
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,7 @@ namespace qvDbIo {
 // "<data folder><name>" as a file-system path.
 std::string DataFilePath(const qvIndex& app, const char* name);
 
-// A heap block that frees itself.
+// A heap block, or a read-only mapping of a file, that frees itself.
 class HeapBuffer {
  public:
   explicit HeapBuffer(qvHeap& heap) : heap_(heap) {}
@@ -25,6 +26,9 @@ class HeapBuffer {
 
   // Data() is not null after a successful call, even for size 0.
   bool Allocate(size_t size);
+  // Maps `size` bytes of the open file read-only, its pages read in at
+  // once. A mapped buffer must not be written.
+  bool Map(int fd, size_t size);
   uint8_t* Data() const { return data_; }
   size_t Size() const { return size_; }
 
@@ -35,7 +39,8 @@ class HeapBuffer {
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t allocated_ = 0;
-  bool pages_ = false;  // whole huge pages rather than a heap block
+  bool pages_ = false;   // whole huge pages rather than a heap block
+  bool mapped_ = false;  // a file mapping
 };
 
 enum class ReadResult {
@@ -58,7 +63,10 @@ struct SizeRule {
   static constexpr uint64_t kAnySize = UINT64_MAX;
 };
 
-// Reads the file at `path` into `out` with one buffer of its size. The
+// Reads the file at `path` into `out` with one buffer of its size, or
+// maps it when it is large: the page cache's pages are then the buffer's,
+// neither copied nor zeroed first. The saves replace files by renaming new
+// ones over them, so a mapped file keeps its bytes while it is read. The
 // open never blocks (a FIFO in place of the file), and nothing but a
 // regular file within the rule is read. `error` receives the system error
 // code of a failure, or the closest one where the system reported none

@@ -241,7 +241,26 @@ class IndexLoader {
     const size_t end = size_;
     const uint8_t* prev = nullptr;
     uint32_t prevLength = 0;
+    // A scout runs a few records ahead, reading only their lengths and
+    // parents, so that each parent's check finds its bitmap word in the
+    // cache. It trusts nothing either: it stops where a length runs out.
+    constexpr uint64_t kAhead = 16;
+    size_t scoutAt = at;
+    uint64_t scouted = 0;
+    bool scouting = true;
     for (uint32_t j = 0; j < h_.fileCount; ++j) {
+      while (scouting && scouted < h_.fileCount && scouted < j + kAhead) {
+        if (end - scoutAt < kRecordFixedSize) {
+          scouting = false;
+          break;
+        }
+        const uint8_t* in = data_ + scoutAt;
+        starts_.Prefetch(LoadU32(in + 4));
+        uint32_t word = Load24(in + 8);
+        scoutAt += kRecordFixedSize + WordSuffix(word) + WordFileWidth(word);
+        scouting = scoutAt <= end;
+        ++scouted;
+      }
       if (end - at < kRecordFixedSize) return Fail(Code::kBadFileRecord);
       const uint8_t* in = data_ + at;
       uint32_t flags = LoadU32(in);
