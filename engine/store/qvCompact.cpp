@@ -25,6 +25,8 @@ class RefTable {
       if (slots_[i].first == kNullRef) return kNullRef;
     }
   }
+  // Asks for the slot where a lookup of `old` starts.
+  void Prefetch(RecordRef old) const { __builtin_prefetch(&slots_[Hash(old)]); }
   void Insert(RecordRef old, RecordRef fresh) {
     if ((count_ + 1) * 2 > slots_.size()) Grow();
     Place(old, fresh);
@@ -100,6 +102,7 @@ class Compactor {
     std::memcpy(copy, record, size);
     moved_.Insert(old, *out);
     copies_.push_back(copy);
+    copyRefs_.push_back(*out);
     return true;
   }
 
@@ -136,27 +139,57 @@ class Compactor {
     return true;
   }
 
+  // The copies follow each other in the fresh pool in list order, so
+  // ApplySlots finds each one again from the one before: only where a
+  // block starts, and where a folder no list holds was copied in between,
+  // is anything noted. A large index would otherwise keep a ref per file.
   bool MoveFiles() {
     const RecordList& list = app_.fileList;
-    fileCopies_.reserve(list.Count());
-    constexpr uint32_t kAhead = 16;  // the old records lie all over the pool
+    // The old records lie all over the pool, and so do their parents'
+    // slots in the table: each record is fetched 32 files ahead, and its
+    // parent's slot 16 files ahead, once the record has come in.
+    constexpr uint32_t kAhead = 16;
+    size_t index = 0;
+    RecordRef lastBlock = kNullRef;
     for (size_t p = 0; p < list.PageCount(); ++p) {
       const RecordPage* page = list.Page(p);
-      for (uint32_t s = page->first; s < page->end; ++s) {
-        if (s + kAhead < page->end) __builtin_prefetch(page->slots[s + kAhead]);
+      for (uint32_t s = page->first; s < page->end; ++s, ++index) {
+        if (s + 2 * kAhead < page->end) __builtin_prefetch(page->slots[s + 2 * kAhead]);
+        if (s + kAhead < page->end) moved_.Prefetch(FileRecord::Parent(page->slots[s + kAhead]));
         const uint8_t* r = page->slots[s];
         RecordRef parent;
+        size_t copiedBefore = copies_.size();
         if (!NewRef(FileRecord::Parent(r), &parent)) return false;
+        for (size_t k = copiedBefore; k < copies_.size(); ++k) strayRefs_.push_back(copyRefs_[k]);
         size_t size = FileRecord::Size(r);
         RecordRef ref;
         uint8_t* copy = fresh_.Alloc(size, &ref);
         if (!copy) return false;
         std::memcpy(copy, r, size);
         FileRecord::SetParent(copy, parent);
-        fileCopies_.push_back(ref);
+        if ((ref & ~RecordRef{0xFFF}) != lastBlock) {
+          lastBlock = ref & ~RecordRef{0xFFF};
+          fileBlockStarts_.push_back({index, ref});
+        }
       }
     }
     return true;
+  }
+
+  // The fresh pool's copy of the file at list index `index`, after the
+  // one at `previous` (kNullRef for the first).
+  RecordRef NextFileCopy(size_t index, RecordRef previous) {
+    if (nextStart_ < fileBlockStarts_.size() && fileBlockStarts_[nextStart_].first == index) {
+      RecordRef at = fileBlockStarts_[nextStart_++].second;
+      while (nextStray_ < strayRefs_.size() && strayRefs_[nextStray_] < at) ++nextStray_;
+      return at;
+    }
+    RecordRef at = previous + static_cast<RecordRef>(FileRecord::Size(fresh_.Resolve(previous)));
+    while (nextStray_ < strayRefs_.size() && strayRefs_[nextStray_] == at) {
+      at += static_cast<RecordRef>(DirRecord::Size(fresh_.Resolve(at)));
+      ++nextStray_;
+    }
+    return at;
   }
 
   // The copies take their new parents at once (a parent first met here is
@@ -207,8 +240,10 @@ class Compactor {
       caseExt[id] = true;
     });
     RecordList& files = app_.fileList;
+    RecordRef at = kNullRef;
     files.ForEachSlot([&](uint8_t*& slot) {
-      uint8_t* copy = fresh_.Resolve(fileCopies_[next++]);
+      at = NextFileCopy(next++, at);
+      uint8_t* copy = fresh_.Resolve(at);
       uint32_t id = FileRecord::HasExtension(copy) ? FileRecord::ExtId(copy) : 0;
       if (id < caseExt.size() && caseExt[id]) {
         if (const qvString* ext = app_.extCase.Get(slot)) {
@@ -226,11 +261,14 @@ class Compactor {
   RefTable moved_;
   std::vector<std::pair<const uint8_t*, uint32_t>> blocks_;  // first pool's blocks by address
   std::vector<uint8_t*> copies_;                             // every folder copy, in the order made
-  // The copies of the list's records, in list order, as refs into the
-  // fresh pool: half the memory of pointers, and a large index holds one
-  // for every file while both pools are alive.
-  std::vector<RecordRef> folderSlots_;  // for each first-pool folder slot
-  std::vector<RecordRef> fileCopies_;
+  std::vector<RecordRef> folderSlots_;  // the copy for each first-pool folder slot
+  std::vector<RecordRef> copyRefs_;     // the ref of each of copies_
+  // Where the file copies are: the list index and ref of the first file
+  // copied into each block, and the folders copied among the files.
+  std::vector<std::pair<size_t, RecordRef>> fileBlockStarts_;
+  std::vector<RecordRef> strayRefs_;
+  size_t nextStart_ = 0;
+  size_t nextStray_ = 0;
   std::vector<uint8_t*> secondPoolFolders_;
   std::vector<RecordRef> secondPoolParents_;
 };

@@ -16,7 +16,10 @@ CMemoryPool::~CMemoryPool() {
 
 bool CMemoryPool::AddBlock() {
   if (count_ >= kMaxBlocks) return false;
-  if (count_ == capacity_ && !qvGrowArray(heap_, blocks_, capacity_, capacity_ + 32)) return false;
+  // By half again: a large index has tens of thousands of blocks, and
+  // each growth copies the whole table.
+  if (count_ == capacity_ && !qvGrowArray(heap_, blocks_, capacity_, capacity_ + std::max<size_t>(32, capacity_ / 2)))
+    return false;
   if (chunkCount_ == 0 || chunkUsed_ + kBlockSize > chunks_[chunkCount_ - 1].bytes) {
     if (!AddChunk()) return false;
   }

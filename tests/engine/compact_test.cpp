@@ -186,3 +186,45 @@ TEST_F(Compact, RescannedVolumeGivesItsOldRecordsBack) {
   EXPECT_LE(app->recordPool.BlockCount(), blocks + 1);
   ExpectConsistent();
 }
+
+// Folders that no list holds but files still name (the layout copies them
+// on first sight, among the files): every file keeps its name and finds
+// its folder's key, wherever those copies fall between the file copies.
+TEST(CompactUnlisted, FoldersCopiedAmongTheFilesKeepTheirFiles) {
+  const uint16_t* ranks = qvCollation::RankTable();
+  auto app = std::make_unique<qvFileBaseApp>();
+  app->extTable.Reset();
+  auto entries = Tree(300, 30);
+  qvStreamScan scan(*app, nullptr);
+  ASSERT_TRUE(scan.BeginVolume(0, u"/"));
+  std::vector<ScanEntry> stream;
+  for (const auto& e : entries)
+    stream.push_back({e.fileRef, e.parentRef, e.attributes, e.name.data(), static_cast<uint32_t>(e.name.size())});
+  scan.AddEntries(stream.data(), stream.size());
+  scan.EndVolume();
+  ASSERT_TRUE(scan.Finish());
+  // One folder in seven leaves the folder list; its record, its files and
+  // its map entry stay.
+  size_t index = 0;
+  app->folderList.RemoveIf([&](const uint8_t* r) { return DirRecord::Parent(r) != kNullRef && index++ % 7 == 3; });
+  ASSERT_LT(app->folderList.Count(), 300u);
+  auto picture = [&] {
+    std::vector<std::pair<std::string, DirKey>> out;
+    for (size_t i = 0; i < app->fileList.Count(); ++i) {
+      const uint8_t* r = app->fileList.At(i);
+      const uint8_t* parent = app->Resolve(FileRecord::Parent(r));
+      EXPECT_NE(parent, nullptr);
+      out.push_back({std::string(reinterpret_cast<const char*>(FileRecord::Name(r)), FileRecord::NameLength(r)),
+                     parent ? DirRecord::Key(parent) : 0});
+    }
+    return out;
+  };
+  auto before = picture();
+  ASSERT_TRUE(qvCompactRecords(*app));
+  EXPECT_EQ(picture(), before);
+  for (size_t i = 0; i < app->folderList.Count(); ++i) {
+    const uint8_t* r = app->folderList.At(i);
+    EXPECT_EQ(app->Resolve(app->dirMap.FindRecord(DirRecord::Key(r))), r);
+  }
+  qvCollation::SetRankTable(ranks);
+}
