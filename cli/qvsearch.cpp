@@ -146,8 +146,9 @@ qvService::SearchRequest CliRequest(const qvCliOptions& o) {
 
 // The current answer as text. JSON rows carry their details, read with
 // the rows they belong to.
-std::string Render(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, int32_t* rows) {
-  if (!o.json && !CliReordersRows(o)) return RenderCliAnswer(engine, results, o, rows);
+std::string Render(IQvSearch* engine, IQvSearchResults* results, const qvCliOptions& o, int32_t* rows,
+                   FILE* stream = nullptr) {
+  if (!o.json && !CliReordersRows(o)) return RenderCliAnswer(engine, results, o, rows, stream);
   qvAnswer a;
   if (!CopyAnswer(engine, results, CliRequest(o), &a)) a.rows.clear();
   const uint64_t total = a.folders + a.files;
@@ -363,7 +364,8 @@ int AnswerHere(qvCliOptions o, const sigset_t& stopSignals, bool savedFirst, boo
     return kError;
   }
   int32_t rows = 0;
-  std::string answer = Render(engine, results, o, &rows);
+  // The saved index's answer does not change: it is written as it is read.
+  std::string answer = Render(engine, results, o, &rows, o.offline && !o.watch ? stdout : nullptr);
   std::fwrite(answer.data(), 1, answer.size(), stdout);
   std::fflush(stdout);
   int status = rows > 0 ? kRows : kNoRows;
