@@ -111,3 +111,40 @@ TEST_F(OfflineAnswer, DamagedSavedIndexAnswersAsTheWholeLoad) {
 }
 
 }  // namespace
+
+namespace {
+
+// An answer from the saved index is written out a megabyte at a time as it
+// is read: a long one (over two megabytes, names of all lengths, some
+// wide) comes out exactly as the answer read from the volumes, rendered
+// whole.
+TEST(OfflineStream, ALongAnswerEqualsTheOneReadFromTheVolumes) {
+  qvtest::TempTree tree;
+  const std::string data = tree.Path() + "-data";
+  size_t expectedBytes = 0;
+  for (int d = 0; d < 40; ++d) {
+    const std::string dir = "folder_" + std::to_string(d) + std::string(static_cast<size_t>(d) * 3, 'd');
+    ASSERT_TRUE(tree.Dir(dir));
+    for (int f = 0; f < 400; ++f) {
+      std::string name = "x_" + std::to_string(f) + std::string(static_cast<size_t>(f % 150), f % 7 ? 'n' : 'x');
+      if (f % 11 == 0) name += "_报告";
+      ASSERT_TRUE(tree.File(dir + "/" + name + ".txt"));
+      expectedBytes += tree.Path().size() + dir.size() + name.size() + 7;
+    }
+  }
+  ASSERT_GT(expectedBytes, size_t{2} << 20);
+  RunResult read = RunQvsearch({"--root", tree.Path(), "--data", data, "--no-service", "x"}, true);
+  ASSERT_EQ(read.status, 0);
+  RunResult saved = RunQvsearch({"--root", tree.Path(), "--data", data, "--offline", "x"}, true);
+  ASSERT_EQ(saved.status, 0);
+  EXPECT_GT(saved.out.size(), size_t{2} << 20);
+  EXPECT_EQ(saved.out, read.out);
+  RunResult nul = RunQvsearch({"--root", tree.Path(), "--data", data, "--offline", "-0", "x"}, true);
+  std::string lines = nul.out;
+  for (char& c : lines)
+    if (c == '\0') c = '\n';
+  EXPECT_EQ(lines, read.out);
+  fs::remove_all(data);
+}
+
+}  // namespace
