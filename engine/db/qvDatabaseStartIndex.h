@@ -39,12 +39,14 @@ class qvFolderStartIndex {
     return before_[word] + static_cast<uint32_t>(std::popcount(bits_[word] & (mask - 1)));
   }
 
-  // Asks for the word IndexOf(pos) will read: the files name their
+  // Asks for the two words IndexOf(pos) will read: the files name their
   // folders in no order, and the bitmap of a large index is far larger
   // than the cache.
   void Prefetch(uint32_t pos) const {
     size_t word = static_cast<size_t>(BitOf(pos) / 64);
-    if (word < bits_.size()) __builtin_prefetch(&bits_[word]);
+    if (word >= bits_.size()) return;
+    __builtin_prefetch(&bits_[word]);
+    __builtin_prefetch(&before_[word]);
   }
 
   uint32_t Count() const { return count_; }
