@@ -35,8 +35,10 @@ TEST(ScanHelper, ASettledShareRanOnceOrNever) {
     tookIt[i] = helper.Settle();
     ran += tookIt[i];
   }
-  EXPECT_GT(ran, 0);
-  // A share taken back stays so: a helper that wakes late finds nothing.
+  // How many the helper took depends on the machine's load (none, when
+  // its core is busy elsewhere throughout); each share must have run once
+  // or never. A share taken back stays so: a helper that wakes late finds
+  // nothing.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   for (int i = 0; i < kShares; ++i) EXPECT_EQ(counters[i].runs.load(), tookIt[i] ? 1 : 0) << i;
   std::printf("the helper ran %d of %d shares\n", ran, kShares);
