@@ -49,10 +49,13 @@ bool qvScanHelper::StartedHere() const {
   return owner == 0 || owner == getpid();
 }
 
-qvScanHelper::~qvScanHelper() {
-  Thread* t = thread_.load(std::memory_order_acquire);
+qvScanHelper::~qvScanHelper() { Stop(); }
+
+void qvScanHelper::Stop() {
   // In a forked child the copy is left as it is.
-  if (!t || !StartedHere()) return;
+  if (!StartedHere()) return;
+  Thread* t = thread_.exchange(nullptr, std::memory_order_acq_rel);
+  if (!t) return;
   {
     qvMutexLock guard(t->lock);
     t->stop = true;
@@ -60,6 +63,7 @@ qvScanHelper::~qvScanHelper() {
   t->wake.notify_all();
   if (t->thread.joinable()) t->thread.join();
   delete t;
+  owner_.store(0, std::memory_order_release);
 }
 
 bool qvScanHelper::Offer(Job job, void* context) {

@@ -27,6 +27,12 @@ class qvScanHelper {
   qvScanHelper(const qvScanHelper&) = delete;
   qvScanHelper& operator=(const qvScanHelper&) = delete;
 
+  // Ends the thread, if this process started one; the next Offer starts
+  // another. For a process about to fork a child that starts threads of
+  // its own (which the thread sanitizer refuses while other threads run).
+  // No scan may run meanwhile.
+  void Stop();
+
   using Job = void (*)(void* context);
 
   // Hands `job` to the helper thread, starting it on first use; returns at

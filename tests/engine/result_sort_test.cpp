@@ -22,6 +22,7 @@
 
 #include "journal_reasons.h"
 #include "qvResultSort.h"
+#include "qvScanHelper.h"
 #include "qvStatxBatch.h"
 #include "search_helpers.h"
 
@@ -420,6 +421,8 @@ TEST(StatxBatch, WithoutARingTheRowsAreReadAllTheSame) {
   requests.push_back({nullptr, false, qvNameCodec::DecodeToString(root + "/missing")});
   std::vector<qvItemFacts> withRing = qvResultSort::ReadFacts(requests, 2);
 
+  // The child starts threads: no other thread may run here when it forks.
+  qvScanHelper::Get().Stop();
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

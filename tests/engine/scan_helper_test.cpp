@@ -78,6 +78,19 @@ TEST(ScanHelper, ABegunShareIsWaitedForAndKeepsOthersOut) {
   EXPECT_EQ(other.runs.load(), ranOther ? 1 : 0);
 }
 
+TEST(ScanHelper, AStoppedHelperStartsAgainOnTheNextOffer) {
+  qvScanHelper helper;
+  helper.Stop();  // nothing started yet
+  for (int round = 0; round < 3; ++round) {
+    Gate gate;
+    ASSERT_TRUE(helper.Offer(&Gate::Run, &gate));
+    while (!gate.started.load()) std::this_thread::yield();
+    gate.release = true;
+    EXPECT_TRUE(helper.Settle());
+    helper.Stop();
+  }
+}
+
 TEST(ScanHelper, AForkedChildWalksAloneAndExitsWithoutWaiting) {
   qvScanHelper& helper = qvScanHelper::Get();
   Counter counter;
