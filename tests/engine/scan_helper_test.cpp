@@ -71,9 +71,8 @@ TEST(ScanHelper, ABegunShareIsWaitedForAndKeepsOthersOut) {
   gate.release = true;
   owner.join();
   EXPECT_TRUE(settled.load());
-  // Free again.
+  // Free again: the next share runs once, or is taken back.
   ASSERT_TRUE(helper.Offer(&Counter::Run, &other));
-  EXPECT_EQ(other.runs.load() == 0 ? 0 : 1, 0);
   const bool ranOther = helper.Settle();
   EXPECT_EQ(other.runs.load(), ranOther ? 1 : 0);
 }
