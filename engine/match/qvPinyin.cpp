@@ -215,22 +215,15 @@ bool qvPinyinTerm::HoldsOpenerScalar(const uint8_t* bytes, size_t length) const 
 
 bool qvPinyinTerm::HoldsOpenerLong(const uint8_t* bytes, size_t length) const {
   const uint8_t* const end = bytes + length;
-  const uint64_t* const starts = starts_.data();
-  const __m128i marker = _mm_set1_epi8(static_cast<char>(0x81));
   uint64_t found = 0;
   for (const uint8_t* q = bytes; q + 2 < end; q += 16) {
     const uint8_t* w = q + 16 <= end ? q : end - 16;
-    uint32_t bits = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), marker)));
+    uint32_t bits = Markers(w);
     // Positions from q on (those before were looked at) that have a whole
     // unit after them.
     bits &= ~((1u << (q - w)) - 1);
     if (end - w < 18) bits &= (1u << (end - w - 2)) - 1;
-    for (; bits; bits &= bits - 1) {
-      const uint8_t* m = w + __builtin_ctz(bits);
-      const unsigned u = m[1] | (m[2] << 8);
-      found |= starts[startsAfter_[m[-1]] + (u >> 6)] >> (u & 63);
-    }
+    for (; bits; bits &= bits - 1) found |= StartsAt(w + __builtin_ctz(bits));
     if (found & 1) return true;
   }
   return false;

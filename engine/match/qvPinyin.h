@@ -158,29 +158,21 @@ class qvPinyinTerm {
     // no. Surrogates are in every block.
     if (length > 32) return HoldsOpenerLong(bytes, length);
     if (length < 3) return false;  // no whole wide unit
-    const __m128i marker = _mm_set1_epi8(static_cast<char>(0x81));
-    auto markers = [&](const uint8_t* w) {
-      return static_cast<uint32_t>(
-          _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), marker)));
-    };
     // Bit i: byte i of the name is a marker. Both windows are read either
     // way, without a branch: the first sixteen bytes (or, for a shorter
     // name, the sixteen that end with it, reaching back into the record's
     // header), and the last sixteen.
     const bool two = length >= 16;
     const uint8_t* first = two ? bytes : end - 16;
-    const uint32_t last = markers(end - 16) << ((length - 16) & 31);
-    uint32_t bits = markers(first) >> (bytes - first);
+    const uint32_t last = Markers(end - 16) << ((length - 16) & 31);
+    uint32_t bits = Markers(first) >> (bytes - first);
     bits |= two ? last : 0;
     bits &= (1u << (length - 2)) - 1;  // positions with a whole unit after them
     // Four markers are looked at without a branch (one with no marker left
     // reads the first unit's place and counts for nothing), then any more.
-    const uint64_t* const starts = starts_.data();
     uint64_t found = 0;
     auto look = [&] {
-      const uint8_t* m = bytes + (bits ? __builtin_ctz(bits) : 0);
-      const unsigned u = m[1] | (m[2] << 8);
-      const uint64_t word = starts[startsAfter_[m[-1]] + (u >> 6)] >> (u & 63);
+      const uint64_t word = StartsAt(bytes + (bits ? __builtin_ctz(bits) : 0));
       found |= bits ? word : 0;
       bits &= bits - 1;
     };
@@ -206,6 +198,18 @@ class qvPinyinTerm {
   bool HoldsOpenerScalar(const uint8_t* bytes, size_t length) const;
   // The same sixteen bytes at a time, for names longer than 32 bytes.
   bool HoldsOpenerLong(const uint8_t* bytes, size_t length) const;
+  // Bit i: byte w[i] is the wide-unit marker.
+  static uint32_t Markers(const uint8_t* w) {
+    const __m128i marker = _mm_set1_epi8(static_cast<char>(0x81));
+    return static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)), marker)));
+  }
+  // For the marker at m: bit 0 says the unit after it can begin the match
+  // after the byte before it.
+  uint64_t StartsAt(const uint8_t* m) const {
+    const unsigned u = m[1] | (m[2] << 8);
+    return starts_[startsAfter_[m[-1]] + (u >> 6)] >> (u & 63);
+  }
   bool MatchesShort(const qvChar* name, size_t n) const;
   // Positions `d` moved along every prefix of each reading in `list`.
   uint64_t ReadOn(uint64_t d, const uint16_t* list) const;
