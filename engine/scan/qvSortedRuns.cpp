@@ -1,48 +1,71 @@
 #include "qvSortedRuns.h"
 
 #include <chrono>
+#include <cstring>
 #include <system_error>
+#include <unordered_map>
 
 #include "qvCollation.h"
+#include "qvExtCase.h"
 #include "qvExtTable.h"
 #include "qvHeap.h"
+#include "qvMemoryPool.h"
 #include "qvRecordList.h"
-#include "qvRecords.h"
 #include "qvSort.h"
+
+namespace {
+
+// Marks a file whose folder is not in the index until it is left out.
+constexpr RecordRef kNoParent = 0xFFFFFFFE;
+
+}  // namespace
 
 // A run's items in whole pages; a full-length run is one huge page.
 qvSortedRuns::qvSortedRuns(qvHeap& heap, size_t runLength)
     : heap_(heap),
       runLength_(runLength ? runLength : 1),
-      runBytes_((runLength_ * sizeof(Item) + 4095) / 4096 * 4096) {}
+      runBytes_((runLength_ * sizeof(Item) + 4095) / 4096 * 4096),
+      unsorted_(heap),
+      sorted_(heap) {}
 
 qvSortedRuns::~qvSortedRuns() {
   Close();
-  FreeRuns();
+  for (auto& run : runs_) FreeItems(*run);
 }
 
-void qvSortedRuns::Add(uint8_t* record) {
-  if (!usable_) return;
-  if (runs_.empty() || runs_.back()->count == runLength_) {
-    if (!runs_.empty()) HandOver(runs_.back().get());
-    auto run = std::make_unique<Run>();
-    run->items = static_cast<Item*>(heap_.AllocPages(runBytes_));
-    if (!run->items) {
-      Close();
-      FreeRuns();
-      usable_ = false;
-      return;
-    }
-    runs_.push_back(std::move(run));
+void qvSortedRuns::StartRun() {
+  auto run = std::make_unique<Run>();
+  run->items = static_cast<Item*>(heap_.AllocPages(runBytes_));
+  if (!run->items) return;
+  unsorted_.OpenRange();
+  filling_ = run.get();
+  runs_.push_back(std::move(run));
+}
+
+uint8_t* qvSortedRuns::Add(size_t size) {
+  if (closing_) return nullptr;
+  if (!filling_ || filling_->count == runLength_) {
+    if (filling_) HandOver(filling_);
+    filling_ = nullptr;
+    StartRun();
+    if (!filling_) return nullptr;
   }
-  Run& run = *runs_.back();
-  run.items[run.count++] = {0, record};
+  Run& run = *filling_;
+  uint8_t* r = unsorted_.Alloc(size);
+  if (!r) return nullptr;
+  run.items[run.count++] = {0, r};
   ++count_;
+  return r;
+}
+
+void qvSortedRuns::SetRealCase(const uint8_t* record, const qvChar* ext, size_t length) {
+  if (filling_) filling_->realCase.emplace_back(record, qvString(ext, length));
 }
 
 // The first full run starts the helper; without one to be had, each run
 // is sorted here as it fills.
 void qvSortedRuns::HandOver(Run* run) {
+  run->unsorted = unsorted_.CloseRange();
   if (!helper_.joinable()) {
     try {
       helper_ = std::thread([this] { HelperLoop(); });
@@ -74,7 +97,7 @@ void qvSortedRuns::HelperLoop() {
   }
 }
 
-// By name only; groups of equal names are noted for MergeInto.
+// By name only; groups of equal names are noted for Arrange.
 void qvSortedRuns::SortRun(Run& run) {
   for (size_t i = 0; i < run.count; ++i) {
     const uint8_t* r = run.items[i].record;
@@ -95,7 +118,11 @@ void qvSortedRuns::SortRun(Run& run) {
 }
 
 void qvSortedRuns::Close() {
-  if (usable_ && !runs_.empty() && !closing_) SortRun(*runs_.back());
+  if (filling_) {
+    filling_->unsorted = unsorted_.CloseRange();
+    SortRun(*filling_);
+    filling_ = nullptr;
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
@@ -104,40 +131,122 @@ void qvSortedRuns::Close() {
   if (helper_.joinable()) helper_.join();
 }
 
-void qvSortedRuns::MergeInto(RecordList& list, const ExtTable& ext, bool anyDropped,
-                             bool (*dropped)(const uint8_t*)) {
+void qvSortedRuns::FreeItems(Run& run) {
+  heap_.FreePages(run.items, runBytes_);
+  run.items = nullptr;
+}
+
+int64_t qvSortedRuns::Arrange(ParentFinder& parents, const ExtTable& ext) {
+  int64_t dropped = 0;
+  for (auto& run : runs_)
+    if (!ArrangeRun(*run, parents, ext, &dropped)) return -1;
+  return dropped;
+}
+
+bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, int64_t* dropped) {
+  // Linked in the order the files came: a folder's files come together.
+  DirKey lastKey = 0;
+  RecordRef lastRef = kNullRef;
+  bool haveLast = false;
+  if (!run.unsorted.empty) {
+    for (uint32_t c = run.unsorted.firstChunk; c <= run.unsorted.lastChunk; ++c) {
+      uint8_t* end = unsorted_.End(run.unsorted, c);
+      for (uint8_t* r = unsorted_.Begin(run.unsorted, c); r < end; r += FileRecord::Size(r)) {
+        DirKey key = FileRecord::Parent(r);
+        if (!haveLast || key != lastKey) {
+          lastKey = key;
+          lastRef = parents.Find(key);
+          haveLast = true;
+        }
+        if (lastRef == kNullRef) ++*dropped;
+        FileRecord::SetParent(r, lastRef == kNullRef ? kNoParent : lastRef);
+      }
+    }
+  }
+
   auto byExtension = [&ext](const Item& a, const Item& b) {
     return qvCollation::CompareExtensions(a.record, b.record, ext) < 0;
   };
-  for (auto& run : runs_)
-    for (auto [first, n] : run->sameNames) qvQuickSort(run->items + first, n, byExtension);
+  for (auto [first, n] : run.sameNames) qvQuickSort(run.items + first, n, byExtension);
+  run.sameNames.clear();
+  run.sameNames.shrink_to_fit();
 
-  // A heap of the runs by their next item: the least at the top. Each
-  // run's next item carries its name's second key too, read once as the
-  // item comes up: first keys tie often across runs (names sharing their
-  // first eight letters), and the second key then decides without a
-  // comparison of the names.
+  // Only files of an extension some real-case entry has can hold one.
+  std::unordered_map<const uint8_t*, size_t> caseOf;
+  std::vector<bool> caseExt;
+  for (size_t k = 0; k < run.realCase.size(); ++k) {
+    const uint8_t* r = run.realCase[k].first;
+    caseOf.emplace(r, k);
+    uint32_t id = FileRecord::HasExtension(r) ? FileRecord::ExtId(r) : 0;
+    if (id >= caseExt.size()) caseExt.resize(id + 1);
+    caseExt[id] = true;
+  }
+  std::vector<std::pair<const uint8_t*, qvString>> sortedCase;
+
+  constexpr size_t kAhead = 8;  // the records lie anywhere in the run
+  sorted_.OpenRange();
+  for (size_t i = 0; i < run.count; ++i) {
+    if (i + kAhead < run.count) __builtin_prefetch(run.items[i + kAhead].record);
+    const uint8_t* r = run.items[i].record;
+    if (FileRecord::Parent(r) == kNoParent) continue;
+    size_t size = FileRecord::Size(r);
+    uint8_t* copy = sorted_.Alloc(size);
+    if (!copy) return false;
+    std::memcpy(copy, r, size);
+    if (!caseExt.empty()) {
+      uint32_t id = FileRecord::HasExtension(r) ? FileRecord::ExtId(r) : 0;
+      if (id < caseExt.size() && caseExt[id]) {
+        auto it = caseOf.find(r);
+        if (it != caseOf.end()) sortedCase.emplace_back(copy, std::move(run.realCase[it->second].second));
+      }
+    }
+  }
+  run.sorted = sorted_.CloseRange();
+  run.realCase = std::move(sortedCase);
+  FreeItems(run);
+  unsorted_.ReleaseRange(run.unsorted);
+  run.unsorted = {};
+  return true;
+}
+
+bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext) {
+  // A heap of the runs by their next record: the least at the top. Each
+  // run's next record carries its name's first two keys, read once as it
+  // comes up: first keys tie often across runs (names sharing their first
+  // eight letters), and the second key then decides without a comparison
+  // of the names.
   struct Cursor {
-    const Item* at;
-    const Item* end;
+    const uint8_t* at;
+    const uint8_t* end;  // of the records of the current chunk
+    uint32_t chunk;
+    uint64_t key;
     uint64_t second;
+    size_t nextCase;  // the run's next real-case entry
+    Run* run;
   };
-  auto secondKey = [](const Item& item) -> uint64_t {
-    const uint8_t* name = FileRecord::Name(item.record);
-    size_t length = FileRecord::NameLength(item.record), from = 0;
-    qvCollation::SortKeyAt(name, length, &from);
+  auto readKeys = [](Cursor& c) {
+    const uint8_t* name = FileRecord::Name(c.at);
+    size_t length = FileRecord::NameLength(c.at), from = 0;
+    c.key = qvCollation::SortKeyAt(name, length, &from);
     // Names whose first keys end them, or stop at a unit that decides
     // nothing, go to the full comparison.
-    if (from == qvCollation::kNameEnded || from == qvCollation::kNoNextKey) return 0;
-    return qvCollation::SortKeyAt(name, length, &from);
+    c.second = (from == qvCollation::kNameEnded || from == qvCollation::kNoNextKey)
+                   ? 0
+                   : qvCollation::SortKeyAt(name, length, &from);
   };
   std::vector<Cursor> heap;
-  for (auto& run : runs_)
-    if (run->count > 0) heap.push_back({run->items, run->items + run->count, secondKey(run->items[0])});
+  for (auto& run : runs_) {
+    if (run->sorted.empty) continue;
+    const uint32_t c = run->sorted.firstChunk;
+    Cursor cursor{sorted_.Begin(run->sorted, c), sorted_.End(run->sorted, c), c, 0, 0, 0, run.get()};
+    if (cursor.at == cursor.end) continue;
+    readKeys(cursor);
+    heap.push_back(cursor);
+  }
   auto less = [&ext](const Cursor& a, const Cursor& b) {
-    if (a.at->key != b.at->key) return a.at->key < b.at->key;
+    if (a.key != b.key) return a.key < b.key;
     if (a.second != b.second) return a.second < b.second;
-    return qvCollation::CompareFiles(a.at->record, b.at->record, ext) < 0;
+    return qvCollation::CompareFiles(a.at, b.at, ext) < 0;
   };
   auto siftDown = [&](size_t i) {
     const size_t n = heap.size();
@@ -152,35 +261,39 @@ void qvSortedRuns::MergeInto(RecordList& list, const ExtTable& ext, bool anyDrop
   };
   for (size_t i = heap.size() / 2; i-- > 0;) siftDown(i);
 
-  size_t page = 0;
-  uint32_t at = 0, end = 0;
-  uint8_t** slots = nullptr;
+  // Moves a cursor past its record; false when its run is done.
+  auto advance = [&](Cursor& c) {
+    c.at += FileRecord::Size(c.at);
+    while (c.at == c.end) {
+      sorted_.Release(c.chunk);
+      if (c.chunk == c.run->sorted.lastChunk) return false;
+      ++c.chunk;
+      c.at = sorted_.Begin(c.run->sorted, c.chunk);
+      c.end = sorted_.End(c.run->sorted, c.chunk);
+    }
+    readKeys(c);
+    return true;
+  };
+
   while (!heap.empty()) {
-    uint8_t* record = heap[0].at->record;
-    if (++heap[0].at == heap[0].end) {
+    Cursor& top = heap[0];
+    const uint8_t* r = top.at;
+    size_t size = FileRecord::Size(r);
+    RecordRef ref;
+    uint8_t* copy = pool.Alloc(size, &ref);
+    if (!copy || !list.Append(copy)) return false;
+    std::memcpy(copy, r, size);
+    auto& realCase = top.run->realCase;
+    if (top.nextCase < realCase.size() && realCase[top.nextCase].first == r) {
+      const qvString& text = realCase[top.nextCase++].second;
+      extCase.Set(copy, text.data(), text.size());
+    }
+    if (!advance(top)) {
+      top.run->realCase.clear();
       heap[0] = heap.back();
       heap.pop_back();
-    } else {
-      // The run's record after this one comes up only after about one
-      // item of every other run: fetched now, it is in the cache by then.
-      if (heap[0].at + 1 < heap[0].end) __builtin_prefetch(heap[0].at[1].record);
-      heap[0].second = secondKey(*heap[0].at);
     }
     if (!heap.empty()) siftDown(0);
-    if (anyDropped && dropped(record)) continue;
-    while (at == end) {
-      RecordPage* p = list.Page(page++);
-      slots = p->slots;
-      at = p->first;
-      end = p->end;
-    }
-    slots[at++] = record;
   }
-  FreeRuns();
-}
-
-void qvSortedRuns::FreeRuns() {
-  for (auto& run : runs_) heap_.FreePages(run->items, runBytes_);
-  runs_.clear();
-  count_ = 0;
+  return true;
 }

@@ -1,9 +1,18 @@
-// The file list sorted while the scan still reads. The scan hands over
-// each new file record; every kRunLength of them make a run, which a
-// helper thread sorts by name, key after key (qvSort.h), while the walk
-// goes on. At the end the runs are merged into the list's slots. Equal
-// names are put in order only then: their order reads the extension
-// table, which the scan still grows while the helper sorts.
+// The files of a full scan, sorted while the scan still reads. The scan
+// makes each file record here rather than in the index's pool; every
+// kRunLength of them make a run, which a helper thread sorts by name, key
+// after key (qvSort.h), while the walk goes on.
+//
+// Once the reading is over, Arrange takes the runs one by one: it links
+// each file to its folder in the order the files came (the order in which
+// the last parents looked up answer most files), puts equal names in
+// extension order (which reads the extension table, grown until the end
+// of the reading), and copies the run's records out in sorted order,
+// giving back the run's items and unsorted records as it goes. MergeInto
+// then copies the records of all runs, merged, into the index's pool and
+// file list, giving back each run's chunks as it passes them. So every
+// record is held about once at any moment: the index never holds the
+// unsorted and the laid-out records side by side.
 #pragma once
 
 #include <atomic>
@@ -16,13 +25,19 @@
 #include <utility>
 #include <vector>
 
+#include "qvRecordChunks.h"
+#include "qvRecords.h"
+#include "qvTypes.h"
+
+class CMemoryPool;
+class ExtCaseMap;
 class ExtTable;
 class RecordList;
 class qvHeap;
 
 class qvSortedRuns {
  public:
-  // 16-byte items: a run fills one 2 MB huge page.
+  // 16-byte items: a run's items fill one 2 MB huge page.
   static constexpr size_t kRunLength = 1 << 17;
 
   explicit qvSortedRuns(qvHeap& heap, size_t runLength = kRunLength);
@@ -30,20 +45,32 @@ class qvSortedRuns {
   qvSortedRuns(const qvSortedRuns&) = delete;
   qvSortedRuns& operator=(const qvSortedRuns&) = delete;
 
-  // Takes a new file record (the scan's thread). Once a run cannot be
-  // had (out of memory) the runs are given up: Usable() turns false and
-  // the caller sorts the whole list instead.
-  void Add(uint8_t* record);
-  bool Usable() const { return usable_; }
+  // Room for a new file record of `size` bytes, which the caller writes
+  // at once (the scan's thread). Null when out of memory.
+  uint8_t* Add(size_t size);
+  // The real case of the extension of the record Add just gave.
+  void SetRealCase(const uint8_t* record, const qvChar* ext, size_t length);
   size_t Count() const { return count_; }
 
   // The reading is over: sorts the last run here and waits for the helper.
   void Close();
-  // Puts equal names in extension order and merges the runs into the
-  // list's slots, leaving out the records for which dropped(record) is
-  // true (when anyDropped); the list must hold exactly the others. Gives
-  // the runs' memory back.
-  void MergeInto(RecordList& list, const ExtTable& ext, bool anyDropped, bool (*dropped)(const uint8_t*));
+
+  // Gives the folder a parent key names, or kNullRef when there is none
+  // (the file is then left out).
+  class ParentFinder {
+   public:
+    virtual RecordRef Find(DirKey key) = 0;
+
+   protected:
+    ~ParentFinder() = default;
+  };
+  // Links, orders and copies out every run (see above). Returns the number
+  // of files left out for want of a parent, or -1 when out of memory.
+  int64_t Arrange(ParentFinder& parents, const ExtTable& ext);
+  // Appends every arranged record, in the file order, to `list`, copied
+  // into `pool`, with its real extension case in `extCase`. Returns false
+  // when out of memory; the records copied so far stay listed.
+  bool MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext);
 
   // Microseconds the helper spent sorting runs, while the scan read.
   int64_t HelperMicros() const { return helperMicros_.load(std::memory_order_relaxed); }
@@ -56,20 +83,29 @@ class qvSortedRuns {
   struct Run {
     Item* items = nullptr;
     size_t count = 0;
-    std::vector<std::pair<uint32_t, uint32_t>> sameNames;  // (first, count) of groups left for the end
+    std::vector<std::pair<uint32_t, uint32_t>> sameNames;  // (first, count) of groups left for Arrange
+    qvRecordChunks::Range unsorted;                        // the records as they came
+    qvRecordChunks::Range sorted;                          // the same once arranged
+    // The records whose extension is not lower-case, with its real text;
+    // after Arrange, in the run's sorted order.
+    std::vector<std::pair<const uint8_t*, qvString>> realCase;
   };
 
+  void StartRun();
   void HandOver(Run* run);
   void HelperLoop();
   static void SortRun(Run& run);
-  void FreeRuns();
+  bool ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, int64_t* dropped);
+  void FreeItems(Run& run);
 
   qvHeap& heap_;
   const size_t runLength_;
   const size_t runBytes_;
-  bool usable_ = true;
   size_t count_ = 0;
-  std::vector<std::unique_ptr<Run>> runs_;  // the last one is being filled
+  qvRecordChunks unsorted_;
+  qvRecordChunks sorted_;
+  std::vector<std::unique_ptr<Run>> runs_;
+  Run* filling_ = nullptr;  // the run the scan adds to
   std::thread helper_;
   std::mutex mutex_;
   std::condition_variable ready_;

@@ -22,6 +22,31 @@ int64_t MicrosSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
+// A volume lists a folder's files together, or spreads them over the
+// folders it is in the middle of reading: the caller keeps the last
+// parent looked up, and a small table of recent ones answers most other
+// files without the map.
+class RecentParents : public qvSortedRuns::ParentFinder {
+ public:
+  explicit RecentParents(const DirMap& map) : map_(map), recent_(kRecent, Recent{0, kNullRef, false}) {}
+  RecordRef Find(DirKey key) override {
+    Recent& slot = recent_[(key * 0x9E3779B1u) >> 20];
+    if (!slot.used || slot.key != key) slot = {key, map_.FindRecord(key), true};
+    return slot.ref;
+  }
+
+ private:
+  struct Recent {
+    DirKey key;
+    RecordRef ref;
+    bool used;
+  };
+  static constexpr size_t kRecent = 4096;
+  static_assert(kRecent == 1u << 12, "the hash keeps the top 12 bits");
+  const DirMap& map_;
+  std::vector<Recent> recent_;
+};
+
 }  // namespace
 
 qvStreamScan::qvStreamScan(qvIndex& app, IQvSearchNotify* sink)
@@ -128,7 +153,8 @@ void qvStreamScan::AddFile(const ScanEntry& e) {
     return;
   }
   size_t size = FileRecord::SizeFor(bytes, hasExt, extId);
-  uint8_t* r = app_.recordPool.Alloc(size);
+  // A full scan keeps its files apart until they are sorted (qvSortedRuns.h).
+  uint8_t* r = fileRuns_ ? fileRuns_->Add(size) : app_.recordPool.Alloc(size);
   if (!r) return;
   uint8_t name[kMaxNameBytes];
   PackedName::Encode(e.name, baseUnits, name);
@@ -136,8 +162,11 @@ void qvStreamScan::AddFile(const ScanEntry& e) {
                                          hasExt, extId);
   FileRecord::Write(r, flags, MakeDirKey(slot_, static_cast<uint32_t>(e.parentRef)), name,
                     static_cast<uint16_t>(bytes), extId);
+  if (fileRuns_) {
+    if (realCase) fileRuns_->SetRealCase(r, e.name + baseUnits + 1, e.nameLength - baseUnits - 1);
+    return;
+  }
   if (!app_.fileList.Append(r)) return;
-  if (fileRuns_) fileRuns_->Add(r);
   if (realCase) app_.extCase.Set(r, e.name + baseUnits + 1, e.nameLength - baseUnits - 1);
 }
 
@@ -152,18 +181,13 @@ void qvStreamScan::EndVolume() {
 bool qvStreamScan::Finish() {
   ++app_.generation;
   if (sink_) sink_->OnStatus(-1, "正在构建目录数据库，请稍候...");
+  if (fileRuns_) return FinishFullScan();
   auto start = std::chrono::steady_clock::now();
-  if (fileRuns_) {
-    fileRuns_->Close();
-    phases_.sortWhileReadingMicros = fileRuns_->HelperMicros();
-  }
-  phases_.sortMicros = MicrosSince(start);  // the wait for the helper
-  start = std::chrono::steady_clock::now();
   if (!ResolveFolders() || !ResolveFiles()) return false;
   phases_.linkMicros = MicrosSince(start);
   start = std::chrono::steady_clock::now();
-  if (!SortLists()) return false;
-  phases_.sortMicros += MicrosSince(start);
+  if (!SortFolders() || !SortFiles()) return false;
+  phases_.sortMicros = MicrosSince(start);
   // Laid out in list order the records are walked sequentially by every
   // search; and what a removed volume left in the pool is given back. An
   // index that stays scattered is still whole: a failure changes nothing.
@@ -171,6 +195,42 @@ bool qvStreamScan::Finish() {
   qvCompactRecords(app_);
   phases_.layoutMicros = MicrosSince(start);
   return true;
+}
+
+// The files are not in the pool yet: the folders are laid out first, so
+// that each file is linked to its folder's final record, and the files
+// are then copied after them in their sorted order.
+bool qvStreamScan::FinishFullScan() {
+  auto start = std::chrono::steady_clock::now();
+  fileRuns_->Close();
+  phases_.sortWhileReadingMicros = fileRuns_->HelperMicros();
+  phases_.sortMicros = MicrosSince(start);  // the wait for the helper
+  start = std::chrono::steady_clock::now();
+  bool ok = ResolveFolders();
+  phases_.linkMicros = MicrosSince(start);
+  start = std::chrono::steady_clock::now();
+  ok = ok && SortFolders();
+  phases_.sortMicros += MicrosSince(start);
+  start = std::chrono::steady_clock::now();
+  if (ok) qvCompactRecords(app_);
+  phases_.layoutMicros = MicrosSince(start);
+  if (!ok) {
+    fileRuns_.reset();
+    return false;
+  }
+
+  if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
+  RecentParents parents(app_.dirMap);
+  start = std::chrono::steady_clock::now();
+  int64_t dropped = fileRuns_->Arrange(parents, app_.extTable);
+  phases_.layoutMicros += MicrosSince(start);
+  start = std::chrono::steady_clock::now();
+  ok = dropped >= 0 && fileRuns_->MergeInto(app_.recordPool, app_.fileList, app_.extCase, app_.extTable);
+  if (dropped > 0) droppedFiles_ += static_cast<uint64_t>(dropped);
+  fileRuns_.reset();
+  app_.recordPool.Trim();
+  phases_.sortMicros += MicrosSince(start);
+  return ok;
 }
 
 // Every folder must reach its volume's root through its parents. A folder
@@ -261,22 +321,7 @@ bool qvStreamScan::ResolveFolders() {
 }
 
 bool qvStreamScan::ResolveFiles() {
-  // A volume lists a folder's files together, or spreads them over the
-  // folders it is in the middle of reading: the last parent looked up, and
-  // a small table of recent ones, answer most files without the map.
-  struct Recent {
-    DirKey key;
-    RecordRef ref;
-    bool used;
-  };
-  constexpr size_t kRecent = 4096;
-  std::vector<Recent> recent(kRecent, Recent{0, kNullRef, false});
-  auto parentOf = [&](DirKey key) {
-    Recent& slot = recent[(key * 0x9E3779B1u) >> 20];
-    if (!slot.used || slot.key != key) slot = {key, app_.dirMap.FindRecord(key), true};
-    return slot.ref;
-  };
-  static_assert(kRecent == 1u << 12, "the hash keeps the top 12 bits");
+  RecentParents parents(app_.dirMap);
   DirKey lastKey = 0;
   RecordRef lastRef = kNullRef;
   bool haveLast = false;
@@ -287,20 +332,18 @@ bool qvStreamScan::ResolveFiles() {
     DirKey key = FileRecord::Parent(r);
     if (!haveLast || key != lastKey) {
       lastKey = key;
-      lastRef = parentOf(key);
+      lastRef = parents.Find(key);
       haveLast = true;
     }
     if (lastRef == kNullRef) {
       ++dropped;
       app_.extCase.Erase(r);
-      FileRecord::SetParent(r, kDroppedRef);  // the sorted runs still hold it
       return true;
     }
     FileRecord::SetParent(r, lastRef);
     return false;
   });
   droppedFiles_ += dropped;
-  droppedInScan_ = dropped;
   return true;
 }
 
@@ -358,26 +401,20 @@ static bool SortList(qvHeap& heap, RecordList& list, NameOf nameOf, Compare comp
   return true;
 }
 
-bool qvStreamScan::SortLists() {
+bool qvStreamScan::SortFolders() {
   if (sink_) sink_->OnStatus(-1, "正在排序文件夹，请稍候...");
-  bool ok = SortList(
+  return SortList(
       app_.heap, app_.folderList,
       [](const uint8_t* r) { return std::pair(DirRecord::Name(r), static_cast<size_t>(DirRecord::NameLength(r))); },
       qvCollation::CompareFolders, [](const uint8_t*, const uint8_t*) { return 0; });
+}
+
+bool qvStreamScan::SortFiles() {
   if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
   const ExtTable& ext = app_.extTable;
-  if (fileRuns_ && fileRuns_->Usable()) {
-    fileRuns_->MergeInto(app_.fileList, ext, droppedInScan_ > 0,
-                         [](const uint8_t* r) { return FileRecord::Parent(r) == kDroppedRef; });
-    fileRuns_.reset();
-    return ok;
-  }
-  fileRuns_.reset();
-  return ok && SortList(
-                   app_.heap, app_.fileList,
-                   [](const uint8_t* r) {
-                     return std::pair(FileRecord::Name(r), static_cast<size_t>(FileRecord::NameLength(r)));
-                   },
-                   [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareFiles(a, b, ext); },
-                   [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareExtensions(a, b, ext); });
+  return SortList(
+      app_.heap, app_.fileList,
+      [](const uint8_t* r) { return std::pair(FileRecord::Name(r), static_cast<size_t>(FileRecord::NameLength(r))); },
+      [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareFiles(a, b, ext); },
+      [&ext](const uint8_t* a, const uint8_t* b) { return qvCollation::CompareExtensions(a, b, ext); });
 }

@@ -67,7 +67,9 @@ class qvStreamScan {
   void AddFile(const ScanEntry& e);
   bool ResolveFolders();
   bool ResolveFiles();
-  bool SortLists();
+  bool SortFolders();
+  bool SortFiles();
+  bool FinishFullScan();
 
   qvIndex& app_;
   IQvSearchNotify* sink_;
@@ -75,12 +77,12 @@ class qvStreamScan {
   bool inVolume_ = false;
   std::vector<DirMapEntry> folders_;  // (key, ref) of every folder record made
   size_t firstNewFile_ = 0;           // files before this list index were there before the scan
-  // The new files in sorted runs, when the scan starts on an empty file
-  // list (a full scan); otherwise the list is sorted whole at the end.
+  // The new files, kept apart in sorted runs, when the scan starts on an
+  // empty file list (a full scan); otherwise they go to the pool and the
+  // list at once, and the list is sorted whole at the end.
   std::unique_ptr<qvSortedRuns> fileRuns_;
   uint64_t skippedInVolume_ = 0;
   uint64_t droppedFolders_ = 0;
   uint64_t droppedFiles_ = 0;
-  uint64_t droppedInScan_ = 0;  // files ResolveFiles took out of the list
   Phases phases_;
 };

@@ -8,10 +8,13 @@
 #include <memory>
 #include <cctype>
 #include <random>
+#include <tuple>
 
 #include "engine_fixture.h"
 #include "qvCollation.h"
+#include "qvExtCase.h"
 #include "qvExtTable.h"
+#include "qvMemoryPool.h"
 #include "qvPackedName.h"
 #include "qvRecordList.h"
 #include "qvRecords.h"
@@ -183,50 +186,80 @@ TEST_F(ListSort, ScannedListsFollowTheFullComparison) {
 }
 
 // Runs far shorter than a scan's, so that many are sorted on the helper
-// and merged, the last one partly filled; equal base names with different
-// extensions in different runs; some records dropped after they were
-// handed over (their folder was not found).
+// and merged, the last one partly filled, and their records cross many
+// chunks; equal base names with different extensions in different runs;
+// files whose folder is not found are left out; the real case of an
+// extension follows its record into the pool; and every chunk the runs
+// took is given back by the end of the merge.
 TEST_F(ListSort, RunsSortedWhileReadingMergeIntoTheFileOrder) {
-  constexpr RecordRef kDropped = 0xFFFFFFFE;
+  constexpr DirKey kMissingFolder = 13, kFolder = 7;
+  constexpr RecordRef kFolderRef = 0x1234;
+  struct Finder : qvSortedRuns::ParentFinder {
+    RecordRef Find(DirKey key) override { return key == kFolder ? kFolderRef : kNullRef; }
+  } finder;
   qvHeap heap;
   ExtTable ext(heap);
   RecordList list(heap);
+  CMemoryPool pool(heap, 0);
+  ExtCaseMap extCase;
   NameMaker maker(21);
   static const char16_t* const kExts[] = {u"", u".txt", u".TXT", u".jpg", u".tar.gz", u".c", u".项目", u".Zz"};
-  std::vector<std::unique_ptr<uint8_t[]>> records;
-  std::vector<const uint8_t*> kept;
+  struct Kept {
+    std::vector<uint8_t> bytes;  // the record as made, its parent as linked
+    std::u16string realExt;      // empty when lower-case
+    bool operator<(const Kept& o) const { return std::tie(bytes, realExt) < std::tie(o.bytes, o.realExt); }
+    bool operator==(const Kept& o) const { return bytes == o.bytes && realExt == o.realExt; }
+  };
+  std::vector<Kept> kept;
+  // A long name now and then: the records cross the chunks' ends.
+  const std::u16string longTail(300, u'q');
+  size_t afterMerge = 0;
   {
     qvSortedRuns runs(heap, 97);
     for (int i = 0; i < 6000; ++i) {
-      std::u16string name = maker.Next() + kExts[maker.Pick(std::size(kExts))];
+      std::u16string name = maker.Next() + (i % 50 == 0 ? longTail : u"") + kExts[maker.Pick(std::size(kExts))];
       long dot = qvFindExtensionDot(name.data(), name.size());
       size_t baseUnits = dot < 0 ? name.size() : static_cast<size_t>(dot);
       uint32_t extId = 0;
+      std::u16string e, lowered;
       if (dot >= 0) {
-        std::u16string e = name.substr(baseUnits + 1);
-        extId = ext.FindOrAdd(e.data(), e.size());
+        e = lowered = name.substr(baseUnits + 1);
+        extId = ext.FindOrAdd(lowered.data(), lowered.size());  // lower-cases in place
       }
       auto base = Pack(name.substr(0, baseUnits));
-      auto& r = records.emplace_back(new uint8_t[FileRecord::SizeFor(base.size(), dot >= 0, extId)]);
+      size_t size = FileRecord::SizeFor(base.size(), dot >= 0, extId);
+      uint8_t* r = runs.Add(size);
+      ASSERT_NE(r, nullptr);
       uint32_t flags = FileRecord::MakeFlags(static_cast<uint32_t>(i), base.size(), base.size() > baseUnits, dot >= 0,
                                              extId);
-      FileRecord::Write(r.get(), flags, i % 13 == 0 ? kDropped : 7, base.data(), static_cast<uint16_t>(base.size()),
+      bool dropped = i % 13 == 0;
+      FileRecord::Write(r, flags, dropped ? kMissingFolder : kFolder, base.data(), static_cast<uint16_t>(base.size()),
                         extId);
-      ASSERT_TRUE(list.Append(r.get()));
-      runs.Add(r.get());
-      if (i % 13 != 0) kept.push_back(r.get());
+      bool realCase = ExtCaseMap::NeedsEntry(e.data(), e.size());
+      if (realCase) runs.SetRealCase(r, e.data(), e.size());
+      if (dropped) continue;
+      Kept k{std::vector<uint8_t>(r, r + size), realCase ? e : u""};
+      FileRecord::SetParent(k.bytes.data(), kFolderRef);
+      kept.push_back(std::move(k));
     }
-    ASSERT_TRUE(runs.Usable());
     runs.Close();
-    list.RemoveIf([&](const uint8_t* r) { return FileRecord::Parent(r) == kDropped; });
-    runs.MergeInto(list, ext, true, [](const uint8_t* r) { return FileRecord::Parent(r) == kDropped; });
+    EXPECT_EQ(runs.Arrange(finder, ext), 6000 / 13 + 1);
+    ASSERT_TRUE(runs.MergeInto(pool, list, extCase, ext));
+    afterMerge = heap.BytesInUse();
   }
+  EXPECT_EQ(afterMerge, heap.BytesInUse()) << "the runs still held pages after the merge";
   std::vector<const uint8_t*> order;
   list.ForEach([&](const uint8_t* r) { order.push_back(r); });
   ASSERT_EQ(order.size(), kept.size());
   for (size_t i = 1; i < order.size(); ++i)
     ASSERT_LE(qvCollation::CompareFiles(order[i - 1], order[i], ext), 0) << i;
-  std::sort(order.begin(), order.end());
+  std::vector<Kept> out;
+  for (const uint8_t* r : order) {
+    const qvString* real = extCase.Get(r);
+    out.push_back({std::vector<uint8_t>(r, r + FileRecord::Size(r)), real ? std::u16string(*real) : u""});
+  }
+  std::sort(out.begin(), out.end());
   std::sort(kept.begin(), kept.end());
-  EXPECT_EQ(order, kept);
+  EXPECT_TRUE(out == kept);
+  EXPECT_GT(extCase.Size(), 0u);
 }
