@@ -44,7 +44,8 @@ qvStatus SaveIndex(qvIndex& app);
 qvStatus LoadIndexImage(qvIndex& app, const uint8_t* data, size_t size);
 qvStatus LoadExtImage(qvIndex& app, const uint8_t* data, size_t size);
 // Build the two files' contents. False when the index cannot be stored
-// (out of memory, more folders than positions can name).
+// (out of memory, more folders than positions can name) or a streaming
+// writer could not write (its WriteError says why).
 bool BuildIndexImage(const qvIndex& app, CWriteMgr& out);
 bool BuildExtImage(const qvIndex& app, CWriteMgr& out);
 

@@ -81,16 +81,19 @@ class Commit {
  private:
   std::string Path(const char* name, const char* suffix = "") const { return folder_ + name + suffix; }
 
+  // Each file is summed a step at a time: the index being saved is in
+  // memory, and the old one must not join it there.
   bool CurrentIsWhole() const {
     qvSavedSet set = qvSavedSet::Open(app_, qvSavedSet::kCurrent);
     if (!set.SealStatus().ok()) return false;
     const char* names[qvDbSeal::kFileCount] = {"ntfsqs.db", "ext.db", "extcase.db"};
     for (int f = 0; f < qvDbSeal::kFileCount; ++f) {
+      auto file = static_cast<qvDbSeal::File>(f);
       qvDbIo::HeapBuffer buffer(const_cast<qvIndex&>(app_).heap);
       int error = 0;
-      if (qvDbIo::ReadWholeFile(Path(names[f]), set.Rule(static_cast<qvDbSeal::File>(f), 0, UINT32_MAX), buffer,
-                                error) != qvDbIo::ReadResult::kOk ||
-          !set.Check(static_cast<qvDbSeal::File>(f), buffer.Data(), buffer.Size(), names[f]).ok())
+      if (qvDbIo::ReadWholeFile(Path(names[f]), set.Rule(file, 0, UINT32_MAX), buffer, error,
+                                qvDbIo::Pages::kAsRead) != qvDbIo::ReadResult::kOk ||
+          !qvSealCheck(set, file, names[f], buffer).Finish().ok())
         return false;
     }
     return true;

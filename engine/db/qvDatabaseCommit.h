@@ -24,9 +24,11 @@ namespace qvDbCommit {
 
 // The files of a set in the order they are renamed into place; the seal
 // comes last. `failText` is the user's text for a failure with this file.
+// Contents already streaming to the file's ".tmp" name only have their
+// last bytes written and synced in step 1.
 struct NewFile {
   const char* name;
-  const CWriteMgr* contents;
+  CWriteMgr* contents;
   const char* failText;
 };
 

@@ -26,15 +26,49 @@ void HeapBuffer::Release() {
   mapped_ = false;
 }
 
-bool HeapBuffer::Map(int fd, size_t size) {
+bool HeapBuffer::Map(int fd, size_t size, Pages pages) {
   Release();
   if (size == 0) return false;
-  void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  int flags = MAP_PRIVATE | (pages == Pages::kAtOnce ? MAP_POPULATE : 0);
+  void* p = ::mmap(nullptr, size, PROT_READ, flags, fd, 0);
   if (p == MAP_FAILED) return false;
   data_ = static_cast<uint8_t*>(p);
   size_ = allocated_ = size;
   mapped_ = true;
+  givenBack_ = 0;
   return true;
+}
+
+namespace {
+
+size_t PageSize() {
+  static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+}  // namespace
+
+void HeapBuffer::ReadAhead(size_t from, size_t to) const {
+  if (!mapped_) return;
+  if (to > size_) to = size_;
+  from -= from % PageSize();
+  if (from >= to) return;
+#ifdef MADV_POPULATE_READ
+  if (::madvise(data_ + from, to - from, MADV_POPULATE_READ) == 0) return;
+#endif
+  // An older kernel: at least the file's pages are read ahead.
+  ::madvise(data_ + from, to - from, MADV_WILLNEED);
+}
+
+void HeapBuffer::GiveBackBefore(size_t at) {
+  if (!mapped_) return;
+  if (at > size_) at = size_;
+  at -= at % PageSize();
+  if (at <= givenBack_) return;
+  // The mapping is never written, so no page of it holds anything but the
+  // file's bytes: dropping one loses nothing.
+  ::madvise(data_ + givenBack_, at - givenBack_, MADV_DONTNEED);
+  givenBack_ = at;
 }
 
 bool HeapBuffer::Allocate(size_t size) {
@@ -68,7 +102,7 @@ class FileDescriptor {
 
 }  // namespace
 
-ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuffer& out, int& error) {
+ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuffer& out, int& error, Pages pages) {
   error = 0;
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.Get() < 0) {
@@ -104,7 +138,7 @@ ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuff
   // for every 4 KB; mapped, neither. A mapping that fails is not an
   // error: the file is read as a small one is.
   constexpr size_t kMapFrom = 1u << 20;
-  if (size >= kMapFrom && out.Map(fd.Get(), size)) return ReadResult::kOk;
+  if (size >= kMapFrom && out.Map(fd.Get(), size, pages)) return ReadResult::kOk;
   if (!out.Allocate(size)) {
     error = ENOMEM;
     return ReadResult::kAllocFailed;

@@ -16,6 +16,11 @@ namespace qvDbIo {
 // "<data folder><name>" as a file-system path.
 std::string DataFilePath(const qvIndex& app, const char* name);
 
+// How a mapped file's pages come in: all of them before the read returns,
+// or each as it is first read, to be given back once read (a reader that
+// passes through a large file once need not hold all of it at once).
+enum class Pages { kAtOnce, kAsRead };
+
 // A heap block, or a read-only mapping of a file, that frees itself.
 class HeapBuffer {
  public:
@@ -26,11 +31,19 @@ class HeapBuffer {
 
   // Data() is not null after a successful call, even for size 0.
   bool Allocate(size_t size);
-  // Maps `size` bytes of the open file read-only, its pages read in at
-  // once. A mapped buffer must not be written.
-  bool Map(int fd, size_t size);
+  // Maps `size` bytes of the open file read-only. A mapped buffer must not
+  // be written.
+  bool Map(int fd, size_t size, Pages pages = Pages::kAtOnce);
   uint8_t* Data() const { return data_; }
   size_t Size() const { return size_; }
+  bool Mapped() const { return mapped_; }
+
+  // For a mapping: reads the pages of [from, to) in now, in one call
+  // rather than a fault each.
+  void ReadAhead(size_t from, size_t to) const;
+  // For a mapping: gives back the pages wholly before `at`. They hold the
+  // file's bytes still: one read again is read from the file again.
+  void GiveBackBefore(size_t at);
 
  private:
   void Release();
@@ -41,6 +54,7 @@ class HeapBuffer {
   size_t allocated_ = 0;
   bool pages_ = false;   // whole huge pages rather than a heap block
   bool mapped_ = false;  // a file mapping
+  size_t givenBack_ = 0;
 };
 
 enum class ReadResult {
@@ -65,13 +79,14 @@ struct SizeRule {
 
 // Reads the file at `path` into `out` with one buffer of its size, or
 // maps it when it is large: the page cache's pages are then the buffer's,
-// neither copied nor zeroed first. The saves replace files by renaming new
-// ones over them, so a mapped file keeps its bytes while it is read. The
-// open never blocks (a FIFO in place of the file), and nothing but a
-// regular file within the rule is read. `error` receives the system error
-// code of a failure, or the closest one where the system reported none
-// (EISDIR, EINVAL, ENODATA, EFBIG).
-ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuffer& out, int& error);
+// neither copied nor zeroed first, brought in as `pages` says. The saves
+// replace files by renaming new ones over them, so a mapped file keeps its
+// bytes while it is read. The open never blocks (a FIFO in place of the
+// file), and nothing but a regular file within the rule is read. `error`
+// receives the system error code of a failure, or the closest one where
+// the system reported none (EISDIR, EINVAL, ENODATA, EFBIG).
+ReadResult ReadWholeFile(const std::string& path, const SizeRule& rule, HeapBuffer& out, int& error,
+                         Pages pages = Pages::kAtOnce);
 
 // Holds flock() on "<data folder>db.lock": exclusive while a save
 // replaces the files, shared while a load reads them, so that two

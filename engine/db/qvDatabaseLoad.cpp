@@ -138,10 +138,15 @@ bool NameMatches(const uint8_t* name, size_t length, bool nonAscii) {
   return wide;
 }
 
+// Reads the sections once each, in this order: folder records, key
+// section, file records. Nothing before the file records is read again
+// once the folders are linked, and no file record once the next one is
+// begun; a seal check, when there is one, is told so as the loader moves
+// on.
 class IndexLoader {
  public:
-  IndexLoader(qvIndex& app, const uint8_t* data, size_t size, const Header& h)
-      : app_(app), data_(data), size_(size), h_(h) {}
+  IndexLoader(qvIndex& app, const uint8_t* data, size_t size, const Header& h, qvSealCheck* seal)
+      : app_(app), data_(data), size_(size), h_(h), seal_(seal) {}
 
   qvStatus Run() {
     if (LoadFolders() && LinkFolders() && LoadFiles()) return qvStatus::Ok();
@@ -239,6 +244,8 @@ class IndexLoader {
   bool LoadFiles() {
     size_t at = h_.fileOffset;
     const size_t end = size_;
+    // The seal check hears where the loader is once a step.
+    size_t tellAt = seal_ ? at : SIZE_MAX;
     const uint8_t* prev = nullptr;
     uint32_t prevLength = 0;
     // A scout runs a few records ahead, reading only their lengths and
@@ -249,6 +256,10 @@ class IndexLoader {
     uint64_t scouted = 0;
     bool scouting = true;
     for (uint32_t j = 0; j < h_.fileCount; ++j) {
+      if (at >= tellAt) {
+        seal_->Passed(at);
+        tellAt = at + qvSealCheck::kStep;
+      }
       while (scouting && scouted < h_.fileCount && scouted < j + kAhead) {
         if (end - scoutAt < kRecordFixedSize) {
           scouting = false;
@@ -306,28 +317,38 @@ class IndexLoader {
   const uint8_t* data_;
   size_t size_;
   const Header& h_;
+  qvSealCheck* seal_;
   qvFolderStartIndex starts_;
   Code failure_ = Code::kOk;
 };
 
-}  // namespace
-
-qvStatus LoadIndexImage(qvIndex& app, const uint8_t* data, size_t size) {
+// The tables from the image, or empty tables and why; the stored journal
+// positions in `h` for the caller to take over.
+qvStatus LoadImage(qvIndex& app, const uint8_t* data, size_t size, Header& h, qvSealCheck* seal) {
   // Positions are places in a fresh record pool; and whatever happens,
   // a refusal leaves empty tables.
   app.ClearIndex();
-  Header h;
   qvStatus status = ReadHeader(data, size, h);
   if (!status.ok()) return status;
   if (!IsCurrent(h, app.volumes)) return qvStatus::Error(Code::kStale, 0, "数据库已过期");
-  IndexLoader loader(app, data, size, h);
+  IndexLoader loader(app, data, size, h, seal);
   status = loader.Run();
-  if (!status.ok()) {
-    app.ClearIndex();
-    return status;
-  }
+  if (!status.ok()) app.ClearIndex();
+  return status;
+}
+
+// The change monitors resume where the saved index ends.
+void TakeJournalPositions(qvIndex& app, const Header& h) {
   for (int slot = 0; slot < QV_VOLUME_SLOTS; ++slot)
     app.volumes.nextUsn[slot] = h.volumes[slot].held ? h.volumes[slot].nextUsn : 0;
+}
+
+}  // namespace
+
+qvStatus LoadIndexImage(qvIndex& app, const uint8_t* data, size_t size) {
+  Header h;
+  qvStatus status = LoadImage(app, data, size, h, nullptr);
+  if (status.ok()) TakeJournalPositions(app, h);
   return status;
 }
 
@@ -338,7 +359,8 @@ qvStatus LoadIndex(qvIndex& app, IQvSearchNotify* sink, const qvSavedSet& set) {
   int error = 0;
   using R = qvDbIo::ReadResult;
   R read = qvDbIo::ReadWholeFile(set.Path(app, kIndexFileName),
-                                 set.Rule(qvDbSeal::kIndexFile, kMinHeaderSize, UINT32_MAX), buffer, error);
+                                 set.Rule(qvDbSeal::kIndexFile, kMinHeaderSize, UINT32_MAX), buffer, error,
+                                 qvDbIo::Pages::kAsRead);
   switch (read) {
     case R::kOk:
       break;
@@ -362,9 +384,20 @@ qvStatus LoadIndex(qvIndex& app, IQvSearchNotify* sink, const qvSavedSet& set) {
     case R::kReadFailed:
       return qvStatus::Error(Code::kIoError, error, "读文件失败");
   }
-  qvStatus status = set.Check(qvDbSeal::kIndexFile, buffer.Data(), buffer.Size(), kIndexFileName);
-  if (!status.ok()) return status;
-  return LoadIndexImage(app, buffer.Data(), buffer.Size());
+  // The file is summed as the loader passes through it, and each page
+  // both are done with is given back: the whole file is never in memory
+  // beside the tables made from it. A file that is not the sealed one is
+  // refused for that, whatever the loader found.
+  qvSealCheck seal(set, qvDbSeal::kIndexFile, kIndexFileName, buffer);
+  Header h;
+  qvStatus status = LoadImage(app, buffer.Data(), buffer.Size(), h, &seal);
+  qvStatus sealed = seal.Finish();
+  if (!sealed.ok()) {
+    app.ClearIndex();
+    return sealed;
+  }
+  if (status.ok()) TakeJournalPositions(app, h);
+  return status;
 }
 
 }  // namespace qvDatabase

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "qvDatabase.h"
@@ -215,27 +216,48 @@ bool AppendFolders(const FolderPlan& plan, CWriteMgr& out) {
   return true;
 }
 
+// Walks a list in order, page by page.
+class ListWalker {
+ public:
+  explicit ListWalker(const RecordList& list) : list_(list) { Settle(); }
+  // The record at the walker, or null past the end.
+  const uint8_t* Get() const { return page_ < list_.PageCount() ? list_.Page(page_)->slots[slot_] : nullptr; }
+  void Next() {
+    ++slot_;
+    Settle();
+  }
+
+ private:
+  void Settle() {
+    for (; page_ < list_.PageCount(); ++page_, slot_ = 0) {
+      const RecordPage* page = list_.Page(page_);
+      if (slot_ < page->first) slot_ = page->first;
+      if (slot_ < page->end) return;
+    }
+  }
+
+  const RecordList& list_;
+  size_t page_ = 0;
+  uint32_t slot_ = 0;
+};
+
 // Appends the files whose parent is saved; returns how many, or -1 on
 // failure. A file whose extension id is not in the table is left out: the
 // loader could not give it a text.
 //
 // The list is in name order, so each record and its parent's map slot
-// are far from the previous ones; both are fetched some records ahead.
+// are far from the previous ones; two walkers ahead of the writing one
+// fetch both some records early.
 int64_t AppendFiles(const qvIndex& app, const FolderPlan& plan, CWriteMgr& out) {
-  std::vector<const uint8_t*> files;
-  files.reserve(app.fileList.Count());
-  const RecordList& list = app.fileList;
-  for (size_t pg = 0; pg < list.PageCount(); ++pg) {
-    const RecordPage* page = list.Page(pg);
-    files.insert(files.end(), page->slots + page->first, page->slots + page->end);
-  }
   constexpr size_t kRecordAhead = 16, kSlotAhead = 8;
+  ListWalker at(app.fileList), recordAhead(app.fileList), slotAhead(app.fileList);
+  for (size_t i = 0; i < kRecordAhead; ++i) recordAhead.Next();
+  for (size_t i = 0; i < kSlotAhead; ++i) slotAhead.Next();
   RecordWriter writer(out);
   int64_t count = 0;
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (i + kRecordAhead < files.size()) __builtin_prefetch(files[i + kRecordAhead]);
-    if (i + kSlotAhead < files.size()) plan.PrefetchRef(FileRecord::Parent(files[i + kSlotAhead]));
-    const uint8_t* r = files[i];
+  for (; const uint8_t* r = at.Get(); at.Next(), recordAhead.Next(), slotAhead.Next()) {
+    if (const uint8_t* ahead = recordAhead.Get()) __builtin_prefetch(ahead);
+    if (const uint8_t* ahead = slotAhead.Get()) plan.PrefetchRef(FileRecord::Parent(ahead));
     uint32_t parentPos;
     uint32_t flags = FileRecord::Flags(r);
     uint32_t width = static_cast<uint32_t>(FileRecord::ExtWidthBytes(flags));
@@ -291,10 +313,54 @@ uint64_t NextGeneration(const qvIndex& app) {
   return newest + 1;
 }
 
-qvDbSeal::FileSum SumOf(const CWriteMgr& out) {
+// False (errno set) when the bytes already written out cannot be read back.
+bool SumOf(const CWriteMgr& out, qvDbSeal::FileSum& fileSum) {
   qvDbSeal::Checksum sum;
-  out.ForEachChunk([&](const uint8_t* data, size_t n) { sum.Update(data, n); });
-  return {out.Total(), sum.Final()};
+  if (!out.ForEachChunk([&](const uint8_t* data, size_t n) { sum.Update(data, n); })) return false;
+  fileSum = {out.Total(), sum.Final()};
+  return true;
+}
+
+using Code = qvStatus::Code;
+
+qvStatus IndexFailure(const CWriteMgr& index) {
+  if (index.WriteError()) return qvStatus::Error(Code::kIoError, index.WriteError(), "写入数据库文件失败");
+  return qvStatus::Error(errno == EFBIG ? Code::kCannotStore : Code::kNoMemory, errno, "写入数据库文件失败");
+}
+
+// Under the folder's exclusive lock: the index is the one large file, so
+// it goes to its temporary name as it is built (no second copy of the
+// index in memory); the small ones are built whole, then all are summed
+// and committed.
+qvStatus WriteSet(qvIndex& app) {
+  qvDbIo::FolderLock lock(app, qvDbIo::FolderLock::kExclusive);
+  if (!lock.Held()) return qvStatus::Error(Code::kLocked, lock.Error(), "锁定数据文件夹失败");
+  CWriteMgr index(app.heap);
+  CWriteMgr ext(app.heap);
+  CWriteMgr extCase(app.heap);
+  CWriteMgr seal(app.heap);
+  if (!index.StreamTo(qvDbIo::DataFilePath(app, kIndexFileName) + ".tmp"))
+    return qvStatus::Error(Code::kIoError, errno, "写入数据库文件失败");
+  if (!BuildIndexImage(app, index)) return IndexFailure(index);
+  if (!BuildExtImage(app, ext)) return qvStatus::Error(Code::kNoMemory, ENOMEM, "写入扩展名文件失败");
+  if (!qvExtCaseFile::BuildImage(app, extCase))
+    return qvStatus::Error(Code::kNoMemory, ENOMEM, "写入扩展名大小写文件extcase.db失败");
+  qvDbSeal::Seal sums;
+  sums.generation = NextGeneration(app);
+  if (!SumOf(index, sums.files[qvDbSeal::kIndexFile]))
+    return qvStatus::Error(Code::kIoError, errno, "写入数据库文件失败");
+  SumOf(ext, sums.files[qvDbSeal::kExtFile]);
+  SumOf(extCase, sums.files[qvDbSeal::kExtCaseFile]);
+  uint8_t sealBytes[qvDbSeal::kSize];
+  qvDbSeal::Build(sums, sealBytes);
+  seal.Append(sealBytes, sizeof sealBytes);
+  const qvDbCommit::NewFile files[] = {
+      {kIndexFileName, &index, "写入数据库文件失败"},
+      {kExtFileName, &ext, "写入扩展名文件失败"},
+      {qvExtCaseFile::kFileName, &extCase, "写入扩展名大小写文件extcase.db失败"},
+      {qvDbSeal::kFileName, &seal, "写入数据库文件失败"},
+  };
+  return qvDbCommit::Replace(app, files, 4);
 }
 
 }  // namespace
@@ -303,40 +369,7 @@ qvDbSeal::FileSum SumOf(const CWriteMgr& out) {
 // every scan), so they are written as one sealed set beside the old one
 // and switched in; a failure keeps the old set.
 qvStatus SaveIndex(qvIndex& app) {
-  using Code = qvStatus::Code;
-  CWriteMgr index(app.heap);
-  CWriteMgr ext(app.heap);
-  CWriteMgr extCase(app.heap);
-  CWriteMgr seal(app.heap);
-  qvStatus status;
-  if (!BuildIndexImage(app, index)) {
-    status = qvStatus::Error(errno == EFBIG ? Code::kCannotStore : Code::kNoMemory, errno, "写入数据库文件失败");
-  } else if (!BuildExtImage(app, ext)) {
-    status = qvStatus::Error(Code::kNoMemory, ENOMEM, "写入扩展名文件失败");
-  } else if (!qvExtCaseFile::BuildImage(app, extCase)) {
-    status = qvStatus::Error(Code::kNoMemory, ENOMEM, "写入扩展名大小写文件extcase.db失败");
-  } else {
-    qvDbIo::FolderLock lock(app, qvDbIo::FolderLock::kExclusive);
-    if (!lock.Held()) {
-      status = qvStatus::Error(Code::kLocked, lock.Error(), "锁定数据文件夹失败");
-    } else {
-      qvDbSeal::Seal sums;
-      sums.generation = NextGeneration(app);
-      sums.files[qvDbSeal::kIndexFile] = SumOf(index);
-      sums.files[qvDbSeal::kExtFile] = SumOf(ext);
-      sums.files[qvDbSeal::kExtCaseFile] = SumOf(extCase);
-      uint8_t sealBytes[qvDbSeal::kSize];
-      qvDbSeal::Build(sums, sealBytes);
-      seal.Append(sealBytes, sizeof sealBytes);
-      const qvDbCommit::NewFile files[] = {
-          {kIndexFileName, &index, "写入数据库文件失败"},
-          {kExtFileName, &ext, "写入扩展名文件失败"},
-          {qvExtCaseFile::kFileName, &extCase, "写入扩展名大小写文件extcase.db失败"},
-          {qvDbSeal::kFileName, &seal, "写入数据库文件失败"},
-      };
-      status = qvDbCommit::Replace(app, files, 4);
-    }
-  }
+  qvStatus status = WriteSet(app);
   if (!status.ok()) ShowErrorBox("%s", status.text().c_str());
   return status;
 }

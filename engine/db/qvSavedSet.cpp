@@ -45,8 +45,35 @@ qvDbIo::SizeRule qvSavedSet::Rule(qvDbSeal::File file, uint64_t minSize, uint64_
 
 qvStatus qvSavedSet::Check(qvDbSeal::File file, const uint8_t* data, size_t size, const char* name) const {
   if (!sealStatus_.ok()) return sealStatus_;
-  if (!(qvDbSeal::SumOf(data, size) == seal_.files[file]))
+  return Check(file, qvDbSeal::SumOf(data, size), name);
+}
+
+qvStatus qvSavedSet::Check(qvDbSeal::File file, const qvDbSeal::FileSum& sum, const char* name) const {
+  if (!sealStatus_.ok()) return sealStatus_;
+  if (!(sum == seal_.files[file]))
     return qvStatus::Error(qvStatus::Code::kMismatch, EBADMSG,
                            std::string(name) + "与seal.db不符(不是同一次保存的文件，或已损坏)");
   return qvStatus::Ok();
+}
+
+void qvSealCheck::Passed(size_t at) {
+  if (at > buffer_.Size()) at = buffer_.Size();
+  if (at >= summed_ + kStep) SumTo(at, false);
+}
+
+qvStatus qvSealCheck::Finish() {
+  SumTo(buffer_.Size(), true);
+  return set_.Check(file_, qvDbSeal::FileSum{buffer_.Size(), sum_.Final()}, name_);
+}
+
+// Bytes the reader passed are still in memory; the rest are read ahead a
+// step at a time.
+void qvSealCheck::SumTo(size_t at, bool readAhead) {
+  while (summed_ < at) {
+    size_t n = at - summed_ < kStep ? at - summed_ : kStep;
+    if (readAhead) buffer_.ReadAhead(summed_, summed_ + n);
+    sum_.Update(buffer_.Data() + summed_, n);
+    summed_ += n;
+    buffer_.GiveBackBefore(summed_);
+  }
 }

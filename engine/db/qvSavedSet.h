@@ -30,9 +30,38 @@ class qvSavedSet {
   // Whether bytes read are the file the seal names; `name` is the file's
   // name for the reason.
   qvStatus Check(qvDbSeal::File file, const uint8_t* data, size_t size, const char* name) const;
+  qvStatus Check(qvDbSeal::File file, const qvDbSeal::FileSum& sum, const char* name) const;
 
  private:
   const char* suffix_ = "";
   qvStatus sealStatus_;
   qvDbSeal::Seal seal_;
+};
+
+// Checks a file against its seal while one reader passes through it,
+// without ever holding the whole file: the sum follows the reader in file
+// order, a few MB at a time, and every page of a mapping that both have
+// passed is given back. The reader may run ahead of the sum; bytes it
+// will read again must not be reported passed.
+class qvSealCheck {
+ public:
+  static constexpr size_t kStep = size_t{1} << 20;
+
+  qvSealCheck(const qvSavedSet& set, qvDbSeal::File file, const char* name, qvDbIo::HeapBuffer& buffer)
+      : set_(set), file_(file), name_(name), buffer_(buffer) {}
+
+  // The reader will not read the bytes before `at` again.
+  void Passed(size_t at);
+  // Sums what is left: whether the file is the one its seal names.
+  qvStatus Finish();
+
+ private:
+  void SumTo(size_t at, bool readAhead);
+
+  const qvSavedSet& set_;
+  qvDbSeal::File file_;
+  const char* name_;
+  qvDbIo::HeapBuffer& buffer_;
+  qvDbSeal::Checksum sum_;
+  size_t summed_ = 0;
 };

@@ -51,6 +51,24 @@ inline void Discover(qvFileBaseApp& app, const std::vector<VolumeSpec>& volumes)
   }
 }
 
+// 2,000 folders of 40 files each: well over a megabyte saved.
+inline std::vector<VolumeSpec> LargeVolume() {
+  using E = qvStreamVolumeSource;
+  std::vector<Entry> entries;
+  uint64_t ref = 16;
+  for (int d = 0; d < 2000; ++d) {
+    uint64_t folder = ref++;
+    std::string name = "folder " + std::to_string(d * 7919 % 2000);
+    uint64_t parent = d % 10 == 0 ? 5 : folder - 41;  // the root, or the folder made before
+    entries.push_back(E::Folder(folder, parent, std::u16string(name.begin(), name.end())));
+    for (int f = 0; f < 40; ++f) {
+      std::string file = "report " + std::to_string((d * 40 + f) * 104729ull % 80000) + (f % 3 ? ".txt" : ".PDF");
+      entries.push_back(E::File(ref++, folder, std::u16string(file.begin(), file.end())));
+    }
+  }
+  return {{0, "/", 0x100, 0, 111, entries}};
+}
+
 // A fresh index owner with its extension table reset, as the engine makes.
 inline std::unique_ptr<qvFileBaseApp> NewApp(const std::string& dataFolder = "") {
   auto app = std::make_unique<qvFileBaseApp>();
