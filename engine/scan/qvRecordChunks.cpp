@@ -1,26 +1,40 @@
 #include "qvRecordChunks.h"
 
+#include <algorithm>
+
 #include "qvHeap.h"
 
 qvRecordChunks::qvRecordChunks(qvHeap& heap) : heap_(heap) {}
 
 qvRecordChunks::~qvRecordChunks() {
   for (Chunk& c : chunks_)
-    if (c.data) heap_.FreePages(c.data, kChunkBytes);
+    if (c.data) heap_.FreePages(c.data + c.gone, c.bytes - c.gone);
 }
 
-void qvRecordChunks::OpenRange() {
+void qvRecordChunks::OpenRange(size_t ownBytes) {
   open_ = Range{};
   opened_ = true;
+  ownRange_ = ownBytes > 0;
+  ownLeft_ = ownBytes;
+}
+
+bool qvRecordChunks::AddChunk(size_t bytes) {
+  auto* data = static_cast<uint8_t*>(heap_.AllocPages(bytes));
+  if (!data) return false;
+  chunks_.push_back({data, static_cast<uint32_t>(bytes), 0, 0, 0});
+  ++held_;
+  return true;
 }
 
 uint8_t* qvRecordChunks::Alloc(size_t n) {
   if (n > kChunkBytes) return nullptr;
-  if (chunks_.empty() || kChunkBytes - chunks_.back().used < n) {
-    auto* data = static_cast<uint8_t*>(heap_.AllocPages(kChunkBytes));
-    if (!data) return nullptr;
-    chunks_.push_back({data, 0, 0});
-    ++held_;
+  // A range of its own starts on a fresh chunk; its last chunk holds just
+  // what is left (records never straddle, so what is left fits exactly).
+  bool fresh = ownRange_ && open_.empty;
+  if (fresh || chunks_.empty() || chunks_.back().bytes - chunks_.back().used < n) {
+    size_t bytes = kChunkBytes;
+    if (ownRange_ && ownLeft_ < kChunkBytes) bytes = (std::max(ownLeft_, n) + 4095) / 4096 * 4096;
+    if (!AddChunk(bytes)) return nullptr;
   }
   const uint32_t at = static_cast<uint32_t>(chunks_.size() - 1);
   Chunk& chunk = chunks_.back();
@@ -36,11 +50,13 @@ uint8_t* qvRecordChunks::Alloc(size_t n) {
   uint8_t* p = chunk.data + chunk.used;
   chunk.used += static_cast<uint32_t>(n);
   open_.endOffset = chunk.used;
+  ownLeft_ -= std::min(ownLeft_, n);
   return p;
 }
 
 qvRecordChunks::Range qvRecordChunks::CloseRange() {
   opened_ = false;
+  ownRange_ = false;
   return open_;
 }
 
@@ -59,9 +75,18 @@ uint8_t* qvRecordChunks::End(const Range& range, uint32_t chunk) const {
 void qvRecordChunks::Release(uint32_t chunk) {
   Chunk& c = chunks_[chunk];
   if (!c.data || c.holders == 0 || --c.holders > 0) return;
-  heap_.FreePages(c.data, kChunkBytes);
+  heap_.FreePages(c.data + c.gone, c.bytes - c.gone);
   c.data = nullptr;
   --held_;
+}
+
+void qvRecordChunks::GiveBackBefore(uint32_t chunk, const uint8_t* at) {
+  Chunk& c = chunks_[chunk];
+  if (!c.data || c.holders != 1 || at < c.data + c.gone) return;
+  size_t upTo = static_cast<size_t>(at - c.data) / 4096 * 4096;
+  if (upTo <= c.gone) return;
+  heap_.FreePages(c.data + c.gone, upTo - c.gone);
+  c.gone = static_cast<uint32_t>(upTo);
 }
 
 void qvRecordChunks::ReleaseRange(const Range& range) {

@@ -1,9 +1,16 @@
-// Records laid end to end in 2 MB chunks, in the order they are made, in
-// ranges: a range is the records made between OpenRange and CloseRange.
-// A record never spans two chunks. Each chunk is held once by every range
-// with a record in it and goes back to the system when the last of them
-// lets go, so that records read once, range by range, in the order they
-// were made, are given back as they are read instead of all at the end.
+// Records laid end to end in chunks of up to 2 MB, in the order they are
+// made, in ranges: a range is the records made between OpenRange and
+// CloseRange. A record never spans two chunks. Each chunk is held once by
+// every range with a record in it and goes back to the system when the
+// last of them lets go, so that records read once, range by range, are
+// given back as they are read instead of all at the end.
+//
+// Ranges that follow each other share the chunk where one ends and the
+// next begins, which suits ranges read in the order they were made. A
+// range read beside others (a merge) must have its chunks to itself, or
+// the chunk it shares stays held until the slower range passes it: such a
+// range is opened with its size, and gets 2 MB chunks and one last chunk
+// cut to what is left.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +36,9 @@ class qvRecordChunks {
   qvRecordChunks(const qvRecordChunks&) = delete;
   qvRecordChunks& operator=(const qvRecordChunks&) = delete;
 
-  void OpenRange();
+  // `ownBytes` > 0: the range will hold exactly that many bytes, in chunks
+  // of its own.
+  void OpenRange(size_t ownBytes = 0);
   // Room for `n` bytes (n <= kChunkBytes) in the open range, or null when
   // out of memory.
   uint8_t* Alloc(size_t n);
@@ -44,6 +53,9 @@ class qvRecordChunks {
   void Release(uint32_t chunk);
   // Every chunk of the range, at once.
   void ReleaseRange(const Range& range);
+  // A range reading chunk `chunk`, which it holds alone, is past `at`:
+  // the whole pages before it go back now.
+  void GiveBackBefore(uint32_t chunk, const uint8_t* at);
 
   size_t ChunkCount() const { return chunks_.size(); }
   size_t ChunksHeld() const { return held_; }
@@ -51,13 +63,18 @@ class qvRecordChunks {
  private:
   struct Chunk {
     uint8_t* data;
+    uint32_t bytes;
     uint32_t used;
     uint32_t holders;
+    uint32_t gone;  // bytes at the front already given back
   };
+  bool AddChunk(size_t bytes);
 
   qvHeap& heap_;
   std::vector<Chunk> chunks_;
   Range open_;
   bool opened_ = false;
+  size_t ownLeft_ = 0;   // bytes the open range of its own has still to take
+  bool ownRange_ = false;
   size_t held_ = 0;  // chunks not yet given back
 };

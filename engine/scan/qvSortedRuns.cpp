@@ -6,9 +6,11 @@
 #include <unordered_map>
 
 #include "qvCollation.h"
+#include "qvCompact.h"
 #include "qvExtCase.h"
 #include "qvExtTable.h"
 #include "qvHeap.h"
+#include "qvIndex.h"
 #include "qvMemoryPool.h"
 #include "qvRecordList.h"
 #include "qvSort.h"
@@ -37,6 +39,7 @@ void qvSortedRuns::StartRun() {
   auto run = std::make_unique<Run>();
   run->items = static_cast<Item*>(heap_.AllocPages(runBytes_));
   if (!run->items) return;
+  run->itemBytes = runBytes_;
   unsorted_.OpenRange();
   filling_ = run.get();
   runs_.push_back(std::move(run));
@@ -115,6 +118,20 @@ void qvSortedRuns::SortRun(Run& run) {
     run.sameNames.push_back({static_cast<uint32_t>(first - base), static_cast<uint32_t>(n)});
   };
   qvSortByKeys(run.items, run.count, keyAt, nameLess, sameNames);
+
+  // The keys are not wanted any more: the records move down to the front
+  // (each slot is read before anything is written over it), and the pages
+  // past them go back while the scan still reads.
+  auto* bytes = reinterpret_cast<uint8_t*>(run.items);
+  for (size_t i = 0; i < run.count; ++i) {
+    uint8_t* r = run.items[i].record;
+    std::memcpy(bytes + i * sizeof r, &r, sizeof r);
+  }
+  run.items = nullptr;
+  run.order = reinterpret_cast<uint8_t**>(bytes);
+  size_t keep = (run.count * sizeof(uint8_t*) + 4095) / 4096 * 4096;
+  heap_.TrimPages(bytes, run.itemBytes, keep);
+  run.itemBytes = keep;
 }
 
 void qvSortedRuns::Close() {
@@ -132,8 +149,10 @@ void qvSortedRuns::Close() {
 }
 
 void qvSortedRuns::FreeItems(Run& run) {
-  heap_.FreePages(run.items, runBytes_);
+  heap_.FreePages(run.items ? static_cast<void*>(run.items) : static_cast<void*>(run.order), run.itemBytes);
   run.items = nullptr;
+  run.order = nullptr;
+  run.itemBytes = 0;
 }
 
 int64_t qvSortedRuns::Arrange(ParentFinder& parents, const ExtTable& ext) {
@@ -148,6 +167,7 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
   DirKey lastKey = 0;
   RecordRef lastRef = kNullRef;
   bool haveLast = false;
+  size_t keptBytes = 0;
   if (!run.unsorted.empty) {
     for (uint32_t c = run.unsorted.firstChunk; c <= run.unsorted.lastChunk; ++c) {
       uint8_t* end = unsorted_.End(run.unsorted, c);
@@ -159,15 +179,16 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
           haveLast = true;
         }
         if (lastRef == kNullRef) ++*dropped;
+        else keptBytes += FileRecord::Size(r);
         FileRecord::SetParent(r, lastRef == kNullRef ? kNoParent : lastRef);
       }
     }
   }
 
-  auto byExtension = [&ext](const Item& a, const Item& b) {
-    return qvCollation::CompareExtensions(a.record, b.record, ext) < 0;
+  auto byExtension = [&ext](const uint8_t* a, const uint8_t* b) {
+    return qvCollation::CompareExtensions(a, b, ext) < 0;
   };
-  for (auto [first, n] : run.sameNames) qvQuickSort(run.items + first, n, byExtension);
+  for (auto [first, n] : run.sameNames) qvQuickSort(run.order + first, n, byExtension);
   run.sameNames.clear();
   run.sameNames.shrink_to_fit();
 
@@ -184,10 +205,10 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
   std::vector<std::pair<const uint8_t*, qvString>> sortedCase;
 
   constexpr size_t kAhead = 8;  // the records lie anywhere in the run
-  sorted_.OpenRange();
+  sorted_.OpenRange(keptBytes);
   for (size_t i = 0; i < run.count; ++i) {
-    if (i + kAhead < run.count) __builtin_prefetch(run.items[i + kAhead].record);
-    const uint8_t* r = run.items[i].record;
+    if (i + kAhead < run.count) __builtin_prefetch(run.order[i + kAhead]);
+    const uint8_t* r = run.order[i];
     if (FileRecord::Parent(r) == kNoParent) continue;
     size_t size = FileRecord::Size(r);
     uint8_t* copy = sorted_.Alloc(size);
@@ -209,7 +230,8 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
   return true;
 }
 
-bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext) {
+bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext,
+                             const qvRefMoves* moves) {
   // A heap of the runs by their next record: the least at the top. Each
   // run's next record carries its name's first two keys, read once as it
   // comes up: first keys tie often across runs (names sharing their first
@@ -223,6 +245,7 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
     uint64_t second;
     size_t nextCase;  // the run's next real-case entry
     Run* run;
+    const uint8_t* giveBackAt;
   };
   auto readKeys = [](Cursor& c) {
     const uint8_t* name = FileRecord::Name(c.at);
@@ -234,11 +257,14 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
                    ? 0
                    : qvCollation::SortKeyAt(name, length, &from);
   };
+  // Read pages go back every 256 KB a run moves on.
+  constexpr size_t kGiveBackStep = 256u << 10;
   std::vector<Cursor> heap;
   for (auto& run : runs_) {
     if (run->sorted.empty) continue;
     const uint32_t c = run->sorted.firstChunk;
-    Cursor cursor{sorted_.Begin(run->sorted, c), sorted_.End(run->sorted, c), c, 0, 0, 0, run.get()};
+    Cursor cursor{sorted_.Begin(run->sorted, c), sorted_.End(run->sorted, c), c, 0, 0, 0, run.get(), nullptr};
+    cursor.giveBackAt = cursor.at + kGiveBackStep;
     if (cursor.at == cursor.end) continue;
     readKeys(cursor);
     heap.push_back(cursor);
@@ -264,30 +290,45 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
   // Moves a cursor past its record; false when its run is done.
   auto advance = [&](Cursor& c) {
     c.at += FileRecord::Size(c.at);
+    if (c.at >= c.giveBackAt && c.at < c.end) {
+      sorted_.GiveBackBefore(c.chunk, c.at);
+      c.giveBackAt = c.at + kGiveBackStep;
+    }
     while (c.at == c.end) {
       sorted_.Release(c.chunk);
       if (c.chunk == c.run->sorted.lastChunk) return false;
       ++c.chunk;
       c.at = sorted_.Begin(c.run->sorted, c.chunk);
       c.end = sorted_.End(c.run->sorted, c.chunk);
+      c.giveBackAt = c.at + kGiveBackStep;
     }
     readKeys(c);
+    // The parent's slot in the moves is wanted once the other runs have
+    // had their turn.
+    if (moves && !(FileRecord::Parent(c.at) & qvIndex::kSecondPoolTag)) moves->Prefetch(FileRecord::Parent(c.at));
     return true;
   };
 
+  auto movedParent = [moves](const uint8_t* r) {
+    RecordRef parent = FileRecord::Parent(r);
+    if (!moves || (parent & qvIndex::kSecondPoolTag)) return parent;
+    return moves->Find(parent);
+  };
   while (!heap.empty()) {
     Cursor& top = heap[0];
     const uint8_t* r = top.at;
-    size_t size = FileRecord::Size(r);
-    RecordRef ref;
-    uint8_t* copy = pool.Alloc(size, &ref);
-    if (!copy || !list.Append(copy)) return false;
-    std::memcpy(copy, r, size);
     auto& realCase = top.run->realCase;
-    if (top.nextCase < realCase.size() && realCase[top.nextCase].first == r) {
-      const qvString& text = realCase[top.nextCase++].second;
-      extCase.Set(copy, text.data(), text.size());
+    const bool hasCase = top.nextCase < realCase.size() && realCase[top.nextCase].first == r;
+    RecordRef parent = movedParent(r);
+    if (parent != kNullRef) {
+      size_t size = FileRecord::Size(r);
+      uint8_t* copy = pool.Alloc(size);
+      if (!copy || !list.Append(copy)) return false;
+      std::memcpy(copy, r, size);
+      FileRecord::SetParent(copy, parent);
+      if (hasCase) extCase.Set(copy, realCase[top.nextCase].second.data(), realCase[top.nextCase].second.size());
     }
+    if (hasCase) ++top.nextCase;
     if (!advance(top)) {
       top.run->realCase.clear();
       heap[0] = heap.back();

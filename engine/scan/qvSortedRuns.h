@@ -34,6 +34,7 @@ class ExtCaseMap;
 class ExtTable;
 class RecordList;
 class qvHeap;
+class qvRefMoves;
 
 class qvSortedRuns {
  public:
@@ -68,9 +69,12 @@ class qvSortedRuns {
   // of files left out for want of a parent, or -1 when out of memory.
   int64_t Arrange(ParentFinder& parents, const ExtTable& ext);
   // Appends every arranged record, in the file order, to `list`, copied
-  // into `pool`, with its real extension case in `extCase`. Returns false
-  // when out of memory; the records copied so far stay listed.
-  bool MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext);
+  // into `pool`, with its real extension case in `extCase`, and its parent
+  // moved as `moves` says when the folders were laid out since Arrange
+  // (a file whose first-pool parent did not move is left out). Returns
+  // false when out of memory; the records copied so far stay listed.
+  bool MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext,
+                 const qvRefMoves* moves);
 
   // Microseconds the helper spent sorting runs, while the scan read.
   int64_t HelperMicros() const { return helperMicros_.load(std::memory_order_relaxed); }
@@ -81,7 +85,11 @@ class qvSortedRuns {
     uint8_t* record;
   };
   struct Run {
-    Item* items = nullptr;
+    Item* items = nullptr;  // while the run fills and is sorted
+    // Once sorted, the records alone, in order, in the first half of the
+    // items' pages; the rest of the pages go back.
+    uint8_t** order = nullptr;
+    size_t itemBytes = 0;
     size_t count = 0;
     std::vector<std::pair<uint32_t, uint32_t>> sameNames;  // (first, count) of groups left for Arrange
     qvRecordChunks::Range unsorted;                        // the records as they came
@@ -94,7 +102,7 @@ class qvSortedRuns {
   void StartRun();
   void HandOver(Run* run);
   void HelperLoop();
-  static void SortRun(Run& run);
+  void SortRun(Run& run);
   bool ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, int64_t* dropped);
   void FreeItems(Run& run);
 

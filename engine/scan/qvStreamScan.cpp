@@ -197,9 +197,11 @@ bool qvStreamScan::Finish() {
   return true;
 }
 
-// The files are not in the pool yet: the folders are laid out first, so
-// that each file is linked to its folder's final record, and the files
-// are then copied after them in their sorted order.
+// The files are not in the pool yet. Each run is linked, in the order its
+// files came, to the folders where they are now, and copied out sorted,
+// before the folders are laid out: the runs' items are gone by then. The
+// merge then copies the files after the folders, each linked to its
+// folder's new place.
 bool qvStreamScan::FinishFullScan() {
   auto start = std::chrono::steady_clock::now();
   fileRuns_->Close();
@@ -211,22 +213,22 @@ bool qvStreamScan::FinishFullScan() {
   start = std::chrono::steady_clock::now();
   ok = ok && SortFolders();
   phases_.sortMicros += MicrosSince(start);
+  // The files' own link is part of the copy out, counted with the layout.
   start = std::chrono::steady_clock::now();
-  if (ok) qvCompactRecords(app_);
-  phases_.layoutMicros = MicrosSince(start);
-  if (!ok) {
-    fileRuns_.reset();
-    return false;
+  if (ok) {
+    if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
+    RecentParents parents(app_.dirMap);
+    int64_t dropped = fileRuns_->Arrange(parents, app_.extTable);
+    ok = dropped >= 0;
+    if (dropped > 0) droppedFiles_ += static_cast<uint64_t>(dropped);
   }
-
-  if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
-  RecentParents parents(app_.dirMap);
+  phases_.layoutMicros = MicrosSince(start);
+  qvRefMoves moves;
   start = std::chrono::steady_clock::now();
-  int64_t dropped = fileRuns_->Arrange(parents, app_.extTable);
+  bool moved = ok && qvCompactRecords(app_, &moves);
   phases_.layoutMicros += MicrosSince(start);
   start = std::chrono::steady_clock::now();
-  ok = dropped >= 0 && fileRuns_->MergeInto(app_.recordPool, app_.fileList, app_.extCase, app_.extTable);
-  if (dropped > 0) droppedFiles_ += static_cast<uint64_t>(dropped);
+  ok = ok && fileRuns_->MergeInto(app_.recordPool, app_.fileList, app_.extCase, app_.extTable, moved ? &moves : nullptr);
   fileRuns_.reset();
   app_.recordPool.Trim();
   phases_.sortMicros += MicrosSince(start);

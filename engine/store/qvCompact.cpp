@@ -9,52 +9,6 @@
 
 namespace {
 
-// Old first-pool refs of folders → their refs in the rebuilt pool. Open
-// addressing over a power-of-two table: a lookup per file must be cheap.
-class RefTable {
- public:
-  explicit RefTable(size_t expected) {
-    size_t n = 64;
-    while (n < expected * 2) n <<= 1;
-    slots_.assign(n, {kNullRef, kNullRef});
-    mask_ = n - 1;
-  }
-  RecordRef Find(RecordRef old) const {
-    for (size_t i = Hash(old);; i = (i + 1) & mask_) {
-      if (slots_[i].first == old) return slots_[i].second;
-      if (slots_[i].first == kNullRef) return kNullRef;
-    }
-  }
-  // Asks for the slot where a lookup of `old` starts.
-  void Prefetch(RecordRef old) const { __builtin_prefetch(&slots_[Hash(old)]); }
-  void Insert(RecordRef old, RecordRef fresh) {
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
-    Place(old, fresh);
-  }
-
- private:
-  size_t Hash(RecordRef r) const { return (static_cast<uint64_t>(r) * 0x9E3779B97F4A7C15ull >> 20) & mask_; }
-  void Place(RecordRef old, RecordRef fresh) {
-    size_t i = Hash(old);
-    while (slots_[i].first != kNullRef && slots_[i].first != old) i = (i + 1) & mask_;
-    if (slots_[i].first == kNullRef) ++count_;
-    slots_[i] = {old, fresh};
-  }
-  void Grow() {
-    std::vector<std::pair<RecordRef, RecordRef>> old;
-    old.swap(slots_);
-    slots_.assign(old.size() * 2, {kNullRef, kNullRef});
-    mask_ = slots_.size() - 1;
-    count_ = 0;
-    for (const auto& s : old)
-      if (s.first != kNullRef) Place(s.first, s.second);
-  }
-
-  std::vector<std::pair<RecordRef, RecordRef>> slots_;
-  size_t mask_ = 0;
-  size_t count_ = 0;
-};
-
 class Compactor {
  public:
   explicit Compactor(qvIndex& app)
@@ -65,7 +19,7 @@ class Compactor {
     std::sort(blocks_.begin(), blocks_.end());
   }
 
-  bool Run() {
+  bool Run(qvRefMoves* moves) {
     if (app_.detachedFolder != kNullRef) return false;
     // Folders first, then files: every file's parent has its new ref by then.
     if (!MoveFolders() || !MoveFiles() || !LinkFolders()) return false;
@@ -77,6 +31,7 @@ class Compactor {
     app_.fileResults.Reset();
     app_.recordPool.Swap(fresh_);  // fresh_ now holds the old blocks, freed with it
     ++app_.generation;
+    if (moves) moves->Swap(moved_);
     return true;
   }
 
@@ -258,7 +213,7 @@ class Compactor {
 
   qvIndex& app_;
   CMemoryPool fresh_;
-  RefTable moved_;
+  qvRefMoves moved_;
   std::vector<std::pair<const uint8_t*, uint32_t>> blocks_;  // first pool's blocks by address
   std::vector<uint8_t*> copies_;                             // every folder copy, in the order made
   std::vector<RecordRef> folderSlots_;  // the copy for each first-pool folder slot
@@ -275,9 +230,51 @@ class Compactor {
 
 }  // namespace
 
-bool qvCompactRecords(qvIndex& app) {
+qvRefMoves::qvRefMoves(size_t expected) {
+  size_t n = 64;
+  while (n < expected * 2) n <<= 1;
+  slots_.assign(n, {kNullRef, kNullRef});
+  mask_ = n - 1;
+}
+
+RecordRef qvRefMoves::Find(RecordRef old) const {
+  for (size_t i = Hash(old);; i = (i + 1) & mask_) {
+    if (slots_[i].first == old) return slots_[i].second;
+    if (slots_[i].first == kNullRef) return kNullRef;
+  }
+}
+
+void qvRefMoves::Insert(RecordRef old, RecordRef fresh) {
+  if ((count_ + 1) * 2 > slots_.size()) Grow();
+  Place(old, fresh);
+}
+
+void qvRefMoves::Swap(qvRefMoves& other) {
+  slots_.swap(other.slots_);
+  std::swap(mask_, other.mask_);
+  std::swap(count_, other.count_);
+}
+
+void qvRefMoves::Place(RecordRef old, RecordRef fresh) {
+  size_t i = Hash(old);
+  while (slots_[i].first != kNullRef && slots_[i].first != old) i = (i + 1) & mask_;
+  if (slots_[i].first == kNullRef) ++count_;
+  slots_[i] = {old, fresh};
+}
+
+void qvRefMoves::Grow() {
+  std::vector<std::pair<RecordRef, RecordRef>> old;
+  old.swap(slots_);
+  slots_.assign(old.size() * 2, {kNullRef, kNullRef});
+  mask_ = slots_.size() - 1;
+  count_ = 0;
+  for (const auto& s : old)
+    if (s.first != kNullRef) Place(s.first, s.second);
+}
+
+bool qvCompactRecords(qvIndex& app, qvRefMoves* moves) {
   try {
-    return Compactor(app).Run();
+    return Compactor(app).Run(moves);
   } catch (const std::bad_alloc&) {
     return false;  // the live tables are untouched until every copy is made
   }

@@ -244,7 +244,7 @@ TEST_F(ListSort, RunsSortedWhileReadingMergeIntoTheFileOrder) {
     }
     runs.Close();
     EXPECT_EQ(runs.Arrange(finder, ext), 6000 / 13 + 1);
-    ASSERT_TRUE(runs.MergeInto(pool, list, extCase, ext));
+    ASSERT_TRUE(runs.MergeInto(pool, list, extCase, ext, nullptr));
     afterMerge = heap.BytesInUse();
   }
   EXPECT_EQ(afterMerge, heap.BytesInUse()) << "the runs still held pages after the merge";
