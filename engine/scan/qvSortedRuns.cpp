@@ -28,7 +28,8 @@ qvSortedRuns::qvSortedRuns(qvHeap& heap, size_t runLength)
       runLength_(runLength ? runLength : 1),
       runBytes_((runLength_ * sizeof(Item) + 4095) / 4096 * 4096),
       unsorted_(heap),
-      sorted_(heap) {}
+      sorted_(heap),
+      sortedOnSecondThread_(heap) {}
 
 qvSortedRuns::~qvSortedRuns() {
   Close();
@@ -155,14 +156,38 @@ void qvSortedRuns::FreeItems(Run& run) {
   run.itemBytes = 0;
 }
 
-int64_t qvSortedRuns::Arrange(ParentFinder& parents, const ExtTable& ext) {
-  int64_t dropped = 0;
-  for (auto& run : runs_)
-    if (!ArrangeRun(*run, parents, ext, &dropped)) return -1;
-  return dropped;
+int64_t qvSortedRuns::Arrange(ParentFinder& parents, ParentFinder& parentsOnSecondThread, const ExtTable& ext) {
+  nextToArrange_ = 0;
+  arrangeFailed_ = false;
+  int64_t dropped = 0, droppedOnSecond = 0;
+  std::thread second;
+  if (runs_.size() > 1) {
+    try {
+      second = std::thread(
+          [&] { ArrangeRuns(parentsOnSecondThread, ext, sortedOnSecondThread_, &droppedOnSecond); });
+    } catch (const std::system_error&) {
+      // This thread takes every run.
+    }
+  }
+  ArrangeRuns(parents, ext, sorted_, &dropped);
+  if (second.joinable()) second.join();
+  return arrangeFailed_ ? -1 : dropped + droppedOnSecond;
 }
 
-bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, int64_t* dropped) {
+bool qvSortedRuns::ArrangeRuns(ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted,
+                               int64_t* dropped) {
+  for (;;) {
+    size_t next = nextToArrange_.fetch_add(1);
+    if (next >= runs_.size() || arrangeFailed_) return !arrangeFailed_;
+    if (!ArrangeRun(*runs_[next], parents, ext, sorted, dropped)) {
+      arrangeFailed_ = true;
+      return false;
+    }
+  }
+}
+
+bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted,
+                              int64_t* dropped) {
   // Linked in the order the files came: a folder's files come together.
   DirKey lastKey = 0;
   RecordRef lastRef = kNullRef;
@@ -205,13 +230,13 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
   std::vector<std::pair<const uint8_t*, qvString>> sortedCase;
 
   constexpr size_t kAhead = 8;  // the records lie anywhere in the run
-  sorted_.OpenRange(keptBytes);
+  sorted.OpenRange(keptBytes);
   for (size_t i = 0; i < run.count; ++i) {
     if (i + kAhead < run.count) __builtin_prefetch(run.order[i + kAhead]);
     const uint8_t* r = run.order[i];
     if (FileRecord::Parent(r) == kNoParent) continue;
     size_t size = FileRecord::Size(r);
-    uint8_t* copy = sorted_.Alloc(size);
+    uint8_t* copy = sorted.Alloc(size);
     if (!copy) return false;
     std::memcpy(copy, r, size);
     if (!caseExt.empty()) {
@@ -222,9 +247,11 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
       }
     }
   }
-  run.sorted = sorted_.CloseRange();
+  run.sorted = sorted.CloseRange();
+  run.sortedIn = &sorted;
   run.realCase = std::move(sortedCase);
   FreeItems(run);
+  std::lock_guard<std::mutex> lock(unsortedMutex_);
   unsorted_.ReleaseRange(run.unsorted);
   run.unsorted = {};
   return true;
@@ -263,7 +290,8 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
   for (auto& run : runs_) {
     if (run->sorted.empty) continue;
     const uint32_t c = run->sorted.firstChunk;
-    Cursor cursor{sorted_.Begin(run->sorted, c), sorted_.End(run->sorted, c), c, 0, 0, 0, run.get(), nullptr};
+    qvRecordChunks& store = *run->sortedIn;
+    Cursor cursor{store.Begin(run->sorted, c), store.End(run->sorted, c), c, 0, 0, 0, run.get(), nullptr};
     cursor.giveBackAt = cursor.at + kGiveBackStep;
     if (cursor.at == cursor.end) continue;
     readKeys(cursor);
@@ -291,15 +319,15 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
   auto advance = [&](Cursor& c) {
     c.at += FileRecord::Size(c.at);
     if (c.at >= c.giveBackAt && c.at < c.end) {
-      sorted_.GiveBackBefore(c.chunk, c.at);
+      c.run->sortedIn->GiveBackBefore(c.chunk, c.at);
       c.giveBackAt = c.at + kGiveBackStep;
     }
     while (c.at == c.end) {
-      sorted_.Release(c.chunk);
+      c.run->sortedIn->Release(c.chunk);
       if (c.chunk == c.run->sorted.lastChunk) return false;
       ++c.chunk;
-      c.at = sorted_.Begin(c.run->sorted, c.chunk);
-      c.end = sorted_.End(c.run->sorted, c.chunk);
+      c.at = c.run->sortedIn->Begin(c.run->sorted, c.chunk);
+      c.end = c.run->sortedIn->End(c.run->sorted, c.chunk);
       c.giveBackAt = c.at + kGiveBackStep;
     }
     readKeys(c);

@@ -65,9 +65,11 @@ class qvSortedRuns {
    protected:
     ~ParentFinder() = default;
   };
-  // Links, orders and copies out every run (see above). Returns the number
-  // of files left out for want of a parent, or -1 when out of memory.
-  int64_t Arrange(ParentFinder& parents, const ExtTable& ext);
+  // Links, orders and copies out every run (see above), on this thread
+  // and a second one, each asking its own finder (a finder need not be
+  // safe to share). Returns the number of files left out for want of a
+  // parent, or -1 when out of memory.
+  int64_t Arrange(ParentFinder& parents, ParentFinder& parentsOnSecondThread, const ExtTable& ext);
   // Appends every arranged record, in the file order, to `list`, copied
   // into `pool`, with its real extension case in `extCase`, and its parent
   // moved as `moves` says when the folders were laid out since Arrange
@@ -94,6 +96,7 @@ class qvSortedRuns {
     std::vector<std::pair<uint32_t, uint32_t>> sameNames;  // (first, count) of groups left for Arrange
     qvRecordChunks::Range unsorted;                        // the records as they came
     qvRecordChunks::Range sorted;                          // the same once arranged
+    qvRecordChunks* sortedIn = nullptr;                    // in which of the two stores
     // The records whose extension is not lower-case, with its real text;
     // after Arrange, in the run's sorted order.
     std::vector<std::pair<const uint8_t*, qvString>> realCase;
@@ -103,7 +106,10 @@ class qvSortedRuns {
   void HandOver(Run* run);
   void HelperLoop();
   void SortRun(Run& run);
-  bool ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, int64_t* dropped);
+  // Arranges the runs not yet taken, one at a time; false when out of
+  // memory.
+  bool ArrangeRuns(ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
+  bool ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
   void FreeItems(Run& run);
 
   qvHeap& heap_;
@@ -111,7 +117,12 @@ class qvSortedRuns {
   const size_t runBytes_;
   size_t count_ = 0;
   qvRecordChunks unsorted_;
+  std::mutex unsortedMutex_;  // its chunks are let go by both arranging threads
+  // Each arranging thread copies runs out into a store of its own.
   qvRecordChunks sorted_;
+  qvRecordChunks sortedOnSecondThread_;
+  std::atomic<size_t> nextToArrange_{0};
+  std::atomic<bool> arrangeFailed_{false};
   std::vector<std::unique_ptr<Run>> runs_;
   Run* filling_ = nullptr;  // the run the scan adds to
   std::thread helper_;

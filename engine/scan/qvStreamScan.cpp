@@ -217,8 +217,8 @@ bool qvStreamScan::FinishFullScan() {
   start = std::chrono::steady_clock::now();
   if (ok) {
     if (sink_) sink_->OnStatus(-1, "正在排序文件，请稍候...");
-    RecentParents parents(app_.dirMap);
-    int64_t dropped = fileRuns_->Arrange(parents, app_.extTable);
+    RecentParents parents(app_.dirMap), parentsOnSecondThread(app_.dirMap);
+    int64_t dropped = fileRuns_->Arrange(parents, parentsOnSecondThread, app_.extTable);
     ok = dropped >= 0;
     if (dropped > 0) droppedFiles_ += static_cast<uint64_t>(dropped);
   }
