@@ -1,6 +1,8 @@
 #include "qvSortedRuns.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstring>
 #include <system_error>
 #include <unordered_map>
@@ -159,6 +161,15 @@ void qvSortedRuns::FreeItems(Run& run) {
 int64_t qvSortedRuns::Arrange(ParentFinder& parents, ParentFinder& parentsOnSecondThread, const ExtTable& ext) {
   nextToArrange_ = 0;
   arrangeFailed_ = false;
+  // The middle name of the longest run splits the merge in about two.
+  splitRecord_.clear();
+  const Run* longest = nullptr;
+  for (auto& run : runs_)
+    if (!longest || run->count > longest->count) longest = run.get();
+  if (runs_.size() > 1 && longest->count > 0) {
+    const uint8_t* middle = longest->order[longest->count / 2];
+    splitRecord_.assign(middle, middle + FileRecord::Size(middle));
+  }
   int64_t dropped = 0, droppedOnSecond = 0;
   std::thread second;
   if (runs_.size() > 1) {
@@ -227,11 +238,29 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
     if (id >= caseExt.size()) caseExt.resize(id + 1);
     caseExt[id] = true;
   }
-  std::vector<std::pair<const uint8_t*, qvString>> sortedCase;
+  // Where the second half begins, and what the first half holds.
+  size_t split = run.count;
+  if (!splitRecord_.empty()) {
+    const uint8_t* at = splitRecord_.data();
+    split = static_cast<size_t>(std::lower_bound(run.order, run.order + run.count, at,
+                                                 [&ext](const uint8_t* r, const uint8_t* s) {
+                                                   return qvCollation::CompareFiles(r, s, ext) < 0;
+                                                 }) -
+                                run.order);
+  }
+  size_t lowBytes = 0;
+  for (size_t i = 0; i < split; ++i)
+    if (FileRecord::Parent(run.order[i]) != kNoParent) lowBytes += FileRecord::Size(run.order[i]);
 
   constexpr size_t kAhead = 8;  // the records lie anywhere in the run
-  sorted.OpenRange(keptBytes);
+  int half = 0;
+  sorted.OpenRange(lowBytes);
   for (size_t i = 0; i < run.count; ++i) {
+    if (i == split) {
+      run.halves[0].sorted = sorted.CloseRange();
+      half = 1;
+      sorted.OpenRange(keptBytes - lowBytes);
+    }
     if (i + kAhead < run.count) __builtin_prefetch(run.order[i + kAhead]);
     const uint8_t* r = run.order[i];
     if (FileRecord::Parent(r) == kNoParent) continue;
@@ -243,13 +272,14 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
       uint32_t id = FileRecord::HasExtension(r) ? FileRecord::ExtId(r) : 0;
       if (id < caseExt.size() && caseExt[id]) {
         auto it = caseOf.find(r);
-        if (it != caseOf.end()) sortedCase.emplace_back(copy, std::move(run.realCase[it->second].second));
+        if (it != caseOf.end()) run.halves[half].realCase.emplace_back(copy, std::move(run.realCase[it->second].second));
       }
     }
   }
-  run.sorted = sorted.CloseRange();
+  run.halves[half].sorted = sorted.CloseRange();
   run.sortedIn = &sorted;
-  run.realCase = std::move(sortedCase);
+  run.realCase.clear();
+  run.realCase.shrink_to_fit();
   FreeItems(run);
   std::lock_guard<std::mutex> lock(unsortedMutex_);
   unsorted_.ReleaseRange(run.unsorted);
@@ -259,6 +289,29 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
 
 bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext,
                              const qvRefMoves* moves) {
+  RealCaseList realCase, realCaseAbove;
+  bool ok = true, okAbove = true;
+  std::thread second;
+  CMemoryPool poolAbove(heap_, 0);
+  RecordList listAbove(heap_);
+  if (!splitRecord_.empty()) {
+    try {
+      second = std::thread([&] { okAbove = MergeHalf(1, poolAbove, listAbove, &realCaseAbove, ext, moves); });
+    } catch (const std::system_error&) {
+      okAbove = MergeHalf(1, poolAbove, listAbove, &realCaseAbove, ext, moves);
+    }
+  }
+  ok = MergeHalf(0, pool, list, &realCase, ext, moves);
+  if (second.joinable()) second.join();
+  if (ok && okAbove && !splitRecord_.empty()) ok = pool.Adopt(poolAbove) && list.TakePages(listAbove);
+  if (ok && okAbove) realCase.insert(realCase.end(), std::make_move_iterator(realCaseAbove.begin()),
+                                     std::make_move_iterator(realCaseAbove.end()));
+  for (auto& [record, text] : realCase) extCase.Set(record, text.data(), text.size());
+  return ok && okAbove;
+}
+
+bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, RealCaseList* realCaseOut,
+                             const ExtTable& ext, const qvRefMoves* moves) {
   // A heap of the runs by their next record: the least at the top. Each
   // run's next record carries its name's first two keys, read once as it
   // comes up: first keys tie often across runs (names sharing their first
@@ -271,7 +324,8 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
     uint64_t key;
     uint64_t second;
     size_t nextCase;  // the run's next real-case entry
-    Run* run;
+    Run::Half* run;
+    qvRecordChunks* store;
     const uint8_t* giveBackAt;
   };
   auto readKeys = [](Cursor& c) {
@@ -288,10 +342,11 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
   constexpr size_t kGiveBackStep = 256u << 10;
   std::vector<Cursor> heap;
   for (auto& run : runs_) {
-    if (run->sorted.empty) continue;
-    const uint32_t c = run->sorted.firstChunk;
+    const Run::Half& h = run->halves[half];
+    if (h.sorted.empty) continue;
+    const uint32_t c = h.sorted.firstChunk;
     qvRecordChunks& store = *run->sortedIn;
-    Cursor cursor{store.Begin(run->sorted, c), store.End(run->sorted, c), c, 0, 0, 0, run.get(), nullptr};
+    Cursor cursor{store.Begin(h.sorted, c), store.End(h.sorted, c), c, 0, 0, 0, &run->halves[half], &store, nullptr};
     cursor.giveBackAt = cursor.at + kGiveBackStep;
     if (cursor.at == cursor.end) continue;
     readKeys(cursor);
@@ -319,15 +374,15 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
   auto advance = [&](Cursor& c) {
     c.at += FileRecord::Size(c.at);
     if (c.at >= c.giveBackAt && c.at < c.end) {
-      c.run->sortedIn->GiveBackBefore(c.chunk, c.at);
+      c.store->GiveBackBefore(c.chunk, c.at);
       c.giveBackAt = c.at + kGiveBackStep;
     }
     while (c.at == c.end) {
-      c.run->sortedIn->Release(c.chunk);
+      c.store->Release(c.chunk);
       if (c.chunk == c.run->sorted.lastChunk) return false;
       ++c.chunk;
-      c.at = c.run->sortedIn->Begin(c.run->sorted, c.chunk);
-      c.end = c.run->sortedIn->End(c.run->sorted, c.chunk);
+      c.at = c.store->Begin(c.run->sorted, c.chunk);
+      c.end = c.store->End(c.run->sorted, c.chunk);
       c.giveBackAt = c.at + kGiveBackStep;
     }
     readKeys(c);
@@ -354,7 +409,7 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
       if (!copy || !list.Append(copy)) return false;
       std::memcpy(copy, r, size);
       FileRecord::SetParent(copy, parent);
-      if (hasCase) extCase.Set(copy, realCase[top.nextCase].second.data(), realCase[top.nextCase].second.size());
+      if (hasCase) realCaseOut->emplace_back(copy, std::move(realCase[top.nextCase].second));
     }
     if (hasCase) ++top.nextCase;
     if (!advance(top)) {

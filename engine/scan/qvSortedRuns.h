@@ -95,12 +95,17 @@ class qvSortedRuns {
     size_t count = 0;
     std::vector<std::pair<uint32_t, uint32_t>> sameNames;  // (first, count) of groups left for Arrange
     qvRecordChunks::Range unsorted;                        // the records as they came
-    qvRecordChunks::Range sorted;                          // the same once arranged
-    qvRecordChunks* sortedIn = nullptr;                    // in which of the two stores
-    // The records whose extension is not lower-case, with its real text;
-    // after Arrange, in the run's sorted order.
+    // The records whose extension is not lower-case, with its real text.
     std::vector<std::pair<const uint8_t*, qvString>> realCase;
+    // Once arranged: the records before the split record, and the rest,
+    // each in the run's sorted order with its real-case entries.
+    struct Half {
+      qvRecordChunks::Range sorted;
+      std::vector<std::pair<const uint8_t*, qvString>> realCase;
+    } halves[2];
+    qvRecordChunks* sortedIn = nullptr;  // in which of the two stores
   };
+  using RealCaseList = std::vector<std::pair<const uint8_t*, qvString>>;
 
   void StartRun();
   void HandOver(Run* run);
@@ -111,6 +116,10 @@ class qvSortedRuns {
   bool ArrangeRuns(ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
   bool ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
   void FreeItems(Run& run);
+  // Merges half `half` of every run into `pool` and `list`; the real-case
+  // entries of the copies go to `realCase`.
+  bool MergeHalf(int half, CMemoryPool& pool, RecordList& list, RealCaseList* realCase, const ExtTable& ext,
+                 const qvRefMoves* moves);
 
   qvHeap& heap_;
   const size_t runLength_;
@@ -122,6 +131,9 @@ class qvSortedRuns {
   qvRecordChunks sorted_;
   qvRecordChunks sortedOnSecondThread_;
   std::atomic<size_t> nextToArrange_{0};
+  // The merge runs on two threads, one below this record and one from it
+  // on; empty when the runs are not split.
+  std::vector<uint8_t> splitRecord_;
   std::atomic<bool> arrangeFailed_{false};
   std::vector<std::unique_ptr<Run>> runs_;
   Run* filling_ = nullptr;  // the run the scan adds to

@@ -97,3 +97,24 @@ void CMemoryPool::Swap(CMemoryPool& other) {
   std::swap(chunkUsed_, other.chunkUsed_);
   std::swap(chunkBytes_, other.chunkBytes_);
 }
+
+bool CMemoryPool::Adopt(CMemoryPool& other) {
+  if (count_ + other.count_ > kMaxBlocks) return false;
+  if (count_ + other.count_ > capacity_ && !qvGrowArray(heap_, blocks_, capacity_, count_ + other.count_)) return false;
+  if (chunkCount_ + other.chunkCount_ > chunkCapacity_ &&
+      !qvGrowArray(heap_, chunks_, chunkCapacity_, chunkCount_ + other.chunkCount_))
+    return false;
+  Trim();  // this pool's last chunk gets no more blocks
+  for (size_t i = 0; i < other.count_; ++i) blocks_[count_++] = other.blocks_[i];
+  for (size_t i = 0; i < other.chunkCount_; ++i) chunks_[chunkCount_++] = other.chunks_[i];
+  used_ = other.used_;
+  chunkUsed_ = other.chunkUsed_;
+  chunkBytes_ += other.chunkBytes_;
+  other.count_ = 0;
+  other.used_ = 0;
+  other.chunkCount_ = 0;
+  other.chunkUsed_ = 0;
+  other.chunkBytes_ = 0;
+  other.AddBlock();
+  return true;
+}

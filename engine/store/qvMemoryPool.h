@@ -40,6 +40,11 @@ class CMemoryPool {
   // Exchanges the blocks of two pools of the same heap and tag, so that a
   // pool rebuilt aside takes the place of this one.
   void Swap(CMemoryPool& other);
+  // Takes every block of `other` (a pool of the same heap, filled aside,
+  // on another thread) after this pool's own: the records keep their
+  // addresses, and allocation goes on in other's last block. Leaves
+  // `other` empty. Returns false, changing nothing, when out of memory.
+  bool Adopt(CMemoryPool& other);
 
   size_t BlockCount() const { return count_; }
   size_t UsedInCurrentBlock() const { return used_; }

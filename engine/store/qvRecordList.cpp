@@ -49,6 +49,29 @@ void RecordList::Clear() {
   itemCount_ = 0;
 }
 
+bool RecordList::TakePages(RecordList& other) {
+  if (pageCount_ + other.pageCount_ > capacity_ &&
+      !qvGrowArray(heap_, pages_, capacity_, pageCount_ + other.pageCount_))
+    return false;
+  // An empty page of this list's own would sit between the two.
+  if (itemCount_ == 0 && pageCount_ == 1 && other.itemCount_ > 0) {
+    heap_.Free(pages_[0], sizeof(RecordPage));
+    pageCount_ = 0;
+  }
+  for (size_t p = 0; p < other.pageCount_; ++p) {
+    if (other.pages_[p]->Count() == 0) {
+      other.heap_.Free(other.pages_[p], sizeof(RecordPage));
+      continue;
+    }
+    pages_[pageCount_++] = other.pages_[p];
+  }
+  itemCount_ += other.itemCount_;
+  other.pageCount_ = 0;
+  other.itemCount_ = 0;
+  other.InsertPage(0);
+  return true;
+}
+
 uint8_t* RecordList::At(size_t i) const {
   for (size_t p = 0; p < pageCount_; ++p) {
     uint32_t n = pages_[p]->Count();

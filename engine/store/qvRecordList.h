@@ -34,6 +34,10 @@ class RecordList {
   void RemovePage(size_t i);
   // Drops every record and keeps one empty page.
   void Clear();
+  // Moves every record of `other` after this list's, page by page (no
+  // record is copied); `other` is left empty. False, changing nothing,
+  // when out of memory.
+  bool TakePages(RecordList& other);
 
   size_t PageCount() const { return pageCount_; }
   RecordPage* Page(size_t i) const { return pages_[i]; }

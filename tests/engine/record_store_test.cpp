@@ -187,6 +187,52 @@ TEST(ContainersTest, PoolNeverSpansBlocksAndRefsResolve) {
   EXPECT_EQ(second.Resolve(a), nullptr);  // another pool's ref
 }
 
+// A pool and a list filled aside (the second half of a merge) join the
+// first: every record stays where it was and in its place in the order,
+// the first pool's refs still resolve, and both go on growing after.
+TEST(ContainersTest, PoolAndListFilledAsideJoinTheFirst) {
+  qvHeap heap;
+  CMemoryPool pool(heap, 0), aside(heap, 0);
+  RecordList list(heap), asideList(heap);
+  std::vector<std::pair<RecordRef, size_t>> refs;  // and the record's place in `order`
+  std::vector<uint8_t*> order;
+  auto add = [&](CMemoryPool& p, RecordList& l, uint32_t i) {
+    RecordRef ref;
+    uint8_t* r = p.Alloc(20 + i % 300, &ref);
+    ASSERT_NE(r, nullptr);
+    StoreU32(r, i);
+    ASSERT_TRUE(l.Append(r));
+    if (&p == &pool) refs.push_back({ref, order.size()});
+    order.push_back(r);
+  };
+  for (uint32_t i = 0; i < 5000; ++i) add(pool, list, i);
+  for (uint32_t i = 5000; i < 14000; ++i) add(aside, asideList, i);
+  const size_t blocks = pool.BlockCount() + aside.BlockCount();
+  ASSERT_TRUE(pool.Adopt(aside));
+  ASSERT_TRUE(list.TakePages(asideList));
+  EXPECT_EQ(pool.BlockCount(), blocks);
+  EXPECT_EQ(aside.BlockCount(), 1u);  // empty, and usable again
+  EXPECT_EQ(asideList.Count(), 0u);
+  for (uint32_t i = 14000; i < 15000; ++i) add(pool, list, i);
+  ASSERT_EQ(list.Count(), order.size());
+  size_t k = 0;
+  list.ForEach([&](const uint8_t* r) {
+    EXPECT_EQ(r, order[k]);
+    EXPECT_EQ(LoadU32(r), k);
+    ++k;
+  });
+  for (auto [ref, at] : refs) EXPECT_EQ(pool.Resolve(ref), order[at]);
+
+  // An empty list takes another's pages without an empty page between.
+  RecordList empty(heap), filled(heap);
+  for (int i = 0; i < 3; ++i) filled.Append(order[i]);
+  ASSERT_TRUE(empty.TakePages(filled));
+  EXPECT_EQ(empty.PageCount(), 1u);
+  EXPECT_EQ(empty.At(2), order[2]);
+  EXPECT_TRUE(filled.Append(order[5]));
+  EXPECT_EQ(filled.At(0), order[5]);
+}
+
 TEST(ContainersTest, OutVectorPagesAndWriteMgrChunks) {
   qvHeap heap;
   COutVector v(heap);
