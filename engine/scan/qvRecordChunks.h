@@ -13,6 +13,7 @@
 // cut to what is left.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -58,7 +59,7 @@ class qvRecordChunks {
   void GiveBackBefore(uint32_t chunk, const uint8_t* at);
 
   size_t ChunkCount() const { return chunks_.size(); }
-  size_t ChunksHeld() const { return held_; }
+  size_t ChunksHeld() const { return held_.load(std::memory_order_relaxed); }
 
  private:
   struct Chunk {
@@ -76,5 +77,7 @@ class qvRecordChunks {
   bool opened_ = false;
   size_t ownLeft_ = 0;   // bytes the open range of its own has still to take
   bool ownRange_ = false;
-  size_t held_ = 0;  // chunks not yet given back
+  // Chunks not yet given back. Two threads may each read and let go of
+  // ranges of their own (which share no chunk) at once.
+  std::atomic<size_t> held_{0};
 };
