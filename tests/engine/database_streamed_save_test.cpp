@@ -75,23 +75,6 @@ TEST(StreamedWriteMgr, WritesWhatAHeldOneHolds) {
   EXPECT_EQ(streamed.WriteError(), 0);
 }
 
-TEST(StreamedWriteMgr, UnfinishedFileIsRemoved) {
-  FlushBytes flush(kSmallFlush);
-  TempDir dir;
-  qvHeap heap;
-  {
-    CWriteMgr streamed(heap);
-    ASSERT_TRUE(streamed.StreamTo(dir.Path("out.tmp")));
-    std::vector<uint8_t> bytes(10 * CWriteMgr::kChunkSize, 0x5A);
-    ASSERT_TRUE(streamed.Append(bytes.data(), bytes.size()));
-    ASSERT_TRUE(Exists(dir.Path("out.tmp")));
-  }
-  EXPECT_FALSE(Exists(dir.Path("out.tmp")));
-  CWriteMgr nowhere(heap);
-  EXPECT_FALSE(nowhere.StreamTo(dir.Path("no-such-folder/out.tmp")));
-  EXPECT_EQ(errno, ENOENT);
-}
-
 class StreamedSave : public ::testing::Test {
  protected:
   void SetUp() override {
