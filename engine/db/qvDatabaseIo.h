@@ -41,8 +41,8 @@ class HeapBuffer {
   // For a mapping: reads the pages of [from, to) in now, in one call
   // rather than a fault each.
   void ReadAhead(size_t from, size_t to) const;
-  // For a mapping: gives back the pages wholly before `at`. They hold the
-  // file's bytes still: one read again is read from the file again.
+  // For a mapping: gives back the pages wholly before `at`. They still
+  // hold the file's bytes: reading one again reads it from the file.
   void GiveBackBefore(size_t at);
 
  private:
