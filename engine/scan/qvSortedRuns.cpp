@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstring>
 #include <system_error>
 #include <unordered_map>
@@ -289,29 +288,30 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
 
 bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, const ExtTable& ext,
                              const qvRefMoves* moves) {
-  RealCaseList realCase, realCaseAbove;
-  bool ok = true, okAbove = true;
+  bool okAbove = true;
   std::thread second;
   CMemoryPool poolAbove(heap_, 0);
   RecordList listAbove(heap_);
+  std::mutex caseMutex;
   if (!splitRecord_.empty()) {
     try {
-      second = std::thread([&] { okAbove = MergeHalf(1, poolAbove, listAbove, &realCaseAbove, ext, moves); });
+      second = std::thread([&] { okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves); });
     } catch (const std::system_error&) {
-      okAbove = MergeHalf(1, poolAbove, listAbove, &realCaseAbove, ext, moves);
+      okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves);
     }
   }
-  ok = MergeHalf(0, pool, list, &realCase, ext, moves);
+  bool ok = MergeHalf(0, pool, list, extCase, caseMutex, ext, moves);
   if (second.joinable()) second.join();
   if (ok && okAbove && !splitRecord_.empty()) ok = pool.Adopt(poolAbove) && list.TakePages(listAbove);
-  if (ok && okAbove) realCase.insert(realCase.end(), std::make_move_iterator(realCaseAbove.begin()),
-                                     std::make_move_iterator(realCaseAbove.end()));
-  for (auto& [record, text] : realCase) extCase.Set(record, text.data(), text.size());
+  if (!(ok && okAbove)) {
+    // The second half's records go with its pool: none may stay named.
+    listAbove.ForEach([&](const uint8_t* r) { extCase.Erase(r); });
+  }
   return ok && okAbove;
 }
 
-bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, RealCaseList* realCaseOut,
-                             const ExtTable& ext, const qvRefMoves* moves) {
+bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase,
+                             std::mutex& caseMutex, const ExtTable& ext, const qvRefMoves* moves) {
   // A heap of the runs by their next record: the least at the top. Each
   // run's next record carries its name's first two keys, read once as it
   // comes up: first keys tie often across runs (names sharing their first
@@ -338,8 +338,8 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, Real
                    ? 0
                    : qvCollation::SortKeyAt(name, length, &from);
   };
-  // Read pages go back every 256 KB a run moves on.
-  constexpr size_t kGiveBackStep = 256u << 10;
+  // Read pages go back every 64 KB a run moves on.
+  constexpr size_t kGiveBackStep = 64u << 10;
   std::vector<Cursor> heap;
   for (auto& run : runs_) {
     const Run::Half& h = run->halves[half];
@@ -409,9 +409,13 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, Real
       if (!copy || !list.Append(copy)) return false;
       std::memcpy(copy, r, size);
       FileRecord::SetParent(copy, parent);
-      if (hasCase) realCaseOut->emplace_back(copy, std::move(realCase[top.nextCase].second));
+      if (hasCase) {
+        const qvString& text = realCase[top.nextCase].second;
+        std::lock_guard<std::mutex> lock(caseMutex);
+        extCase.Set(copy, text.data(), text.size());
+      }
     }
-    if (hasCase) ++top.nextCase;
+    if (hasCase && ++top.nextCase == realCase.size()) RealCaseList().swap(realCase);
     if (!advance(top)) {
       top.run->realCase.clear();
       heap[0] = heap.back();

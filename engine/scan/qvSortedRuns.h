@@ -116,10 +116,10 @@ class qvSortedRuns {
   bool ArrangeRuns(ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
   bool ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
   void FreeItems(Run& run);
-  // Merges half `half` of every run into `pool` and `list`; the real-case
-  // entries of the copies go to `realCase`.
-  bool MergeHalf(int half, CMemoryPool& pool, RecordList& list, RealCaseList* realCase, const ExtTable& ext,
-                 const qvRefMoves* moves);
+  // Merges half `half` of every run into `pool` and `list`, with the
+  // copies' real-case entries into `extCase` (shared by both halves).
+  bool MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, std::mutex& caseMutex,
+                 const ExtTable& ext, const qvRefMoves* moves);
 
   qvHeap& heap_;
   const size_t runLength_;
