@@ -323,8 +323,8 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     uint32_t chunk;
     uint64_t key;
     uint64_t second;
-    size_t nextCase;  // the run's next real-case entry
-    Run::Half* run;
+    size_t nextCase;  // the part's next real-case entry
+    Run::Half* part;  // the half of a run it reads
     qvRecordChunks* store;
     const uint8_t* giveBackAt;
   };
@@ -379,10 +379,10 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     }
     while (c.at == c.end) {
       c.store->Release(c.chunk);
-      if (c.chunk == c.run->sorted.lastChunk) return false;
+      if (c.chunk == c.part->sorted.lastChunk) return false;
       ++c.chunk;
-      c.at = c.store->Begin(c.run->sorted, c.chunk);
-      c.end = c.store->End(c.run->sorted, c.chunk);
+      c.at = c.store->Begin(c.part->sorted, c.chunk);
+      c.end = c.store->End(c.part->sorted, c.chunk);
       c.giveBackAt = c.at + kGiveBackStep;
     }
     readKeys(c);
@@ -400,7 +400,7 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
   while (!heap.empty()) {
     Cursor& top = heap[0];
     const uint8_t* r = top.at;
-    auto& realCase = top.run->realCase;
+    auto& realCase = top.part->realCase;
     const bool hasCase = top.nextCase < realCase.size() && realCase[top.nextCase].first == r;
     RecordRef parent = movedParent(r);
     if (parent != kNullRef) {
@@ -417,7 +417,7 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     }
     if (hasCase && ++top.nextCase == realCase.size()) RealCaseList().swap(realCase);
     if (!advance(top)) {
-      top.run->realCase.clear();
+      top.part->realCase.clear();
       heap[0] = heap.back();
       heap.pop_back();
     }

@@ -3,14 +3,16 @@
 // kRunLength of them make a run, which a helper thread sorts by name, key
 // after key (qvSort.h), while the walk goes on.
 //
-// Once the reading is over, Arrange takes the runs one by one: it links
-// each file to its folder in the order the files came (the order in which
-// the last parents looked up answer most files), puts equal names in
-// extension order (which reads the extension table, grown until the end
-// of the reading), and copies the run's records out in sorted order,
+// Once the reading is over, Arrange takes the runs one at a time on each
+// of two threads: it links each file to its folder in the order the files
+// came (the order in which the last parents looked up answer most files),
+// puts equal names in extension order (which reads the extension table,
+// grown until the end of the reading), and copies the run's records out
+// in sorted order, in two halves split at one name chosen for all runs,
 // giving back the run's items and unsorted records as it goes. MergeInto
-// then copies the records of all runs, merged, into the index's pool and
-// file list, giving back each run's chunks as it passes them. So every
+// then merges the first halves of all runs into the index's pool and file
+// list while a second thread merges the second halves aside, and joins
+// the two; each run's chunks go back as the merge passes them. So every
 // record is held about once at any moment: the index never holds the
 // unsorted and the laid-out records side by side.
 #pragma once
