@@ -88,6 +88,8 @@ class qvSortedRuns {
     uint64_t key;
     uint8_t* record;
   };
+  // Records whose extension is not lower-case, with its real text.
+  using RealCaseList = std::vector<std::pair<const uint8_t*, qvString>>;
   struct Run {
     Item* items = nullptr;  // while the run fills and is sorted
     // Once sorted, the records alone, in order, in the first half of the
@@ -97,17 +99,15 @@ class qvSortedRuns {
     size_t count = 0;
     std::vector<std::pair<uint32_t, uint32_t>> sameNames;  // (first, count) of groups left for Arrange
     qvRecordChunks::Range unsorted;                        // the records as they came
-    // The records whose extension is not lower-case, with its real text.
-    std::vector<std::pair<const uint8_t*, qvString>> realCase;
+    RealCaseList realCase;
     // Once arranged: the records before the split record, and the rest,
     // each in the run's sorted order with its real-case entries.
     struct Half {
       qvRecordChunks::Range sorted;
-      std::vector<std::pair<const uint8_t*, qvString>> realCase;
+      RealCaseList realCase;
     } halves[2];
     qvRecordChunks* sortedIn = nullptr;  // in which of the two stores
   };
-  using RealCaseList = std::vector<std::pair<const uint8_t*, qvString>>;
 
   void StartRun();
   void HandOver(Run* run);
