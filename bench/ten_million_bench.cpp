@@ -5,6 +5,7 @@
 //
 //   ten_million_bench [ENTRIES [FOLDER]]
 //   ten_million_bench --build-phase FOLDER   (or --load-phase: one phase again)
+//   ten_million_bench --load-only FOLDER     (the load's rows alone, to profile it)
 //
 // The stream is made first and written to a file in a temporary folder,
 // frame by frame; the build then runs in a fresh process that reads the
@@ -333,7 +334,7 @@ int BuildPhase(const std::string& folder) {
 }
 
 // A fresh process: loads the saved index with every check and searches it.
-int LoadPhase(const std::string& folder) {
+int LoadPhase(const std::string& folder, bool searches) {
   UseRankTable();
   auto app = std::make_unique<qvFileBaseApp>();
   PrepareIndex(*app, folder + "/data");
@@ -351,7 +352,7 @@ int LoadPhase(const std::string& folder) {
       "<= 450 MB", peakMb <= 450);
   Row("engine bytes per entry after the load",
       Format("%.1f", static_cast<double>(app->IndexBytes()) / static_cast<double>(Entries(*app))), "-", -1);
-  ReportSearch(*app, "after the load");
+  if (searches) ReportSearch(*app, "after the load");
   return 0;
 }
 
@@ -377,7 +378,8 @@ double FileMb(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--build-phase") == 0) return BuildPhase(argv[2]);
-  if (argc == 3 && std::strcmp(argv[1], "--load-phase") == 0) return LoadPhase(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "--load-phase") == 0) return LoadPhase(argv[2], true);
+  if (argc == 3 && std::strcmp(argv[1], "--load-only") == 0) return LoadPhase(argv[2], false);
   const size_t total = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
   if (total == 0) Die("usage: ten_million_bench [ENTRIES [FOLDER]]");
 

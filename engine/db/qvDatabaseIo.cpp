@@ -71,6 +71,14 @@ void HeapBuffer::GiveBackBefore(size_t at) {
   givenBack_ = at;
 }
 
+void HeapBuffer::GiveBack(size_t from, size_t to) const {
+  if (!mapped_) return;
+  if (to > size_) to = size_;
+  from = (from + PageSize() - 1) / PageSize() * PageSize();
+  to -= to % PageSize();
+  if (from < to) ::madvise(data_ + from, to - from, MADV_DONTNEED);
+}
+
 bool HeapBuffer::Allocate(size_t size) {
   Release();
   // A large file is read into huge pages: a few faults instead of one per

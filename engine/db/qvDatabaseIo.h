@@ -44,6 +44,10 @@ class HeapBuffer {
   // For a mapping: gives back the pages wholly before `at`. They still
   // hold the file's bytes: reading one again reads it from the file.
   void GiveBackBefore(size_t at);
+  // For a mapping: gives back the pages wholly inside [from, to), for a
+  // second reader of the buffer; it may run on another thread than the
+  // one that calls GiveBackBefore.
+  void GiveBack(size_t from, size_t to) const;
 
  private:
   void Release();

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "IQvSearch.h"
@@ -15,10 +17,13 @@
 #include "qvDatabaseChains.h"
 #include "qvDatabaseFormat.h"
 #include "qvDatabaseIo.h"
+#include "qvDatabaseLoadThreads.h"
 #include "qvDatabaseStartIndex.h"
 #include "qvErrorBox.h"
+#include "qvFileRecordRuns.h"
 #include "qvIndex.h"
-#include "qvPackedName.h"
+#include "qvLoadHandoff.h"
+#include "qvNameCheck.h"
 
 namespace qvDatabase {
 
@@ -116,28 +121,6 @@ bool IsCurrent(const Header& h, const VolumeState& now) {
   return true;
 }
 
-// Packed bytes as the encoder writes them: a wide unit is the marker and
-// two bytes of a unit of 128 or more, never cut by the end; the non-ASCII
-// flag is set exactly when one is present.
-bool NameMatches(const uint8_t* name, size_t length, bool nonAscii) {
-  if (!nonAscii) {
-    uint8_t any = 0;
-    for (size_t i = 0; i < length; ++i) any |= name[i];
-    return any < 0x80;
-  }
-  bool wide = false;
-  for (size_t i = 0; i < length;) {
-    if (name[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    if (name[i] != QV_WIDE_MARKER || length - i < 3 || (name[i + 1] | (name[i + 2] << 8)) < 0x80) return false;
-    wide = true;
-    i += 3;
-  }
-  return wide;
-}
-
 // Reads the sections once each, in this order: folder records, key
 // section, file records. Nothing before the file records is read again
 // once the folders are linked, and no file record once the next one is
@@ -145,11 +128,14 @@ bool NameMatches(const uint8_t* name, size_t length, bool nonAscii) {
 // on.
 class IndexLoader {
  public:
-  IndexLoader(qvIndex& app, const uint8_t* data, size_t size, const Header& h, qvSealCheck* seal)
-      : app_(app), data_(data), size_(size), h_(h), seal_(seal) {}
+  IndexLoader(qvIndex& app, const uint8_t* data, size_t size, const Header& h, qvSealCheck* seal, LoadThreads threads)
+      : app_(app), data_(data), size_(size), h_(h), seal_(seal), threads_(threads) {}
 
   qvStatus Run() {
-    if (LoadFolders() && LinkFolders() && LoadFiles()) return qvStatus::Ok();
+    bool loaded = threads_ == LoadThreads::kTwo && h_.fileCount >= qvFileRecordRuns::kSplitFrom
+                      ? LoadOnTwoThreads()
+                      : LoadFolders() && LinkFolders() && LoadFiles();
+    if (loaded) return qvStatus::Ok();
     return failure_ == Code::kNoMemory ? qvStatus::Error(Code::kNoMemory, ENOMEM, "申请内存失败") : Malformed(failure_);
   }
 
@@ -187,7 +173,7 @@ class IndexLoader {
       if (p) std::memcpy(name, prev, p);
       std::memcpy(name + p, in + kRecordFixedSize, s);
       bool nonAscii = word & kFolderNonAscii;
-      if (!NameMatches(name, length, nonAscii)) return Fail(Code::kBadName);
+      if (!qvNameCheck::Matches(name, length, nonAscii)) return Fail(Code::kBadName);
       StoreU32(r, key);
       StoreU32(r + 4, LoadU32(in + 4));
       StoreU16(r + 8, static_cast<uint16_t>(length | (nonAscii ? DirRecord::kNonAscii : 0)));
@@ -241,97 +227,120 @@ class IndexLoader {
     return true;
   }
 
+  // The file records on this thread alone.
   bool LoadFiles() {
-    size_t at = h_.fileOffset;
-    const size_t end = size_;
-    // The seal check hears where the loader is once a step.
-    size_t tellAt = seal_ ? at : SIZE_MAX;
-    const uint8_t* prev = nullptr;
-    uint32_t prevLength = 0;
-    // A scout runs a few records ahead, reading only their lengths and
-    // parents, so that each parent's check finds its bitmap word in the
-    // cache. It trusts nothing either: it stops where a length runs out.
-    constexpr uint64_t kAhead = 16;
-    size_t scoutAt = at;
-    uint64_t scouted = 0;
-    bool scouting = true;
-    for (uint32_t j = 0; j < h_.fileCount; ++j) {
-      if (at >= tellAt) {
-        seal_->Passed(at);
-        tellAt = at + qvSealCheck::kStep;
-      }
-      while (scouting && scouted < h_.fileCount && scouted < j + kAhead) {
-        if (end - scoutAt < kRecordFixedSize) {
-          scouting = false;
-          break;
-        }
-        const uint8_t* in = data_ + scoutAt;
-        starts_.Prefetch(LoadU32(in + 4));
-        uint32_t word = Load24(in + 8);
-        scoutAt += kRecordFixedSize + WordSuffix(word) + WordFileWidth(word);
-        scouting = scoutAt <= end;
-        ++scouted;
-      }
-      if (end - at < kRecordFixedSize) return Fail(Code::kBadFileRecord);
-      const uint8_t* in = data_ + at;
-      uint32_t flags = LoadU32(in);
-      uint32_t parentPos = LoadU32(in + 4);
-      uint32_t word = Load24(in + 8);
-      uint32_t p = WordPrefix(word), s = WordSuffix(word), width = WordFileWidth(word), length = p + s;
-      if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
-          end - at - kRecordFixedSize < s + width || starts_.IndexOf(parentPos) == qvFolderStartIndex::kNone)
-        return Fail(Code::kBadFileRecord);
-      const uint8_t* ext = in + kRecordFixedSize + s;
-      uint32_t extId = width == 1 ? ext[0] : width == 2 ? LoadU16(ext) : width == 4 ? LoadU32(ext) : 0;
-      // The flags are those the scan would give this record: the smallest
-      // id width, the icon slot for the built-in extensions, the long
-      // length from 256 bytes up.
-      bool icon = width && extId < 4;
-      if ((width && FileRecord::ExtWidthCode(extId) != (flags & FileRecord::kExtWidthMask) >> FileRecord::kExtWidthShift) ||
-          icon != ((flags & FileRecord::kIconSlot) != 0) ||
-          (length >= FileRecord::kLongNameThreshold) != ((flags & FileRecord::kLongLength) != 0))
-        return Fail(Code::kBadFileRecord);
-      bool longLength = flags & FileRecord::kLongLength;
-      size_t nameAt = longLength ? 10 : 9;
-      uint8_t* r = app_.recordPool.Alloc(nameAt + length + width + (icon ? 4 : 0));
-      if (!r) return Fail(Code::kNoMemory);
-      uint8_t* name = r + nameAt;
-      if (p) std::memcpy(name, prev, p);
-      std::memcpy(name + p, in + kRecordFixedSize, s);
-      if (!NameMatches(name, length, (flags & FileRecord::kNonAscii) != 0)) return Fail(Code::kBadName);
-      StoreU32(r, flags);
-      StoreU32(r + 4, PosToRef(parentPos));
-      if (longLength) StoreU16(r + 8, static_cast<uint16_t>(length));
-      else r[8] = static_cast<uint8_t>(length);
-      std::memcpy(name + length, ext, width);
-      if (icon) FileRecord::SetIconSlot(r, -1);
-      if (!app_.fileList.Append(r)) return Fail(Code::kNoMemory);
-      prev = name;
-      prevLength = length;
-      at += kRecordFixedSize + s + width;
-    }
-    return at == end || Fail(Code::kBadFileRecord);
+    qvFileRecordRuns::FileRun all;
+    all.from = h_.fileOffset;
+    all.to = size_;
+    all.count = h_.fileCount;
+    SealProgress progress(seal_);
+    Code code = qvFileRecordRuns::Read(data_, all, starts_, app_.recordPool, app_.fileList, seal_ ? &progress : nullptr);
+    return code == Code::kOk || Fail(code);
   }
+
+  // The same work on two threads. A helper cuts the file records in two
+  // while this thread reads the folders, then reads the second run into a
+  // pool and list of its own while this one reads the first; the seal's
+  // sum follows the helper once the first run is in. The second run's
+  // pool and list then join the index without a copy. The first run's
+  // reason wins, as it would on one thread, which would have stopped there.
+  bool LoadOnTwoThreads() {
+    qvLoadHandoff handoff;
+    qvFileRecordRuns::FileRun first, second;
+    CMemoryPool secondPool(app_.heap, qvIndex::kRecordPoolTag);
+    RecordList secondList(app_.heap);
+    Code secondCode = Code::kOk;
+    std::thread helper;
+    try {
+      helper = std::thread([&] { secondCode = ReadSecondRun(handoff, first, second, secondPool, secondList); });
+    } catch (const std::system_error&) {
+      return LoadFolders() && LinkFolders() && LoadFiles();
+    }
+    bool folders = LoadFolders() && LinkFolders();
+    handoff.SetFolders(folders);
+    bool split = handoff.WaitForSplit();
+    if (!folders || !split) {
+      helper.join();
+      return folders && LoadFiles();
+    }
+    SealProgress progress(seal_);
+    Code firstCode =
+        qvFileRecordRuns::Read(data_, first, starts_, app_.recordPool, app_.fileList, seal_ ? &progress : nullptr);
+    if (firstCode != Code::kOk) handoff.Stop();
+    else SumBehindSecond(handoff, first.to);
+    helper.join();
+    if (firstCode != Code::kOk) return Fail(firstCode);
+    if (secondCode != Code::kOk) return Fail(secondCode);
+    if (!app_.recordPool.Adopt(secondPool) || !app_.fileList.TakePages(secondList)) return Fail(Code::kNoMemory);
+    return true;
+  }
+
+  // The helper's part: the cut, then, once the folders are in, the
+  // second run, whose pages it gives back as it passes them.
+  Code ReadSecondRun(qvLoadHandoff& handoff, qvFileRecordRuns::FileRun& first, qvFileRecordRuns::FileRun& second,
+                     CMemoryPool& pool, RecordList& list) {
+    bool split = qvFileRecordRuns::Split(data_, h_.fileOffset, size_, h_.fileCount, kFirstShare, first, second);
+    handoff.SetSplit(split);
+    if (!split || !handoff.WaitForFolders()) return Code::kOk;
+    struct Progress final : qvFileRecordRuns::Progress {
+      Progress(qvLoadHandoff& handoff, qvSealCheck* seal, size_t from) : handoff(handoff), seal(seal), from(from) {}
+      void Passed(size_t at) override {
+        if (!seal) return;
+        seal->GiveBack(from, at);
+        from = at;
+        handoff.SetPassed(at);
+      }
+      bool Stopped() const override { return handoff.Stopped(); }
+      qvLoadHandoff& handoff;
+      qvSealCheck* seal;
+      size_t from;
+    } progress(handoff, seal_, second.from);
+    Code code = qvFileRecordRuns::Read(data_, second, starts_, pool, list, &progress);
+    handoff.SetDone();
+    return code;
+  }
+
+  // Sums the file behind the helper as it moves on: the first run's
+  // bytes, then the second run's that the helper passed (and gave back).
+  void SumBehindSecond(qvLoadHandoff& handoff, size_t firstEnd) {
+    if (!seal_) return;
+    seal_->Passed(firstEnd);
+    size_t passed = firstEnd;
+    while (handoff.WaitForPassed(passed, passed)) seal_->PassedBySecond(passed);
+  }
+
+  // The first run tells the seal check where it is.
+  struct SealProgress final : qvFileRecordRuns::Progress {
+    explicit SealProgress(qvSealCheck* seal) : seal(seal) {}
+    void Passed(size_t at) override { seal->Passed(at); }
+    qvSealCheck* seal;
+  };
+
+  // The first run takes a little more than half of the file records: the
+  // helper walks to the cut before it reads its own run.
+  static constexpr double kFirstShare = 0.5;
 
   qvIndex& app_;
   const uint8_t* data_;
   size_t size_;
   const Header& h_;
   qvSealCheck* seal_;
+  LoadThreads threads_;
   qvFolderStartIndex starts_;
   Code failure_ = Code::kOk;
 };
 
 // The tables from the image, or empty tables and why; the stored journal
 // positions in `h` for the caller to take over.
-qvStatus LoadImage(qvIndex& app, const uint8_t* data, size_t size, Header& h, qvSealCheck* seal) {
+qvStatus LoadImage(qvIndex& app, const uint8_t* data, size_t size, Header& h, qvSealCheck* seal,
+                   LoadThreads threads) {
   // Positions are places in a fresh record pool; and whatever happens,
   // a refusal leaves empty tables.
   app.ClearIndex();
   qvStatus status = ReadHeader(data, size, h);
   if (!status.ok()) return status;
   if (!IsCurrent(h, app.volumes)) return qvStatus::Error(Code::kStale, 0, "数据库已过期");
-  IndexLoader loader(app, data, size, h, seal);
+  IndexLoader loader(app, data, size, h, seal, threads);
   status = loader.Run();
   if (!status.ok()) app.ClearIndex();
   return status;
@@ -346,8 +355,12 @@ void TakeJournalPositions(qvIndex& app, const Header& h) {
 }  // namespace
 
 qvStatus LoadIndexImage(qvIndex& app, const uint8_t* data, size_t size) {
+  return LoadIndexImage(app, data, size, LoadThreads::kTwo);
+}
+
+qvStatus LoadIndexImage(qvIndex& app, const uint8_t* data, size_t size, LoadThreads threads) {
   Header h;
-  qvStatus status = LoadImage(app, data, size, h, nullptr);
+  qvStatus status = LoadImage(app, data, size, h, nullptr, threads);
   if (status.ok()) TakeJournalPositions(app, h);
   return status;
 }
@@ -390,7 +403,7 @@ qvStatus LoadIndex(qvIndex& app, IQvSearchNotify* sink, const qvSavedSet& set) {
   // refused for that, whatever the loader found.
   qvSealCheck seal(set, qvDbSeal::kIndexFile, kIndexFileName, buffer);
   Header h;
-  qvStatus status = LoadImage(app, buffer.Data(), buffer.Size(), h, &seal);
+  qvStatus status = LoadImage(app, buffer.Data(), buffer.Size(), h, &seal, LoadThreads::kTwo);
   qvStatus sealed = seal.Finish();
   if (!sealed.ok()) {
     app.ClearIndex();

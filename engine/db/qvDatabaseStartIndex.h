@@ -39,14 +39,23 @@ class qvFolderStartIndex {
     return before_[word] + static_cast<uint32_t>(std::popcount(bits_[word] & (mask - 1)));
   }
 
-  // Asks for the two words IndexOf(pos) will read: the files name their
-  // folders in no order, and the bitmap of a large index is far larger
-  // than the cache.
+  // Whether a folder record starts at pos: IndexOf without the count,
+  // which a file's parent check does not need (and which costs a call to
+  // the bit-count routine where the build does not assume the popcnt
+  // instruction).
+  bool Starts(uint32_t pos) const {
+    if (qvDbFormat::PosOffset(pos) >= qvDbFormat::PoolSimulator::kBlockSize) return false;
+    uint64_t bit = BitOf(pos);
+    size_t word = static_cast<size_t>(bit / 64);
+    return word < bits_.size() && (bits_[word] >> (bit % 64)) & 1;
+  }
+
+  // Asks for the word Starts(pos) will read: the files name their folders
+  // in no order, and the bitmap of a large index is far larger than the
+  // cache.
   void Prefetch(uint32_t pos) const {
     size_t word = static_cast<size_t>(BitOf(pos) / 64);
-    if (word >= bits_.size()) return;
-    __builtin_prefetch(&bits_[word]);
-    __builtin_prefetch(&before_[word]);
+    if (word < bits_.size()) __builtin_prefetch(&bits_[word]);
   }
 
   uint32_t Count() const { return count_; }

@@ -61,6 +61,11 @@ void qvSealCheck::Passed(size_t at) {
   if (at >= summed_ + kStep) SumTo(at, false);
 }
 
+void qvSealCheck::PassedBySecond(size_t at) {
+  if (at > buffer_.Size()) at = buffer_.Size();
+  if (at >= summed_ + kStep) SumTo(at, true);
+}
+
 qvStatus qvSealCheck::Finish() {
   SumTo(buffer_.Size(), true);
   return set_.Check(file_, qvDbSeal::FileSum{buffer_.Size(), sum_.Final()}, name_);
