@@ -22,12 +22,21 @@ uint8_t CaseBit(uint8_t c) { return c >= 'a' && c <= 'z' ? 0x20 : 0; }
 void qvAsciiTermFinder::Set(const qvChar* term, size_t length) {
   length_ = length < sizeof term_ ? length : sizeof term_ - 1;
   for (size_t i = 0; i < length_; ++i) term_[i] = static_cast<uint8_t>(term[i]);
-  uint8_t first = term_[0], second = length_ > 1 ? term_[1] : 0;
+  lead_ = length_ < 3 ? static_cast<int>(length_) : 3;
+  if (lead_ < 1) lead_ = 1;
+  const uint8_t first = term_[0], second = length_ > 1 ? term_[1] : 0, third = length_ > 2 ? term_[2] : 0;
   first_ = Broadcast(first);
   firstCase_ = Broadcast(CaseBit(first));
   second_ = Broadcast(second);
   secondCase_ = Broadcast(CaseBit(second));
-  reach_ = length_ > 1 ? 17 : 16;
+  third_ = Broadcast(third);
+  thirdCase_ = Broadcast(CaseBit(third));
+}
+
+bool qvAsciiTermFinder::VerifyAll(const uint8_t* q, uint32_t bits, const uint8_t* end) const {
+  for (; bits; bits &= bits - 1)
+    if (Verify(q + __builtin_ctz(bits), end)) return true;
+  return false;
 }
 
 bool qvAsciiTermFinder::Verify(const uint8_t* at, const uint8_t* end) const {
@@ -39,6 +48,6 @@ bool qvAsciiTermFinder::Verify(const uint8_t* at, const uint8_t* end) const {
 
 bool qvAsciiTermFinder::FindScalar(const uint8_t* name, const uint8_t* end) const {
   for (const uint8_t* at = name; at + length_ <= end; ++at)
-    if (Verify(at, end)) return true;
+    if (kFold.map[*at] == term_[0] && Verify(at, end)) return true;
   return false;
 }

@@ -260,7 +260,7 @@ bool qvExtendedScan::Scan(const CPatternSet& set, const qvExtFilter* filter) {
     // The one term's pinyin: most wide names hold no ideograph that can
     // begin it, which is told here before anything else is asked.
     const qvPinyinTerm* pinyin = anyPinyin_ ? pinyin_.front().get() : nullptr;
-    return Walk(index_, filter, [&] {
+    auto oneTermTest = [&] {
       return [finder = pre.finder, extMatters, pinyin, &runTerm,
               whole = qvExtendedTester(*this, set, pre, runTerm, singleTerm)](const StoredName& n) mutable {
         if (finder.Find(n.record, n.bytes, n.length)) return !n.wide || whole(n);
@@ -271,7 +271,18 @@ bool qvExtendedScan::Scan(const CPatternSet& set, const qvExtFilter* filter) {
         return pinyin && n.wide && pinyin->HoldsOpenerPacked(n.record, n.bytes, n.length) &&
                whole.PinyinMayMatch(n) && whole(n);
       };
-    });
+    };
+    // With 32-byte vectors, a first cut keeps every name the test above
+    // may pass, and the test decides on those alone.
+    if (WideVectors())
+      return WithLead(pre.finder, [&](auto lead) {
+        return Walk(index_, filter, [&] {
+          auto test = oneTermTest();
+          return WideVectorCut<decltype(lead)::value, decltype(test)>{pre.finder, std::move(test), pinyin != nullptr,
+                                                                      extMatters ? &runTerm : nullptr};
+        });
+      });
+    return Walk(index_, filter, oneTermTest);
   }
   return Walk(index_, filter, [&] { return qvExtendedTester(*this, set, pre, runTerm, singleTerm); });
 }

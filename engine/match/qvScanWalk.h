@@ -7,9 +7,11 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "qvAsciiTermFinder.h"
@@ -18,6 +20,7 @@
 #include "qvPackedName.h"
 #include "qvPatternSet.h"
 #include "qvScanHelper.h"
+#include "qvWholeNameTerm.h"
 
 namespace qvscan {
 
@@ -53,6 +56,21 @@ inline StoredName FileName(const uint8_t* r) {
 constexpr size_t kSplitItems = 1 << 16;
 
 inline std::atomic<unsigned> gScanThreads{std::thread::hardware_concurrency() > 1 ? 2u : 1u};
+// Whether the scans that have a loop for 32-byte vectors use it: where the
+// processor has them, unless a test turns it off to try the other loop.
+inline std::atomic<bool> gWideVectors{qvAsciiTermFinder::HasWideVectors()};
+inline bool WideVectors() { return gWideVectors.load(std::memory_order_relaxed); }
+
+// A test may make a first cut a whole page at a time (a loop compiled for
+// wider vectors than the rest of the engine, say): `test.Cut<Files>(page,
+// from, to, filter, out)` writes the records of slots [from, to) that pass
+// the filter and may pass the test, and returns how many; the test is then
+// asked about those alone.
+template <typename Test, bool Files>
+concept CutsPages = requires(Test& t, const RecordPage& page, uint8_t** out) {
+  { t.template Cut<Files>(page, uint32_t{}, uint32_t{}, static_cast<const qvExtFilter*>(nullptr), out) };
+};
+constexpr uint32_t kCutBatch = 256;
 
 template <bool Files, typename Test, typename Hit>
 bool WalkPages(const RecordList& list, size_t from, size_t to, const qvExtFilter* filter, Test& test,
@@ -60,16 +78,25 @@ bool WalkPages(const RecordList& list, size_t from, size_t to, const qvExtFilter
   for (size_t p = from; p < to; ++p) {
     const RecordPage* page = list.Page(p);
     const uint32_t end = page->end;
-    for (uint32_t i = page->first; i < end; ++i) {
-      uint8_t* r = page->slots[i];
-      if constexpr (Files) {
-        // The filter is the cheaper test and the outcome is the same.
-        if (filter && !filter->Passes(r)) continue;
-        if (!test(FileName(r))) continue;
-      } else {
-        if (!test(FolderName(r))) continue;
+    if constexpr (CutsPages<Test, Files>) {
+      uint8_t* cut[kCutBatch];
+      for (uint32_t i = page->first; i < end; i += kCutBatch) {
+        const uint32_t n = test.template Cut<Files>(*page, i, std::min(end, i + kCutBatch), filter, cut);
+        for (uint32_t k = 0; k < n; ++k)
+          if (test(Files ? FileName(cut[k]) : FolderName(cut[k])) && !hit(cut[k])) return false;
       }
-      if (!hit(r)) return false;
+    } else {
+      for (uint32_t i = page->first; i < end; ++i) {
+        uint8_t* r = page->slots[i];
+        if constexpr (Files) {
+          // The filter is the cheaper test and the outcome is the same.
+          if (filter && !filter->Passes(r)) continue;
+          if (!test(FileName(r))) continue;
+        } else {
+          if (!test(FolderName(r))) continue;
+        }
+        if (!hit(r)) return false;
+      }
     }
   }
   return true;
@@ -267,6 +294,60 @@ struct Prefilter {
   qvChar run[QV_TERM_CAPACITY];
   size_t runLength = 0;
 };
+
+// The first cut of a one-term scan on a processor with 32-byte vectors
+// (see WideVectors), a page at a time in a loop compiled for them: one
+// window per name, reaching back before short names (every record lies in
+// a record pool, which keeps CMemoryPool::kReadBehind readable bytes before
+// it). Each record is written down and counted only if it goes on, so the
+// loop has no branch on the outcome. A record goes on when its name holds
+// the term's bytes, when it is wide and `keepWide`, or when it is a file
+// whose extension `extTerm` says the term may reach into; `rest` then
+// decides on it.
+template <int kLead, typename Rest>
+struct WideVectorCut {
+  static_assert(qvAsciiTermFinder::kPoolReadBehind <= CMemoryPool::kReadBehind);
+  qvAsciiTermFinder finder;
+  Rest rest;
+  bool keepWide = false;
+  const qvWholeNameTerm* extTerm = nullptr;
+
+  template <bool Files>
+  [[gnu::target("avx2")]] uint32_t Cut(const RecordPage& page, uint32_t from, uint32_t to,
+                                       const qvExtFilter* filter, uint8_t** out) const {
+    uint32_t n = 0;
+    for (uint32_t i = from; i < to; ++i) {
+      uint8_t* r = page.slots[i];
+      if constexpr (Files)
+        if (filter && !filter->Passes(r)) continue;
+      const StoredName name = Files ? FileName(r) : FolderName(r);
+      bool keep = finder.template FindInPool<kLead>(r, name.bytes, name.length) | (keepWide & name.wide);
+      if constexpr (Files)
+        if (extTerm && FileRecord::HasExtension(r)) {
+          const uint32_t ext = FileRecord::ExtId(r);
+          keep |= extTerm->InExtension(ext) || extTerm->Spans(ext) != 0;
+        }
+      out[n] = r;
+      n += keep;
+    }
+    return n;
+  }
+  bool operator()(const StoredName& n) { return rest(n); }
+};
+
+// Calls `f` with the finder's lead as a constant (std::integral_constant),
+// for a scan that calls FindWith on every name.
+template <typename F>
+decltype(auto) WithLead(const qvAsciiTermFinder& finder, F&& f) {
+  switch (finder.Lead()) {
+    case 1:
+      return f(std::integral_constant<int, 1>{});
+    case 2:
+      return f(std::integral_constant<int, 2>{});
+    default:
+      return f(std::integral_constant<int, 3>{});
+  }
+}
 
 inline size_t UnitCount(const StoredName& n) {
   return n.wide ? PackedName::UnitCount(n.bytes, n.length) : n.length;

@@ -7,6 +7,8 @@ using namespace qvscan;
 
 void SetScanThreads(unsigned threads) { gScanThreads.store(threads > 1 ? 2 : 1, std::memory_order_relaxed); }
 unsigned ScanThreads() { return gScanThreads.load(std::memory_order_relaxed); }
+void SetScanWideVectors(bool on) { gWideVectors.store(on && qvAsciiTermFinder::HasWideVectors()); }
+bool ScanWideVectors() { return WideVectors(); }
 
 bool ScanFixed(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter) {
   const size_t m = set.Fixed()->length;
@@ -42,6 +44,16 @@ bool ScanDecoded(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter
   });
 }
 
+// A wide name that holds the one term's bytes: the automaton decides, or
+// the decoded name does. Out of line, and apart from the walk's loop.
+[[gnu::noinline]] bool WideNamePasses(const CPatternSet& set, const qvAsciiAutomaton* automaton,
+                                      const uint8_t* bytes, size_t length) {
+  if (automaton) return automaton->Hit(bytes, length);
+  DecodedName d;
+  size_t len = d.Decode(StoredName{nullptr, bytes, length, true, true});
+  return set.PlainPasses(d.Units(), len);
+}
+
 }  // namespace
 
 bool ScanStar(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter) {
@@ -69,15 +81,24 @@ bool ScanPlainAscii(qvIndex& app, const CPatternSet& set, const qvExtFilter* fil
   if (single) {
     // The common case, one word typed: each thread keeps its own copy of
     // the finder, whose masks then stay in registers through the walk.
-    return Walk(app, filter, [&] {
-      return [finder = pre.finder, minBytes, useAutomaton, &automaton, &set, d = DecodedName()](
-                 const StoredName& n) mutable {
-        if (n.length < minBytes || !finder.Find(n.record, n.bytes, n.length)) return false;
-        if (!n.wide) return true;
-        if (useAutomaton) return automaton.Hit(n.bytes, n.length);
-        size_t len = d.Decode(n);
-        return set.PlainPasses(d.Units(), len);
+    const qvAsciiAutomaton* decider = useAutomaton ? &automaton : nullptr;
+    return WithLead(pre.finder, [&](auto lead) {
+      // Once the term is found: a name without wide units is a hit.
+      auto decide = [&set, decider](const StoredName& n) {
+        return !n.wide || WideNamePasses(set, decider, n.bytes, n.length);
       };
+      if (WideVectors())
+        return Walk(app, filter, [&] {
+          return WideVectorCut<decltype(lead)::value, decltype(decide)>{pre.finder, decide};
+        });
+      return Walk(app, filter, [&] {
+        return [finder = pre.finder, minBytes, decide](const StoredName& n) {
+          if (n.length < minBytes ||
+              !finder.template FindWith<decltype(lead)::value>(n.record, n.bytes, n.length))
+            return false;
+          return decide(n);
+        };
+      });
     });
   }
   return Walk(app, filter, [&] {

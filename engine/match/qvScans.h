@@ -25,6 +25,11 @@ class qvExtFilter;
 // with more than one core). For benchmarks and tests.
 void SetScanThreads(unsigned threads);
 unsigned ScanThreads();
+// Whether the scans use their loops for 32-byte vectors: on by default
+// where the processor has them (it cannot be turned on elsewhere). For
+// tests, which try both loops.
+void SetScanWideVectors(bool on);
+bool ScanWideVectors();
 
 // A fixed ("?") pattern exists.
 bool ScanFixed(qvIndex& app, const CPatternSet& set, const qvExtFilter* filter);

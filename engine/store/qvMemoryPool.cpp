@@ -58,7 +58,7 @@ bool CMemoryPool::AddChunk() {
   auto* pages = static_cast<uint8_t*>(heap_.AllocPages(bytes));
   if (!pages) return false;
   chunks_[chunkCount_++] = {pages, bytes};
-  chunkUsed_ = 0;
+  chunkUsed_ = kReadBehind;
   chunkBytes_ += bytes;
   return true;
 }
@@ -66,10 +66,12 @@ bool CMemoryPool::AddChunk() {
 void CMemoryPool::Trim() {
   if (chunkCount_ == 0) return;
   Chunk& last = chunks_[chunkCount_ - 1];
-  if (chunkUsed_ >= last.bytes || chunkUsed_ == 0) return;
-  heap_.TrimPages(last.pages, last.bytes, chunkUsed_);
-  chunkBytes_ -= last.bytes - chunkUsed_;
-  last.bytes = chunkUsed_;
+  // Whole pages only: the blocks begin kReadBehind bytes into the chunk.
+  const size_t keep = (chunkUsed_ + kBlockSize - 1) / kBlockSize * kBlockSize;
+  if (keep >= last.bytes || chunkUsed_ <= kReadBehind) return;
+  heap_.TrimPages(last.pages, last.bytes, keep);
+  chunkBytes_ -= last.bytes - keep;
+  last.bytes = keep;
 }
 
 void CMemoryPool::FreeChunks() {

@@ -8,6 +8,7 @@
 
 #include "qvAsciiAutomaton.h"
 #include "qvAsciiTermFinder.h"
+#include "qvMemoryPool.h"
 #include "qvPackedName.h"
 #include "qvPatternSet.h"
 #include "qvSearchDriver.h"
@@ -316,6 +317,56 @@ TEST(AsciiTermFinder, AgreesWithBytewiseSearchAtEveryLengthAndHeader) {
   }
   EXPECT_GT(found, cases / 20);
   EXPECT_LT(found, cases - cases / 20);
+}
+
+// In a record pool the finder may read a whole 32-byte window before a
+// short name, into the record's header, the records before it or the
+// chunk's first bytes: records of every name length and header size, one
+// after another in one pool as a scan meets them, against the same plain
+// search. Each record's bytes are set after the next is allocated, so the
+// bytes after a name are never zero.
+TEST(AsciiTermFinder, InAPoolOneWindowAgreesAtEveryLengthAndHeader) {
+  if (!qvAsciiTermFinder::HasWideVectors()) GTEST_SKIP() << "this processor has no 32-byte vectors";
+  std::mt19937 rng(12);
+  const uint8_t bytes[] = {'a', 'b', 'A', 'B', 'c', '.', 1, 0x1f, 0x81, 0x61, 0xC1, 0xE1, 0x41};
+  const char16_t terms[] = u"abAB.c";
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  qvHeap heap;
+  CMemoryPool pool(heap, 0);
+  int found = 0, cases = 0;
+  for (int round = 0; round < 40000; ++round) {
+    std::u16string term;
+    for (size_t k = 0, n = 1 + pick(5); k < n; ++k) {
+      char16_t c = terms[pick(7)];
+      term += c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+    }
+    qvAsciiTermFinder finder;
+    finder.Set(term.data(), term.size());
+    size_t header = pick(13), length = pick(48);
+    uint8_t* record = pool.Alloc(header + length);
+    ASSERT_NE(record, nullptr);
+    for (size_t i = 0; i < header + length; ++i) record[i] = bytes[pick(sizeof bytes)];
+    const uint8_t* name = record + header;
+    bool expected = false;
+    for (size_t at = 0; at + term.size() <= length && !expected; ++at) {
+      size_t j = 0;
+      while (j < term.size() && name[at + j] < 128 && kLowerCase.map[name[at + j]] == term[j]) ++j;
+      expected = j == term.size();
+    }
+    bool actual = false;
+    switch (finder.Lead()) {
+      case 1: actual = finder.FindInPool<1>(record, name, length); break;
+      case 2: actual = finder.FindInPool<2>(record, name, length); break;
+      default: actual = finder.FindInPool<3>(record, name, length); break;
+    }
+    ASSERT_EQ(actual, expected) << "round " << round << " header " << header << " length " << length;
+    ASSERT_EQ(finder.Find(record, name, length), expected) << "round " << round;
+    found += expected;
+    ++cases;
+  }
+  EXPECT_GT(found, cases / 20);
+  EXPECT_LT(found, cases - cases / 20);
+  EXPECT_GT(pool.BlockCount(), 100u);  // many blocks, and chunk starts among them
 }
 
 }  // namespace

@@ -187,6 +187,32 @@ TEST(ContainersTest, PoolNeverSpansBlocksAndRefsResolve) {
   EXPECT_EQ(second.Resolve(a), nullptr);  // another pool's ref
 }
 
+// Every block keeps the pool's read-behind bytes readable before it: it
+// follows the block before it in its chunk, or begins that many bytes
+// into a fresh chunk (chunks are page-aligned). Trimming the last chunk
+// keeps the pages its blocks use.
+TEST(ContainersTest, PoolBlocksKeepReadableBytesBeforeThem) {
+  qvHeap heap;
+  CMemoryPool pool(heap, 0);
+  while (pool.BlockCount() < 1200) ASSERT_NE(pool.Alloc(3000), nullptr);  // past several chunks
+  size_t chunkStarts = 0;
+  for (size_t i = 0; i < pool.BlockCount(); ++i) {
+    const auto at = reinterpret_cast<uintptr_t>(pool.Block(i));
+    const bool follows = i > 0 && pool.Block(i) == pool.Block(i - 1) + CMemoryPool::kBlockSize;
+    if (!follows) {
+      EXPECT_EQ(at % 4096, CMemoryPool::kReadBehind) << "block " << i;
+      ++chunkStarts;
+    }
+  }
+  EXPECT_GE(chunkStarts, 4u);
+  const size_t before = heap.BytesInUse();
+  pool.Trim();
+  EXPECT_LT(heap.BytesInUse(), before);  // the unused tail of the last chunk went back
+  uint8_t* last = pool.Block(pool.BlockCount() - 1);
+  last[CMemoryPool::kBlockSize - 1] = 1;  // still mapped
+  EXPECT_NE(pool.Alloc(100), nullptr);  // and the pool goes on after a trim
+}
+
 // A pool and a list filled aside (the second half of a merge) join the
 // first: every record stays where it was and in its place in the order,
 // the first pool's refs still resolve, and both go on growing after.
