@@ -17,7 +17,11 @@ constexpr uint32_t kNoParent = UINT32_MAX;
 // every entry is kGood or kBad.
 inline void Resolve(std::vector<uint8_t>& state, const std::vector<uint32_t>& parent) {
   std::vector<uint32_t> chain;
+  constexpr size_t kAhead = 16;
   for (size_t i = 0; i < state.size(); ++i) {
+    // Most chains end at the parent, known by then: its state, at a
+    // random place, is asked for early.
+    if (i + kAhead < state.size() && parent[i + kAhead] < state.size()) __builtin_prefetch(&state[parent[i + kAhead]]);
     size_t at = i;
     while (state[at] == kUnknown) {
       state[at] = kVisiting;

@@ -5,6 +5,7 @@
 // chains must end at a volume root, names must be well-formed packed
 // bytes, and each record's flags must agree with its stored widths. Any
 // failure empties the tables, says why, and the caller scans instead.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -154,6 +155,9 @@ class IndexLoader {
     PoolSimulator simulated;
     const uint8_t* prev = nullptr;
     uint32_t prevLength = 0;
+    // Never more than the section could hold: the count is the file's word.
+    keys_.reserve(std::min<size_t>(h_.folderCount, (end - at) / kRecordFixedSize));
+    parents_.reserve(keys_.capacity());
     for (uint32_t i = 0; i < h_.folderCount; ++i) {
       if (end - at < kRecordFixedSize) return Fail(Code::kBadFolderRecord);
       const uint8_t* in = data_ + at;
@@ -179,6 +183,8 @@ class IndexLoader {
       StoreU16(r + 8, static_cast<uint16_t>(length | (nonAscii ? DirRecord::kNonAscii : 0)));
       if (!app_.folderList.Append(r)) return Fail(Code::kNoMemory);
       starts_.Add(pos);
+      keys_.push_back(key);
+      parents_.push_back(LoadU32(in + 4));
       prev = name;
       prevLength = length;
       at += kRecordFixedSize + s;
@@ -187,39 +193,71 @@ class IndexLoader {
   }
 
   // The key section names every folder once, in strictly ascending key
-  // order: it fills the map and turns stored parent positions into refs.
+  // order: it fills the map. Stored parent positions become refs. Both
+  // passes go through their input in order and look folders up in the
+  // small per-folder tables, never in the records (a large index holds
+  // those far beyond the cache). A lookup at a random place is begun
+  // kAhead steps early, its bitmap words twice that.
   bool LinkFolders() {
     using namespace qvParentChains;
+    constexpr uint32_t kAhead = 16;
+    constexpr uint32_t kNone = qvFolderStartIndex::kNone;
     const uint32_t n = h_.folderCount;
-    std::vector<uint8_t> seen(n, 0);
     std::vector<uint8_t> state(n, kUnknown);
-    std::vector<uint32_t> parent(n, kNoParent);
-    const uint8_t* keys = data_ + h_.headerSize;
-    DirKey prevKey = 0;
-    for (uint32_t k = 0; k < n; ++k) {
-      uint32_t pos = LoadU32(keys + 4 * k);
-      uint32_t i = starts_.IndexOf(pos);
-      if (i == qvFolderStartIndex::kNone || seen[i]) return Fail(Code::kBadFolderLinks);
-      seen[i] = 1;
-      uint8_t* r = app_.recordPool.Resolve(PosToRef(pos));
-      DirKey key = DirRecord::Key(r);
-      if (k > 0 && key <= prevKey) return Fail(Code::kBadFolderLinks);
-      prevKey = key;
-      uint32_t parentPos = DirRecord::Parent(r);
-      if (parentPos == kNoFolder) {
-        if (key != RootKey(DirKeySlot(key))) return Fail(Code::kBadFolderLinks);
-        DirRecord::SetParent(r, kNullRef);
-        state[i] = kGood;
-      } else {
-        uint32_t pi = starts_.IndexOf(parentPos);
-        if (pi == qvFolderStartIndex::kNone) return Fail(Code::kBadFolderLinks);
+    // parents_ holds the stored positions: they become section-order
+    // numbers, in place.
+    std::vector<uint32_t>& parent = parents_;
+    uint32_t ahead[kAhead];
+    auto lookUpParent = [&](uint32_t j) {
+      if (j + kAhead < n && parent[j + kAhead] != kNoFolder) starts_.PrefetchIndex(parent[j + kAhead]);
+      uint32_t pj = parent[j] == kNoFolder ? kNoParent : starts_.IndexOf(parent[j]);
+      if (pj < n) __builtin_prefetch(&keys_[pj]);
+      ahead[j % kAhead] = pj;
+    };
+    for (uint32_t j = 0; j < kAhead && j < n; ++j) lookUpParent(j);
+    uint32_t i = 0;
+    for (size_t p = 0; p < app_.folderList.PageCount(); ++p) {
+      RecordPage* page = app_.folderList.Page(p);
+      for (uint32_t s = page->first; s < page->end; ++s, ++i) {
+        uint8_t* r = page->slots[s];
+        uint32_t pi = ahead[i % kAhead];
+        uint32_t parentPos = parent[i];
+        if (i + kAhead < n) lookUpParent(i + kAhead);
+        if (parentPos == kNoFolder) {
+          if (keys_[i] != RootKey(DirKeySlot(keys_[i]))) return Fail(Code::kBadFolderLinks);
+          DirRecord::SetParent(r, kNullRef);
+          state[i] = kGood;
+          parent[i] = kNoParent;
+          continue;
+        }
         // A folder and its parent belong to the same volume.
-        if (DirKeySlot(DirRecord::Key(app_.recordPool.Resolve(PosToRef(parentPos)))) != DirKeySlot(key))
-          return Fail(Code::kBadFolderLinks);
+        if (pi == kNone || DirKeySlot(keys_[pi]) != DirKeySlot(keys_[i])) return Fail(Code::kBadFolderLinks);
         DirRecord::SetParent(r, PosToRef(parentPos));
         parent[i] = pi;
       }
-      if (!app_.dirMap.Append(key, PosToRef(pos))) return Fail(Code::kNoMemory);
+    }
+    std::vector<uint8_t> seen(n, 0);
+    const uint8_t* positions = data_ + h_.headerSize;
+    auto lookUpKey = [&](uint32_t j) {
+      if (j + kAhead < n) starts_.PrefetchIndex(LoadU32(positions + 4 * (j + kAhead)));
+      uint32_t at = starts_.IndexOf(LoadU32(positions + 4 * j));
+      if (at != kNone) {
+        __builtin_prefetch(&seen[at]);
+        __builtin_prefetch(&keys_[at]);
+      }
+      ahead[j % kAhead] = at;
+    };
+    for (uint32_t j = 0; j < kAhead && j < n; ++j) lookUpKey(j);
+    DirKey prevKey = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+      uint32_t at = ahead[k % kAhead];
+      if (k + kAhead < n) lookUpKey(k + kAhead);
+      if (at == kNone || seen[at]) return Fail(Code::kBadFolderLinks);
+      seen[at] = 1;
+      DirKey key = keys_[at];
+      if (k > 0 && key <= prevKey) return Fail(Code::kBadFolderLinks);
+      prevKey = key;
+      if (!app_.dirMap.Append(key, PosToRef(LoadU32(positions + 4 * k)))) return Fail(Code::kNoMemory);
     }
     Resolve(state, parent);
     for (uint8_t s : state)
@@ -240,10 +278,12 @@ class IndexLoader {
 
   // The same work on two threads. A helper cuts the file records in two
   // while this thread reads the folders, then reads the second run into a
-  // pool and list of its own while this one reads the first; the seal's
-  // sum follows the helper once the first run is in. The second run's
-  // pool and list then join the index without a copy. The first run's
-  // reason wins, as it would on one thread, which would have stopped there.
+  // pool and list of its own while this one reads the first. The seal's
+  // sum goes with the helper, which reaches every byte first and in file
+  // order: the first run's as it walks to the cut, its own as it reads
+  // them. The second run's pool and list then join the index without a
+  // copy. The first run's reason wins, as it would on one thread, which
+  // would have stopped there.
   bool LoadOnTwoThreads() {
     qvLoadHandoff handoff;
     qvFileRecordRuns::FileRun first, second;
@@ -256,18 +296,22 @@ class IndexLoader {
     } catch (const std::system_error&) {
       return LoadFolders() && LinkFolders() && LoadFiles();
     }
-    bool folders = LoadFolders() && LinkFolders();
+    // The second run needs only the folders' starts: it begins while
+    // this thread links the folders.
+    bool folders = LoadFolders();
     handoff.SetFolders(folders);
+    folders = folders && LinkFolders();
+    if (!folders) handoff.Stop();
     bool split = handoff.WaitForSplit();
     if (!folders || !split) {
       helper.join();
       return folders && LoadFiles();
     }
-    SealProgress progress(seal_);
+    GiveBackProgress progress(seal_, 0);
+    progress.Passed(h_.fileOffset);  // the header and the folders are done with
     Code firstCode =
         qvFileRecordRuns::Read(data_, first, starts_, app_.recordPool, app_.fileList, seal_ ? &progress : nullptr);
     if (firstCode != Code::kOk) handoff.Stop();
-    else SumBehindSecond(handoff, first.to);
     helper.join();
     if (firstCode != Code::kOk) return Fail(firstCode);
     if (secondCode != Code::kOk) return Fail(secondCode);
@@ -275,50 +319,58 @@ class IndexLoader {
     return true;
   }
 
-  // The helper's part: the cut, then, once the folders are in, the
-  // second run, whose pages it gives back as it passes them.
+  // The helper's part: the cut, then, once the folders' starts are
+  // known, the second run.
   Code ReadSecondRun(qvLoadHandoff& handoff, qvFileRecordRuns::FileRun& first, qvFileRecordRuns::FileRun& second,
                      CMemoryPool& pool, RecordList& list) {
-    bool split = qvFileRecordRuns::Split(data_, h_.fileOffset, size_, h_.fileCount, kFirstShare, first, second);
+    SumProgress walked(seal_, nullptr, nullptr);
+    bool split = qvFileRecordRuns::Split(data_, h_.fileOffset, size_, h_.fileCount, kFirstShare, first, second,
+                                         seal_ ? &walked : nullptr);
     handoff.SetSplit(split);
     if (!split || !handoff.WaitForFolders()) return Code::kOk;
-    struct Progress final : qvFileRecordRuns::Progress {
-      Progress(qvLoadHandoff& handoff, qvSealCheck* seal, size_t from) : handoff(handoff), seal(seal), from(from) {}
-      void Passed(size_t at) override {
-        if (!seal) return;
-        seal->GiveBack(from, at);
-        from = at;
-        handoff.SetPassed(at);
-      }
-      bool Stopped() const override { return handoff.Stopped(); }
-      qvLoadHandoff& handoff;
-      qvSealCheck* seal;
-      size_t from;
-    } progress(handoff, seal_, second.from);
-    Code code = qvFileRecordRuns::Read(data_, second, starts_, pool, list, &progress);
-    handoff.SetDone();
-    return code;
+    GiveBackProgress given(seal_, second.from);
+    SumProgress read(seal_, &given, &handoff);
+    return qvFileRecordRuns::Read(data_, second, starts_, pool, list, &read);
   }
 
-  // Sums the file behind the helper as it moves on: the first run's
-  // bytes, then the second run's that the helper passed (and gave back).
-  void SumBehindSecond(qvLoadHandoff& handoff, size_t firstEnd) {
-    if (!seal_) return;
-    seal_->Passed(firstEnd);
-    size_t passed = firstEnd;
-    while (handoff.WaitForPassed(passed, passed)) seal_->PassedBySecond(passed);
-  }
-
-  // The first run tells the seal check where it is.
+  // The one reader tells the seal check where it is.
   struct SealProgress final : qvFileRecordRuns::Progress {
     explicit SealProgress(qvSealCheck* seal) : seal(seal) {}
     void Passed(size_t at) override { seal->Passed(at); }
     qvSealCheck* seal;
   };
 
-  // The first run takes a little more than half of the file records: the
-  // helper walks to the cut before it reads its own run.
-  static constexpr double kFirstShare = 0.5;
+  // Gives back the pages a reader passed, from `from` on.
+  struct GiveBackProgress final : qvFileRecordRuns::Progress {
+    GiveBackProgress(qvSealCheck* seal, size_t from) : seal(seal), from(from) {}
+    void Passed(size_t at) override {
+      if (!seal || at <= from) return;
+      seal->GiveBack(from, at);
+      from = at;
+    }
+    qvSealCheck* seal;
+    size_t from;
+  };
+
+  // The helper sums what it passed; reading its own run, it gives back
+  // what is summed, and stops when the loading thread failed.
+  struct SumProgress final : qvFileRecordRuns::Progress {
+    SumProgress(qvSealCheck* seal, GiveBackProgress* given, const qvLoadHandoff* handoff)
+        : seal(seal), given(given), handoff(handoff) {}
+    void Passed(size_t at) override {
+      if (!seal) return;
+      size_t summed = seal->SumAhead(at);
+      if (given) given->Passed(summed);
+    }
+    bool Stopped() const override { return handoff && handoff->Stopped(); }
+    qvSealCheck* seal;
+    GiveBackProgress* given;
+    const qvLoadHandoff* handoff;
+  };
+
+  // The first run's share of the file records: below half, since this
+  // thread reads the folders first.
+  static constexpr double kFirstShare = 0.38;
 
   qvIndex& app_;
   const uint8_t* data_;
@@ -327,6 +379,9 @@ class IndexLoader {
   qvSealCheck* seal_;
   LoadThreads threads_;
   qvFolderStartIndex starts_;
+  // Of the folders, in section order: keys, and stored parent positions.
+  std::vector<DirKey> keys_;
+  std::vector<uint32_t> parents_;
   Code failure_ = Code::kOk;
 };
 

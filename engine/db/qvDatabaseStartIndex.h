@@ -58,6 +58,14 @@ class qvFolderStartIndex {
     if (word < bits_.size()) __builtin_prefetch(&bits_[word]);
   }
 
+  // Asks for the two words IndexOf(pos) will read.
+  void PrefetchIndex(uint32_t pos) const {
+    size_t word = static_cast<size_t>(BitOf(pos) / 64);
+    if (word >= bits_.size()) return;
+    __builtin_prefetch(&bits_[word]);
+    __builtin_prefetch(&before_[word]);
+  }
+
   uint32_t Count() const { return count_; }
 
  private:

@@ -14,12 +14,17 @@ using namespace qvDbFormat;
 using Code = qvStatus::Code;
 
 bool Split(const uint8_t* data, size_t from, size_t end, uint32_t count, double share, FileRun& first,
-           FileRun& second) {
+           FileRun& second, Progress* progress) {
   const size_t cut = from + static_cast<size_t>(static_cast<double>(end - from) * share);
   uint8_t name[kLengthFieldMax];
   uint32_t length = 0;
   size_t at = from;
+  size_t tellAt = progress ? at : SIZE_MAX;
   for (uint32_t j = 0; j < count; ++j) {
+    if (at >= tellAt) {
+      progress->Passed(at);
+      tellAt = at + qvSealCheck::kStep;
+    }
     if (at >= cut && j > 0) {
       first.from = from;
       first.to = at;

@@ -35,14 +35,6 @@ struct FileRun {
   uint8_t prevName[qvDbFormat::kLengthFieldMax] = {};
 };
 
-// Cuts the `count` records of [from, end) at the first record starting
-// at or after `share` of the way: `first` and `second` then cover them
-// all. False, leaving both alone, when a length runs out or breaks the
-// rules before the cut (the one-thread read finds and reports the fault)
-// or when no record starts after the point.
-bool Split(const uint8_t* data, size_t from, size_t end, uint32_t count, double share, FileRun& first,
-           FileRun& second);
-
 // Told, once per qvSealCheck::kStep of the file at most, that the reader
 // will not read the bytes before `at` again.
 class Progress {
@@ -55,6 +47,15 @@ class Progress {
  protected:
   ~Progress() = default;
 };
+
+// Cuts the `count` records of [from, end) at the first record starting
+// at or after `share` of the way: `first` and `second` then cover them
+// all. False, leaving both alone, when a length runs out or breaks the
+// rules before the cut (the one-thread read finds and reports the fault)
+// or when no record starts after the point. `progress`, when given, hears
+// how far the walk went.
+bool Split(const uint8_t* data, size_t from, size_t end, uint32_t count, double share, FileRun& first,
+           FileRun& second, Progress* progress = nullptr);
 
 // Reads the run's records into `pool` and `list`: each record is checked
 // as the saver writes it (flags that agree with its lengths and extension

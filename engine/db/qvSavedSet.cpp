@@ -61,9 +61,13 @@ void qvSealCheck::Passed(size_t at) {
   if (at >= summed_ + kStep) SumTo(at, false);
 }
 
-void qvSealCheck::PassedBySecond(size_t at) {
+size_t qvSealCheck::SumAhead(size_t at) {
   if (at > buffer_.Size()) at = buffer_.Size();
-  if (at >= summed_ + kStep) SumTo(at, true);
+  while (summed_ + kStep <= at) {
+    sum_.Update(buffer_.Data() + summed_, kStep);
+    summed_ += kStep;
+  }
+  return summed_;
 }
 
 qvStatus qvSealCheck::Finish() {

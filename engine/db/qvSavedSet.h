@@ -52,10 +52,12 @@ class qvSealCheck {
 
   // The reader will not read the bytes before `at` again.
   void Passed(size_t at);
-  // A second reader, on another thread, cut the file with the first: it
-  // gives back the pages it passes (GiveBack, on its thread) and will not
-  // read the bytes before `at` again. The sum reads them in again.
-  void PassedBySecond(size_t at);
+  // Where two readers share the file, on two threads: the one that runs
+  // ahead sums up to `at` (once a step) but gives nothing back, since the
+  // other may not have read those bytes yet; each gives back its own
+  // pages once passed (GiveBack). Sum and give back on one thread each,
+  // until Finish. Returns the point the sum reached.
+  size_t SumAhead(size_t at);
   void GiveBack(size_t from, size_t to) const { buffer_.GiveBack(from, to); }
   // Sums what is left: whether the file is the one its seal names.
   qvStatus Finish();
