@@ -51,10 +51,33 @@ bool Split(const uint8_t* data, size_t from, size_t end, uint32_t count, double 
   return false;
 }
 
+namespace {
+
+// Appends to a list through its last page, which the list's own Append
+// reaches through a call per record; a full page is left to Append.
+class ListTail {
+ public:
+  explicit ListTail(RecordList& list) : list_(list) {}
+
+  bool Append(uint8_t* record) {
+    RecordPage* page = list_.Page(list_.PageCount() - 1);
+    if (page->end == RecordPage::kSlots) return list_.Append(record);
+    page->slots[page->end++] = record;
+    list_.AdjustCount(1);
+    return true;
+  }
+
+ private:
+  RecordList& list_;
+};
+
+}  // namespace
+
 Code Read(const uint8_t* data, const FileRun& run, const qvFolderStartIndex& starts, CMemoryPool& pool,
           RecordList& list, Progress* progress) {
   size_t at = run.from;
   const size_t end = run.to;
+  ListTail tail(list);
   size_t tellAt = progress ? at : SIZE_MAX;
   const uint8_t* prev = run.prevName;
   uint32_t prevLength = run.prevLength;
@@ -116,7 +139,7 @@ Code Read(const uint8_t* data, const FileRun& run, const qvFolderStartIndex& sta
     else r[8] = static_cast<uint8_t>(length);
     std::memcpy(name + length, ext, width);
     if (icon) FileRecord::SetIconSlot(r, -1);
-    if (!list.Append(r)) return Code::kNoMemory;
+    if (!tail.Append(r)) return Code::kNoMemory;
     prev = name;
     prevLength = length;
     at += kRecordFixedSize + s + width;
