@@ -6,11 +6,12 @@
 // name with wide units the bytes of a unit can look like ASCII, so a find
 // there only says the name may hold the term.
 //
-// Reads never leave the record: a window ends at the end of the name at
-// the latest and may reach back into the record's header, never before its
-// first byte. Find runs once per name of every scan, so it is inline; the
-// hot scans call FindWith with the lead fixed, which keeps the masks in
-// registers and the loop free of tests on the term.
+// Find and FindWith never read outside the record: a window ends at the
+// end of the name at the latest and may reach back into the record's
+// header, never before its first byte (FindInPool, for records in a pool,
+// may). Find runs once per name of every scan, so it is inline; the hot
+// scans call FindWith or FindInPool with the lead fixed, which keeps the
+// loop free of tests on the term.
 #pragma once
 
 #include <immintrin.h>
