@@ -323,8 +323,8 @@ TEST(AsciiTermFinder, AgreesWithBytewiseSearchAtEveryLengthAndHeader) {
 // short name, into the record's header, the records before it or the
 // chunk's first bytes: records of every name length and header size, one
 // after another in one pool as a scan meets them, against the same plain
-// search. Each record's bytes are set after the next is allocated, so the
-// bytes after a name are never zero.
+// search. The bytes before a record are the last record's random bytes,
+// so the window meets term bytes there that must be masked off.
 TEST(AsciiTermFinder, InAPoolOneWindowAgreesAtEveryLengthAndHeader) {
   if (!qvAsciiTermFinder::HasWideVectors()) GTEST_SKIP() << "this processor has no 32-byte vectors";
   std::mt19937 rng(12);
