@@ -283,34 +283,51 @@ TEST(AsciiAutomaton, AgreesWithSubstringSearchForManyTerms) {
   EXPECT_GT(manyWords, 20);
 }
 
+// Random finder cases: folded terms, name bytes from a small alphabet
+// that holds wide and control bytes, and a plain search of the folded
+// bytes for the answer.
+struct FinderCases {
+  std::mt19937 rng;
+  size_t Pick(size_t n) { return static_cast<size_t>(rng() % n); }
+  std::u16string Term(size_t maxUnits) {
+    static const char16_t kTerms[] = u"abAB.c\x01";
+    std::u16string term;
+    for (size_t k = 0, n = 1 + Pick(maxUnits); k < n; ++k) {
+      char16_t c = kTerms[Pick(7)];
+      term += c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+    }
+    return term;
+  }
+  void Fill(uint8_t* p, size_t n) {
+    static const uint8_t kBytes[] = {'a', 'b', 'A', 'B', 'c', '.', 1, 0x1f, 0x81, 0x61, 0xC1, 0xE1, 0x41};
+    for (size_t i = 0; i < n; ++i) p[i] = kBytes[Pick(sizeof kBytes)];
+  }
+  static bool Holds(const std::u16string& term, const uint8_t* name, size_t length) {
+    for (size_t at = 0; at + term.size() <= length; ++at) {
+      size_t j = 0;
+      while (j < term.size() && name[at + j] < 128 && kLowerCase.map[name[at + j]] == term[j]) ++j;
+      if (j == term.size()) return true;
+    }
+    return false;
+  }
+};
+
 // The finder reads sixteen-byte windows that may reach back into the
 // record's header: every name length and header size, in buffers of the
 // exact size (so a sanitizer build catches a read outside), against a plain
 // search of the folded bytes.
 TEST(AsciiTermFinder, AgreesWithBytewiseSearchAtEveryLengthAndHeader) {
-  std::mt19937 rng(11);
-  const uint8_t bytes[] = {'a', 'b', 'A', 'B', 'c', '.', 1, 0x1f, 0x81, 0x61, 0xC1, 0xE1, 0x41};
-  const char16_t terms[] = u"abAB.c";
-  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  FinderCases gen{std::mt19937(11)};
   int found = 0, cases = 0;
   for (int round = 0; round < 40000; ++round) {
-    std::u16string term;
-    for (size_t k = 0, n = 1 + pick(4); k < n; ++k) {
-      char16_t c = terms[pick(7)];
-      term += c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-    }
+    const std::u16string term = gen.Term(4);
     qvAsciiTermFinder finder;
     finder.Set(term.data(), term.size());
-    size_t header = pick(13), length = pick(48);
+    size_t header = gen.Pick(13), length = gen.Pick(48);
     std::vector<uint8_t> record(header + length);
-    for (auto& b : record) b = bytes[pick(sizeof bytes)];
+    gen.Fill(record.data(), record.size());
     const uint8_t* name = record.data() + header;
-    bool expected = false;
-    for (size_t at = 0; at + term.size() <= length && !expected; ++at) {
-      size_t j = 0;
-      while (j < term.size() && name[at + j] < 128 && kLowerCase.map[name[at + j]] == term[j]) ++j;
-      expected = j == term.size();
-    }
+    const bool expected = FinderCases::Holds(term, name, length);
     ASSERT_EQ(finder.Find(record.data(), name, length), expected) << "round " << round;
     found += expected;
     ++cases;
@@ -327,32 +344,20 @@ TEST(AsciiTermFinder, AgreesWithBytewiseSearchAtEveryLengthAndHeader) {
 // so the window meets term bytes there that must be masked off.
 TEST(AsciiTermFinder, InAPoolOneWindowAgreesAtEveryLengthAndHeader) {
   if (!qvAsciiTermFinder::HasWideVectors()) GTEST_SKIP() << "this processor has no 32-byte vectors";
-  std::mt19937 rng(12);
-  const uint8_t bytes[] = {'a', 'b', 'A', 'B', 'c', '.', 1, 0x1f, 0x81, 0x61, 0xC1, 0xE1, 0x41};
-  const char16_t terms[] = u"abAB.c";
-  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  FinderCases gen{std::mt19937(12)};
   qvHeap heap;
   CMemoryPool pool(heap, 0);
   int found = 0, cases = 0;
   for (int round = 0; round < 40000; ++round) {
-    std::u16string term;
-    for (size_t k = 0, n = 1 + pick(5); k < n; ++k) {
-      char16_t c = terms[pick(7)];
-      term += c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-    }
+    const std::u16string term = gen.Term(5);
     qvAsciiTermFinder finder;
     finder.Set(term.data(), term.size());
-    size_t header = pick(13), length = pick(48);
+    size_t header = gen.Pick(13), length = gen.Pick(48);
     uint8_t* record = pool.Alloc(header + length);
     ASSERT_NE(record, nullptr);
-    for (size_t i = 0; i < header + length; ++i) record[i] = bytes[pick(sizeof bytes)];
+    gen.Fill(record, header + length);
     const uint8_t* name = record + header;
-    bool expected = false;
-    for (size_t at = 0; at + term.size() <= length && !expected; ++at) {
-      size_t j = 0;
-      while (j < term.size() && name[at + j] < 128 && kLowerCase.map[name[at + j]] == term[j]) ++j;
-      expected = j == term.size();
-    }
+    const bool expected = FinderCases::Holds(term, name, length);
     bool actual = false;
     switch (finder.Lead()) {
       case 1: actual = finder.FindInPool<1>(record, name, length); break;
