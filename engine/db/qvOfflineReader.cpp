@@ -1,12 +1,12 @@
 #include "qvOfflineReader.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -16,12 +16,15 @@
 #include "qvDatabase.h"
 #include "qvDatabaseFormat.h"
 #include "qvDatabaseIo.h"
+#include "qvDatabaseSeal.h"
 #include "qvExtCaseFile.h"
 #include "qvExtFilter.h"
 #include "qvExtendedScan.h"
 #include "qvIndex.h"
+#include "qvAsciiTermFinder.h"
 #include "qvNameCandidates.h"
 #include "qvSavedSet.h"
+#include "qvSectionStream.h"
 
 namespace qvOfflineReader {
 
@@ -36,11 +39,14 @@ struct Sections {
   uint32_t headerSize, folderOffset, fileOffset, folderCount, fileCount;
 };
 
-bool ReadSections(const uint8_t* data, size_t size, const VolumeState& now, Sections& s) {
-  if (size < kMinHeaderSize || LoadU32(data + kTotalSizeAt) != size) return false;
+// `data` holds the file's first `held` bytes (all of them, or at least
+// kMaxHeaderSize) of `size`.
+bool ReadSections(const uint8_t* data, size_t held, uint64_t size, const VolumeState& now, Sections& s) {
+  if (held < kMinHeaderSize || LoadU32(data + kTotalSizeAt) != size) return false;
   s = {LoadU32(data + kHeaderSizeAt), LoadU32(data + kFolderOffsetAt), LoadU32(data + kFileOffsetAt),
        LoadU32(data + kFolderCountAt), LoadU32(data + kFileCountAt)};
-  if (s.folderCount == 0 || s.headerSize < kMinHeaderSize || s.headerSize > kMaxHeaderSize) return false;
+  if (s.folderCount == 0 || s.headerSize < kMinHeaderSize || s.headerSize > std::min(held, kMaxHeaderSize))
+    return false;
   if (s.folderOffset < s.headerSize || s.folderOffset - s.headerSize != 4ull * s.folderCount) return false;
   if (s.fileOffset < s.folderOffset || s.fileOffset > size) return false;
   if (LoadU32(data + kMagic1At) != kMagic1 || LoadU32(data + kMagic2At) != kMagic2 ||
@@ -94,6 +100,9 @@ class QueryCut {
     if (!candidates_ || (filtered_ && !filter_.Passes(filterRecord))) return false;
     return candidates_->MayMatch(n, hasExt, ext);
   }
+  // The test of every file when nothing else filters them: then the
+  // reader runs the finder in its own loop.
+  const qvNameCandidates* FileTest() const { return candidates_ && !filtered_ ? &*candidates_ : nullptr; }
 
  private:
   qvExtendedScan scan_;
@@ -125,8 +134,11 @@ struct Block {
 
 class Reader {
  public:
-  Reader(const uint8_t* data, size_t size, const Sections& s, const std::vector<std::unique_ptr<QueryCut>>& cuts)
-      : data_(data), size_(size), s_(s), cuts_(cuts) {
+  // `head` holds the file's bytes up to its file records; those are read
+  // from `source` as they come.
+  Reader(const std::vector<uint8_t>& head, const qvByteSource& source, const Sections& s,
+         const std::vector<std::unique_ptr<QueryCut>>& cuts, size_t chunk)
+      : data_(head.data()), source_(source), chunk_(chunk), s_(s), cuts_(cuts) {
     budget_ = (static_cast<uint64_t>(s.folderCount) + s.fileCount) / kMaxKeptShare + 256;
   }
 
@@ -140,9 +152,13 @@ class Reader {
   const std::vector<uint32_t>& KeptFilePositions() const { return keptFilePositions_; }
 
  private:
-  // The name buffer: 16 bytes before the name let the finder read whole
-  // windows, the slack after it lets a cut read past a malformed name.
-  static constexpr size_t kPad = 16;
+  // The name buffer: the bytes before the name let the finder read whole
+  // windows (as many as a record pool keeps before a record), the slack
+  // after it lets a cut read past a malformed name and a suffix be copied
+  // kCopy bytes at a time.
+  static constexpr size_t kPad = 64;
+  static constexpr size_t kCopy = 32;
+  static_assert(kPad >= qvAsciiTermFinder::kPoolReadBehind);
   StoredName Name(uint32_t length, bool wide, bool file) const {
     return {name_, name_ + kPad, length, wide, file};
   }
@@ -184,22 +200,103 @@ class Reader {
   }
 
   bool ScanFiles() {
-    size_t at = s_.fileOffset;
-    const size_t end = size_;
+    if (cuts_.size() == 1)
+      if (const qvNameCandidates* test = cuts_[0]->FileTest()) {
+        const bool wide = qvAsciiTermFinder::HasWideVectors();
+        switch (test->Finder().Lead()) {
+          case 1:
+            return wide ? ScanFilesWide<1>(*test) : ScanFilesWith<1, false>(*test);
+          case 2:
+            return wide ? ScanFilesWide<2>(*test) : ScanFilesWith<2, false>(*test);
+          default:
+            return wide ? ScanFilesWide<3>(*test) : ScanFilesWith<3, false>(*test);
+        }
+      }
+    return ScanFilesWithCuts();
+  }
+
+  // The files of one query without an extension filter, nearly all of
+  // the work of a one-term answer: the record's fields read once, its
+  // suffix put in place with one fixed-size copy, the finder's lead
+  // fixed, and nothing else done for a name the finder turns down unless
+  // it is wide or has an extension the run may reach into.
+  // The loop compiled for 32-byte vectors, with the finder's window in it.
+  template <int kLead>
+  [[gnu::target("avx2")]] bool ScanFilesWide(const qvNameCandidates& test) {
+    return ScanFilesWith<kLead, true>(test);
+  }
+
+  template <int kLead, bool kWideVectors>
+  [[gnu::always_inline]] bool ScanFilesWith(const qvNameCandidates& test) {
+    const qvAsciiTermFinder& finder = test.Finder();
+    uint8_t* const name = name_ + kPad;
+    qvSectionStream files = FileSection();
+    uint32_t prevLength = 0;
+    for (uint32_t j = 0; j < s_.fileCount; ++j) {
+      if (!files.Fill() || files.Left() < kRecordFixedSize) return false;
+      const uint8_t* in = files.Cursor();
+      const uint32_t flags = LoadU32(in);
+      const uint32_t word = Load24(in + 8);
+      const uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
+      if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
+          files.Left() - kRecordFixedSize < sfx + width) [[unlikely]]
+        return false;
+      const uint8_t* suffix = in + kRecordFixedSize;
+      // Most suffixes are short: one copy of kCopy bytes, which the
+      // stream's slack and the name buffer both have room for.
+      if (sfx <= kCopy) [[likely]]
+        std::memcpy(name + p, suffix, kCopy);
+      else
+        std::memcpy(name + p, suffix, sfx);
+      const bool wideName = (flags & FileRecord::kNonAscii) != 0;
+      bool found;
+      if constexpr (kWideVectors)
+        found = finder.FindInPool<kLead>(name_, name, length);
+      else
+        found = finder.FindWith<kLead>(name_, name, length);
+      const uint8_t* extField = suffix + sfx;
+      if (!found && test.ReachesBeyondRun(wideName, width != 0)) [[unlikely]]
+        found = test.MayMatchWithoutRun(Name(length, wideName, true), width != 0, ExtId(extField, width));
+      if (found) [[unlikely]] {
+        if (!test.HiddenOut(Name(length, wideName, true))) {
+          KeepFile(j, flags, LoadU32(in + 4), length, width, extField);
+          if (OverBudget()) return false;
+        }
+      }
+      prevLength = length;
+      files.Advance(kRecordFixedSize + sfx + width);
+    }
+    return files.Left() == 0;
+  }
+
+  // The longest file record, which the stream keeps whole.
+  static constexpr size_t kMaxFileRecord = kRecordFixedSize + kLengthFieldMax + 4;
+  static_assert(qvSectionStream::kSlack >= kCopy);
+
+  qvSectionStream FileSection() const {
+    return qvSectionStream(source_, s_.fileOffset, source_.Size(), kMaxFileRecord, chunk_);
+  }
+
+  static uint32_t ExtId(const uint8_t* field, uint32_t width) {
+    return width == 1 ? field[0] : width == 2 ? LoadU16(field) : width == 4 ? LoadU32(field) : 0;
+  }
+
+  bool ScanFilesWithCuts() {
+    qvSectionStream files = FileSection();
     uint32_t prevLength = 0;
     uint8_t filterRecord[16] = {};  // flags, parent, empty name, extension id
     for (uint32_t j = 0; j < s_.fileCount; ++j) {
-      if (end - at < kRecordFixedSize) return false;
-      const uint8_t* in = data_ + at;
+      if (!files.Fill() || files.Left() < kRecordFixedSize) return false;
+      const uint8_t* in = files.Cursor();
       uint32_t flags = LoadU32(in);
       uint32_t word = Load24(in + 8);
       uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
       if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
-          end - at - kRecordFixedSize < sfx + width)
+          files.Left() - kRecordFixedSize < sfx + width)
         return false;
       std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
       const uint8_t* extField = in + kRecordFixedSize + sfx;
-      uint32_t ext = width == 1 ? extField[0] : width == 2 ? LoadU16(extField) : width == 4 ? LoadU32(extField) : 0;
+      uint32_t ext = ExtId(extField, width);
       StoreU32(filterRecord, flags & ~FileRecord::kLongLength);
       StoreU32(filterRecord + 9, ext);
       StoredName n = Name(length, (flags & FileRecord::kNonAscii) != 0, true);
@@ -210,9 +307,9 @@ class Reader {
           break;
         }
       prevLength = length;
-      at += kRecordFixedSize + sfx + width;
+      files.Advance(kRecordFixedSize + sfx + width);
     }
-    return at == end;
+    return files.Left() == 0;
   }
 
   // The file's record as the reduced image stores it (no shared prefix);
@@ -342,12 +439,13 @@ class Reader {
     uint32_t parentPos;  // stored RecordPos
   };
 
-  const uint8_t* data_;
-  size_t size_;
+  const uint8_t* data_;  // the file up to its file records
+  const qvByteSource& source_;
+  size_t chunk_;
   const Sections& s_;
   const std::vector<std::unique_ptr<QueryCut>>& cuts_;
   uint64_t budget_;
-  uint8_t name_[kPad + kLengthFieldMax + 16 + kPad] = {};
+  uint8_t name_[kPad + kLengthFieldMax + kCopy + kPad] = {};
   std::vector<Block> blocks_;
   std::vector<uint8_t> names_;
   std::vector<uint32_t> wanted_;  // positions of folders to keep
@@ -395,35 +493,36 @@ Outcome FallBack(qvIndex& app) {
   return Outcome::kFallBack;
 }
 
-// A saved file mapped read-only, its pages read ahead with the mapping.
-class MappedFile {
+// A saved file open for reading, with the size the seal gives it.
+class OpenFile {
  public:
-  bool Map(const std::string& path, uint64_t expectedSize) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+  bool Open(const std::string& path, uint64_t expectedSize) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
-    bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) == expectedSize &&
-                st.st_size >= static_cast<off_t>(kMinHeaderSize) && expectedSize <= UINT32_MAX;
-    if (fits) {
-      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-      if (p != MAP_FAILED) {
-        data_ = static_cast<const uint8_t*>(p);
-        size_ = static_cast<size_t>(st.st_size);
-      }
-    }
-    ::close(fd);
-    return data_ != nullptr;
+    return fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<uint64_t>(st.st_size) == expectedSize && expectedSize <= UINT32_MAX;
   }
-  ~MappedFile() {
-    if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+  ~OpenFile() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  const uint8_t* Data() const { return data_; }
-  size_t Size() const { return size_; }
+  int Fd() const { return fd_; }
 
  private:
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
+  int fd_ = -1;
 };
+
+// The index file summed as it is read, a chunk at a time.
+bool SumMatchesSeal(const qvSavedSet& set, const qvByteSource& index) {
+  qvSectionStream stream(index, 0, index.Size(), 1);
+  qvDbSeal::Checksum sum;
+  while (stream.Left() > 0) {
+    if (!stream.Fill()) return false;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(stream.Left(), stream.Buffered()));
+    sum.Update(stream.Cursor(), n);
+    stream.Advance(n);
+  }
+  return set.Check(qvDbSeal::kIndexFile, qvDbSeal::FileSum{index.Size(), sum.Final()}, kIndexFileName).ok();
+}
 
 bool ReadSealed(qvIndex& app, const qvSavedSet& set, qvDbSeal::File file, const char* name, qvDbIo::HeapBuffer& out) {
   int error = 0;
@@ -432,15 +531,23 @@ bool ReadSealed(qvIndex& app, const qvSavedSet& set, qvDbSeal::File file, const 
   return set.Check(file, out.Data(), out.Size(), name).ok();
 }
 
-}  // namespace
+// "extcase.db" as it comes: false when it cannot be had; null when there
+// is none. It is asked for only once the index has been read.
+using ExtCaseSource = std::function<bool(const uint8_t*& data, size_t& size)>;
 
-Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSize, const uint8_t* ext,
-                             size_t extSize, const uint8_t* extCase, size_t extCaseSize,
-                             const std::vector<Query>& queries, const qvMatchOptions& options) {
+Outcome LoadFromSource(qvIndex& app, const qvByteSource& index, const uint8_t* ext, size_t extSize,
+                       const ExtCaseSource& extCaseSource, const std::vector<Query>& queries,
+                       const qvMatchOptions& options, size_t chunk) {
   app.ClearIndex();
   if (options.Designed() || queries.empty()) return FallBack(app);
+  // The header first, then everything before the file records: the
+  // folders are read again where a kept record names one.
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(index.Size(), kMaxHeaderSize)));
   Sections s;
-  if (!ReadSections(index, indexSize, app.volumes, s)) return FallBack(app);
+  if (!index.ReadAt(0, head.data(), head.size()) || !ReadSections(head.data(), head.size(), index.Size(), app.volumes, s))
+    return FallBack(app);
+  head.resize(s.fileOffset);
+  if (!index.ReadAt(0, head.data(), head.size())) return FallBack(app);
   // The extension table first: the cuts test extensions by their ids.
   if (!qvDatabase::LoadExtImage(app, ext, extSize).ok()) return FallBack(app);
   std::vector<std::unique_ptr<QueryCut>> cuts;
@@ -449,15 +556,32 @@ Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSiz
     if (!cuts.back()->Prepare(app, q, options)) return FallBack(app);
   }
   std::vector<uint8_t> image;
-  Reader reader(index, indexSize, s, cuts);
+  Reader reader(head, index, s, cuts, chunk);
   if (!reader.Run(image)) return FallBack(app);
   cuts.clear();
+  const uint8_t* extCase = nullptr;
+  size_t extCaseSize = 0;
+  if (!extCaseSource(extCase, extCaseSize)) return FallBack(app);
   std::vector<uint8_t> keptCase;
   if (extCase && !ReduceExtCase(extCase, extCaseSize, reader.KeptFilePositions(), keptCase)) return FallBack(app);
   if (!qvDatabase::LoadIndexImage(app, image.data(), image.size()).ok()) return FallBack(app);
   if (!qvDatabase::LoadExtImage(app, ext, extSize).ok()) return FallBack(app);
   if (extCase && !qvExtCaseFile::LoadImage(app, keptCase.data(), keptCase.size()).ok()) return FallBack(app);
   return Outcome::kLoaded;
+}
+
+}  // namespace
+
+Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSize, const uint8_t* ext,
+                             size_t extSize, const uint8_t* extCase, size_t extCaseSize,
+                             const std::vector<Query>& queries, const qvMatchOptions& options, size_t chunk) {
+  qvImageByteSource source(index, indexSize);
+  auto extCaseImage = [&](const uint8_t*& data, size_t& size) {
+    data = extCase;
+    size = extCaseSize;
+    return true;
+  };
+  return LoadFromSource(app, source, ext, extSize, extCaseImage, queries, options, chunk);
 }
 
 Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Query>& queries,
@@ -469,21 +593,30 @@ Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Qu
   // load's to find and report.
   qvSavedSet set = qvSavedSet::Open(app, qvSavedSet::kCurrent);
   if (!set.SealStatus().ok()) return FallBack(app);
-  MappedFile index;
-  if (!index.Map(set.Path(app, kIndexFileName), set.Seal().files[qvDbSeal::kIndexFile].size)) return FallBack(app);
-  // The index file is summed against its seal on a second core while the
-  // cut reads it: the answer waits for the longer of the two, not both.
-  // Every record read is checked as it is read, but only the sum tells a
-  // name or a parent changed in place from the saved one.
-  std::future<bool> sealed = std::async(std::launch::async, [&set, &index] {
-    return set.Check(qvDbSeal::kIndexFile, index.Data(), index.Size(), kIndexFileName).ok();
-  });
+  OpenFile index;
+  const uint64_t indexSize = set.Seal().files[qvDbSeal::kIndexFile].size;
+  if (!index.Open(set.Path(app, kIndexFileName), indexSize)) return FallBack(app);
   qvDbIo::HeapBuffer ext(app.heap), extCase(app.heap);
-  Outcome outcome = Outcome::kFallBack;
-  if (ReadSealed(app, set, qvDbSeal::kExtFile, kExtFileName, ext) &&
-      ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase))
-    outcome = LoadImagesForQueries(app, index.Data(), index.Size(), ext.Data(), ext.Size(), extCase.Data(),
-                                   extCase.Size(), queries, options);
+  if (!ReadSealed(app, set, qvDbSeal::kExtFile, kExtFileName, ext)) return FallBack(app);
+  // A second core reads and sums "extcase.db", needed only for the records
+  // kept, then sums the index file, while this one reads the index. Every
+  // field read is checked as it is read, but only the sum tells a name or a
+  // parent changed in place from the saved one.
+  const qvFileByteSource indexSource(index.Fd(), indexSize);
+  std::promise<bool> extCasePromise;
+  std::future<bool> extCaseRead = extCasePromise.get_future();
+  std::future<bool> sealed = std::async(std::launch::async, [&] {
+    extCasePromise.set_value(ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase));
+    return SumMatchesSeal(set, indexSource);
+  });
+  auto extCaseFromFile = [&](const uint8_t*& data, size_t& size) {
+    if (!extCaseRead.get()) return false;
+    data = extCase.Data();
+    size = extCase.Size();
+    return true;
+  };
+  Outcome outcome = LoadFromSource(app, indexSource, ext.Data(), ext.Size(), extCaseFromFile, queries, options,
+                                   qvSectionStream::kDefaultChunk);
   // Not the sealed file: the designed load reports the damage.
   if (!sealed.get()) return FallBack(app);
   return outcome == Outcome::kLoaded ? outcome : FallBack(app);

@@ -1,6 +1,6 @@
 // Answering a few known queries from the saved index without loading all
-// of it. "ntfsqs.db" is mapped and its packed names are read in place, in
-// section order, through the same first cut the extended scan makes
+// of it. "ntfsqs.db" is read front to back, a chunk at a time, and its
+// packed names are tested as they come, in section order, through the same first cut the extended scan makes
 // (qvNameCandidates); only the records that cut keeps, and the folders
 // above them, are built into the index, through the designed loader. A
 // search for one of the queries then finds, row for row, what it finds in
@@ -8,10 +8,9 @@
 // Any other query finds only part of its answer; the engine reads in place
 // only when told that no other query will come ("answer_only").
 //
-// Every structure read from the mapping is checked as it is read, and
-// LoadForQueries sums every saved file against its seal (the index file
-// on a second thread, beside the read). A file that is not as the saver writes
-// it, a query the cut cannot narrow (no ASCII run, a path-only regular
+// Every structure read is checked as it is read, and LoadForQueries sums
+// every saved file against its seal (on a second core, beside the read). A
+// file that is not as the saver writes it, a query the cut cannot narrow (no ASCII run, a path-only regular
 // expression) or one that keeps a large share of the index gives
 // kFallBack: the caller loads the whole set the designed way, which
 // reports any fault as it always has.
@@ -46,10 +45,12 @@ Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Qu
                        const qvMatchOptions& options);
 
 // The same on file contents in memory (tests, fuzzing), without the seal:
-// `extCase` may be null when there is no "extcase.db".
+// `extCase` may be null when there is no "extcase.db". The file records
+// are read `chunk` bytes at a time, as from the file (at least 4 KB).
 Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSize, const uint8_t* ext,
                              size_t extSize, const uint8_t* extCase, size_t extCaseSize,
-                             const std::vector<Query>& queries, const qvMatchOptions& options);
+                             const std::vector<Query>& queries, const qvMatchOptions& options,
+                             size_t chunk = 256 * 1024);
 
 // A record kept is kept with its chain, which costs more per record than
 // the designed load: past this share of the entries, reading in place

@@ -6,16 +6,13 @@ qvNameCandidates::qvNameCandidates(const qvExtendedScan& scan, const CPatternSet
   if (!scan.regex_) pre_ = qvscan::Prefilter(set);
   else if (!scan.regex_->WantsPath()) pre_.SetRun(scan.regex_->RequiredRun().data(), scan.regex_->RequiredRun().size());
   if (pre_.active && (scan.wholeName_ || scan.regex_)) runTerm_.Build(extensions, pre_.run, pre_.runLength);
+  extMatters_ = pre_.active && (scan.wholeName_ || scan.regex_) && runTerm_.AnyExtension();
 }
 
-bool qvNameCandidates::MayMatch(const qvscan::StoredName& n, bool hasExt, uint32_t ext) const {
-  if (!scan_.options_.showHidden && n.length > 0 && n.bytes[0] == '.') return false;
-  if (!pre_.active) return true;
-  // The tester's first cut: the run in the base name, in the extension,
-  // across the dot, or a name pinyin may spell.
-  if (pre_.finder.Find(n.record, n.bytes, n.length)) return true;
-  const bool extMatters = n.file && hasExt && (scan_.wholeName_ || scan_.regex_) && runTerm_.AnyExtension();
-  if (extMatters) {
+// The tester's first cut beyond the run in the base name: the run in the
+// extension, across the dot, or a name pinyin may spell.
+bool qvNameCandidates::MayMatchWithoutRun(const qvscan::StoredName& n, bool hasExt, uint32_t ext) const {
+  if (n.file && hasExt && extMatters_) {
     if (runTerm_.InExtension(ext)) return true;
     uint64_t spans = runTerm_.Spans(ext);
     if (spans && n.wide) return true;

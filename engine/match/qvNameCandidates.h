@@ -23,10 +23,26 @@ class qvNameCandidates {
 
   // `n.record` must start at least 16 readable bytes before `n.bytes`;
   // `ext` is the file's extension id when `hasExt`.
-  bool MayMatch(const qvscan::StoredName& n, bool hasExt, uint32_t ext) const;
+  bool MayMatch(const qvscan::StoredName& n, bool hasExt, uint32_t ext) const {
+    if (HiddenOut(n)) return false;
+    if (!pre_.active) return true;
+    return pre_.finder.Find(n.record, n.bytes, n.length) || MayMatchWithoutRun(n, hasExt, ext);
+  }
+
+  // The parts of MayMatch, for a reader that runs the finder in a loop of
+  // its own (Narrows() must hold): a name the finder turns down may still
+  // match through its extension or its pinyin, which only a wide name or a
+  // file with an extension can, and only when ReachesBeyondRun.
+  const qvAsciiTermFinder& Finder() const { return pre_.finder; }
+  bool HiddenOut(const qvscan::StoredName& n) const {
+    return !scan_.options_.showHidden && n.length > 0 && n.bytes[0] == '.';
+  }
+  bool ReachesBeyondRun(bool wide, bool hasExt) const { return (wide && scan_.anyPinyin_) || (hasExt && extMatters_); }
+  bool MayMatchWithoutRun(const qvscan::StoredName& n, bool hasExt, uint32_t ext) const;
 
  private:
   const qvExtendedScan& scan_;
   qvscan::Prefilter pre_;
   qvWholeNameTerm runTerm_;
+  bool extMatters_ = false;  // the run may reach into a file's extension
 };

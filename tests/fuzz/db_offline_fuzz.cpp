@@ -63,6 +63,10 @@ bool LoadWhole(qvFileBaseApp& app, const uint8_t* index, size_t indexSize, const
 
 }  // namespace
 
+// The file records read a few KB at a time, as a large file is read:
+// records fall across the reads.
+constexpr size_t kChunk = 2100;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static qvFileBaseApp* app = [] {
     auto* a = new qvFileBaseApp();
@@ -93,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DiscoverFromInput(*app, index, indexSize);
   const uint8_t* extCase = size ? data : nullptr;
   auto outcome =
-      qvOfflineReader::LoadImagesForQueries(*app, index, indexSize, ext, extSize, extCase, size, {query}, options);
+      qvOfflineReader::LoadImagesForQueries(*app, index, indexSize, ext, extSize, extCase, size, {query}, options,
+                                            kChunk);
   if (outcome != qvOfflineReader::Outcome::kLoaded) {
     if (!dbtest::TablesEmpty(*app)) Fail("a refused read left records behind");
     return 0;
