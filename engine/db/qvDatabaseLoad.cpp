@@ -158,6 +158,7 @@ class IndexLoader {
     // Never more than the section could hold: the count is the file's word.
     keys_.reserve(std::min<size_t>(h_.folderCount, (end - at) / kRecordFixedSize));
     parents_.reserve(keys_.capacity());
+    app_.folderList.ReservePages(keys_.capacity());
     for (uint32_t i = 0; i < h_.folderCount; ++i) {
       if (end - at < kRecordFixedSize) return Fail(Code::kBadFolderRecord);
       const uint8_t* in = data_ + at;
@@ -271,6 +272,7 @@ class IndexLoader {
     all.from = h_.fileOffset;
     all.to = size_;
     all.count = h_.fileCount;
+    app_.fileList.ReservePages(RecordsAtMost(all));
     SealProgress progress(seal_);
     Code code = qvFileRecordRuns::Read(data_, all, starts_, app_.recordPool, app_.fileList, seal_ ? &progress : nullptr);
     return code == Code::kOk || Fail(code);
@@ -309,6 +311,7 @@ class IndexLoader {
     }
     GiveBackProgress progress(seal_, 0);
     progress.Passed(h_.fileOffset);  // the header and the folders are done with
+    app_.fileList.ReservePages(RecordsAtMost(first));  // what the helper had no time for
     Code firstCode =
         qvFileRecordRuns::Read(data_, first, starts_, app_.recordPool, app_.fileList, seal_ ? &progress : nullptr);
     if (firstCode != Code::kOk) handoff.Stop();
@@ -326,11 +329,32 @@ class IndexLoader {
     SumProgress walked(seal_, nullptr, nullptr);
     bool split = qvFileRecordRuns::Split(data_, h_.fileOffset, size_, h_.fileCount, kFirstShare, first, second,
                                          seal_ ? &walked : nullptr);
+    if (split) MakeFirstRunPages(handoff, RecordsAtMost(first));
     handoff.SetSplit(split);
     if (!split || !handoff.WaitForFolders()) return Code::kOk;
     GiveBackProgress given(seal_, second.from);
     SumProgress read(seal_, &given, &handoff);
+    list.ReservePages(RecordsAtMost(second));
     return qvFileRecordRuns::Read(data_, second, starts_, pool, list, &read);
+  }
+
+  // A run's count is the file's word (the cut checks the first run's
+  // records only): never more pages than its bytes could fill.
+  static uint32_t RecordsAtMost(const qvFileRecordRuns::FileRun& run) {
+    return static_cast<uint32_t>(std::min<size_t>(run.count, (run.to - run.from) / kRecordFixedSize));
+  }
+
+  // Until the folders are in, the helper has nothing to read: it makes the
+  // list pages the first run will fill (a fresh page's first touch costs
+  // about as much as filling it), a few at a time, so as not to start its
+  // own run late. The loading thread waits for the cut before it touches
+  // the list.
+  void MakeFirstRunPages(qvLoadHandoff& handoff, uint32_t records) {
+    constexpr uint32_t kStep = 64 * RecordPage::kSlots;
+    for (uint32_t made = 0; made < records && !handoff.FoldersSaid();) {
+      made = std::min(records, made + kStep);
+      app_.fileList.ReservePages(made);
+    }
   }
 
   // The one reader tells the seal check where it is.

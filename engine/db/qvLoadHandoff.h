@@ -33,6 +33,11 @@ class qvLoadHandoff {
     }
     changed_.notify_all();
   }
+  // The helper: whether the loading thread has said, without waiting.
+  bool FoldersSaid() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return folders_ != kPending;
+  }
   bool WaitForFolders() {
     std::unique_lock<std::mutex> hold(mutex_);
     changed_.wait(hold, [&] { return folders_ != kPending; });

@@ -38,6 +38,14 @@ class RecordList {
   // record is copied); `other` is left empty. False, changing nothing,
   // when out of memory.
   bool TakePages(RecordList& other);
+  // Makes now the pages that `records` more appends will need, zeroed and
+  // touched, for the appends to take. They come 63 to a huge page (a
+  // page of the C heap is small pages, each faulted in apart), so a load
+  // makes its pages this way, some of them on a helper thread while the
+  // thread that appends is busy elsewhere. Pages it could not make are
+  // left to the appends. A page of a block that leaves the list again is
+  // kept with its block until Clear or the list's end.
+  void ReservePages(size_t records);
 
   size_t PageCount() const { return pageCount_; }
   RecordPage* Page(size_t i) const { return pages_[i]; }
@@ -94,4 +102,26 @@ class RecordList {
   size_t capacity_ = 0;
   size_t pageCount_ = 0;
   size_t itemCount_ = 0;
+  // Pages made by ReservePages, not yet in the list, and the blocks they
+  // were cut from.
+  struct Block {
+    void* pages;
+    size_t bytes;
+  };
+  RecordPage** spare_ = nullptr;
+  size_t spareCapacity_ = 0;
+  size_t spareCount_ = 0;
+  Block* blocks_ = nullptr;
+  size_t blockCapacity_ = 0;
+  size_t blockCount_ = 0;
+
+  static constexpr size_t kBlockBytes = qvHeap::kHugePage;
+  static constexpr size_t kPagesPerBlock = kBlockBytes / sizeof(RecordPage);
+
+  bool InBlock(const RecordPage* page) const;
+  // Frees a page that left the list, unless a block holds it.
+  void FreePage(RecordPage* page);
+  // Frees the spare pages and every block (no page of the list may lie
+  // in one).
+  void FreeSparesAndBlocks();
 };
