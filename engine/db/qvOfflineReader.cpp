@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -123,6 +125,44 @@ struct KeptFolder {
   uint32_t newPos = 0;
 };
 
+// The name of the file record being read, put together in a vector: the
+// prefix it shares with the name before from the vector, its suffix from
+// the record. It is stored to the name buffer as well, but the test reads
+// the vector; reading back the bytes just stored would wait for the store,
+// which was the larger part of the loop's time.
+class NameVector {
+ public:
+  static constexpr size_t kBytes = 32;
+
+  // The name of `p` shared bytes and the suffix at `suffix`, at most kBytes
+  // long in all; kBytes bytes are readable before `suffix` and after it.
+  [[gnu::target("avx2")]] __m256i Next(uint8_t* name, uint32_t p, const uint8_t* suffix) {
+    if (!held_) {
+      bytes_ = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(name));
+      held_ = true;
+    }
+    const __m256i moved = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(suffix - p));
+    const __m256i fromSuffix = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRamp + kBytes - p));
+    bytes_ = _mm256_blendv_epi8(bytes_, moved, fromSuffix);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(name), bytes_);
+    return bytes_;
+  }
+  // The name buffer was written another way: the vector is read from it
+  // again at the next short name.
+  void Lose() { held_ = false; }
+
+ private:
+  // kBytes zeros, then kBytes of 0xFF: from kRamp + kBytes - p, the bytes
+  // at p and after are marked.
+  static constexpr uint8_t kRamp[2 * kBytes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                0xFF, 0xFF};
+  __m256i bytes_;  // read only once held_
+  bool held_ = false;
+};
+
 // Where each 4096-byte block of the simulated folder pool begins in the
 // file, with the whole name of its first folder: a folder is found again
 // from its block without keeping every folder's place.
@@ -202,14 +242,14 @@ class Reader {
   bool ScanFiles() {
     if (cuts_.size() == 1)
       if (const qvNameCandidates* test = cuts_[0]->FileTest()) {
-        const bool wide = qvAsciiTermFinder::HasWideVectors();
+        const bool wide = qvscan::WideVectors();  // the scans' switch: tests turn it off
         switch (test->Finder().Lead()) {
           case 1:
-            return wide ? ScanFilesWide<1>(*test) : ScanFilesWith<1, false>(*test);
+            return wide ? ScanFilesWide<1>(*test) : ScanFilesWith(*test, NarrowTest<1>{test->Finder()});
           case 2:
-            return wide ? ScanFilesWide<2>(*test) : ScanFilesWith<2, false>(*test);
+            return wide ? ScanFilesWide<2>(*test) : ScanFilesWith(*test, NarrowTest<2>{test->Finder()});
           default:
-            return wide ? ScanFilesWide<3>(*test) : ScanFilesWith<3, false>(*test);
+            return wide ? ScanFilesWide<3>(*test) : ScanFilesWith(*test, NarrowTest<3>{test->Finder()});
         }
       }
     return ScanFilesWithCuts();
@@ -220,15 +260,49 @@ class Reader {
   // suffix put in place with one fixed-size copy, the finder's lead
   // fixed, and nothing else done for a name the finder turns down unless
   // it is wide or has an extension the run may reach into.
-  // The loop compiled for 32-byte vectors, with the finder's window in it.
+  // How the files' loop puts a name together and runs the finder on it,
+  // the finder's lead fixed: with 32-byte vectors, a short name in a
+  // vector, the others in the name buffer.
   template <int kLead>
-  [[gnu::target("avx2")]] bool ScanFilesWide(const qvNameCandidates& test) {
-    return ScanFilesWith<kLead, true>(test);
+  struct WideTest {
+    const qvAsciiTermFinder& finder;
+    NameVector vector;
+    [[gnu::target("avx2")]] bool operator()(uint8_t* record, uint8_t* name, uint32_t p, const uint8_t* suffix,
+                                            uint32_t sfx) {
+      const uint32_t length = p + sfx;
+      if (length <= NameVector::kBytes) [[likely]]
+        return finder.FindInVector<kLead>(vector.Next(name, p, suffix), name, length);
+      std::memcpy(name + p, suffix, sfx);
+      vector.Lose();
+      return finder.FindInPool<kLead>(record, name, length);
+    }
+  };
+  template <int kLead>
+  struct NarrowTest {
+    const qvAsciiTermFinder& finder;
+    bool operator()(uint8_t* record, uint8_t* name, uint32_t p, const uint8_t* suffix, uint32_t sfx) const {
+      // Most suffixes are short: one copy of kCopy bytes, which the
+      // stream's slack and the name buffer both have room for.
+      if (sfx <= kCopy) [[likely]]
+        std::memcpy(name + p, suffix, kCopy);
+      else
+        std::memcpy(name + p, suffix, sfx);
+      return finder.FindWith<kLead>(record, name, p + sfx);
+    }
+  };
+
+  // The loop compiled for 32-byte vectors, everything in it inlined.
+  template <int kLead>
+  [[gnu::target("avx2"), gnu::flatten]] bool ScanFilesWide(const qvNameCandidates& test) {
+    return ScanFilesWith(test, WideTest<kLead>{test.Finder(), {}});
   }
 
-  template <int kLead, bool kWideVectors>
-  [[gnu::always_inline]] bool ScanFilesWith(const qvNameCandidates& test) {
-    const qvAsciiTermFinder& finder = test.Finder();
+  // The files of one query without an extension filter, nearly all of
+  // the work of a one-term answer: the record's fields read once, the
+  // name tested by `find`, and nothing else done for a name it turns down
+  // unless the name is wide or has an extension the run may reach into.
+  template <class Find>
+  bool ScanFilesWith(const qvNameCandidates& test, Find find) {
     uint8_t* const name = name_ + kPad;
     qvSectionStream files = FileSection();
     uint32_t prevLength = 0;
@@ -242,18 +316,8 @@ class Reader {
           files.Left() - kRecordFixedSize < sfx + width) [[unlikely]]
         return false;
       const uint8_t* suffix = in + kRecordFixedSize;
-      // Most suffixes are short: one copy of kCopy bytes, which the
-      // stream's slack and the name buffer both have room for.
-      if (sfx <= kCopy) [[likely]]
-        std::memcpy(name + p, suffix, kCopy);
-      else
-        std::memcpy(name + p, suffix, sfx);
       const bool wideName = (flags & FileRecord::kNonAscii) != 0;
-      bool found;
-      if constexpr (kWideVectors)
-        found = finder.FindInPool<kLead>(name_, name, length);
-      else
-        found = finder.FindWith<kLead>(name_, name, length);
+      bool found = find(name_, name, p, suffix, sfx);
       const uint8_t* extField = suffix + sfx;
       if (!found && test.ReachesBeyondRun(wideName, width != 0)) [[unlikely]]
         found = test.MayMatchWithoutRun(Name(length, wideName, true), width != 0, ExtId(extField, width));
@@ -271,7 +335,7 @@ class Reader {
 
   // The longest file record, which the stream keeps whole.
   static constexpr size_t kMaxFileRecord = kRecordFixedSize + kLengthFieldMax + 4;
-  static_assert(qvSectionStream::kSlack >= kCopy);
+  static_assert(qvSectionStream::kSlack >= kCopy && qvSectionStream::kSlack >= NameVector::kBytes);
 
   qvSectionStream FileSection() const {
     return qvSectionStream(source_, s_.fileOffset, source_.Size(), kMaxFileRecord, chunk_);

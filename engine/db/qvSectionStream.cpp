@@ -33,19 +33,19 @@ qvSectionStream::qvSectionStream(const qvByteSource& source, uint64_t begin, uin
       readTo_(begin),
       keep_(keep),
       chunk_(std::max(chunk, 2 * keep)),
-      buffer_(new uint8_t[chunk_ + kSlack]()),
-      cursor_(buffer_.get()),
-      bufferEnd_(buffer_.get()) {}
+      buffer_(new uint8_t[kSlack + chunk_ + kSlack]()),
+      cursor_(Start()),
+      bufferEnd_(Start()) {}
 
 bool qvSectionStream::Refill() {
   // The bytes not yet passed move to the front, and the rest of the
   // buffer is read after them.
   const size_t held = static_cast<size_t>(bufferEnd_ - cursor_);
-  std::memmove(buffer_.get(), cursor_, held);
+  std::memmove(Start(), cursor_, held);
   const size_t want = static_cast<size_t>(std::min<uint64_t>(chunk_ - held, end_ - readTo_));
-  if (!source_.ReadAt(readTo_, buffer_.get() + held, want)) return false;
+  if (!source_.ReadAt(readTo_, Start() + held, want)) return false;
   readTo_ += want;
-  cursor_ = buffer_.get();
-  bufferEnd_ = buffer_.get() + held + want;
+  cursor_ = Start();
+  bufferEnd_ = Start() + held + want;
   return true;
 }

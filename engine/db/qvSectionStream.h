@@ -42,8 +42,9 @@ class qvImageByteSource : public qvByteSource {
 };
 
 // The bytes [begin, end) of a source, a window at a time: after Fill(),
-// at least min(kKeep, Left()) bytes lie at Cursor(), and kSlack readable
-// bytes (of no meaning) follow the last one buffered.
+// at least min(keep, Left()) bytes lie at Cursor(), kSlack readable bytes
+// (of no meaning) follow the last one buffered, and at least kSlack
+// readable bytes lie before the cursor.
 class qvSectionStream {
  public:
   static constexpr size_t kDefaultChunk = 256 * 1024;
@@ -72,6 +73,7 @@ class qvSectionStream {
 
  private:
   bool Refill();
+  uint8_t* Start() { return buffer_.get() + kSlack; }
 
   const qvByteSource& source_;
   uint64_t position_;  // the cursor's place in the source

@@ -69,6 +69,29 @@ class qvAsciiTermFinder {
     if (length_ <= kLead) return true;  // the lead is the whole term
     return VerifyAll(q, bits, end);
   }
+  // FindWith for a name of at most 32 bytes held in a vector, its byte i
+  // in lane byte i (the bytes past `length` of no meaning), on a processor
+  // with 32-byte vectors: a reader that puts the name together in a vector
+  // tests it without reading back the bytes it just stored, a read that
+  // would wait for the store. `bytes` holds the same name in memory, read
+  // only for the few candidates compared in full.
+  template <int kLead>
+  [[gnu::target("avx2")]] bool FindInVector(__m256i name, const uint8_t* bytes, size_t length) const {
+    const __m256i high = _mm256_permute2x128_si256(name, name, 0x81);  // bytes 16..31, then zeros
+    __m256i hit = VectorMatches(name, first_, firstCase_);
+    if constexpr (kLead > 1)
+      hit = _mm256_and_si256(hit, VectorMatches(_mm256_alignr_epi8(high, name, 1), second_, secondCase_));
+    if constexpr (kLead > 2)
+      hit = _mm256_and_si256(hit, VectorMatches(_mm256_alignr_epi8(high, name, 2), third_, thirdCase_));
+    // The start positions whose lead lies inside the name.
+    const size_t starts = length + 1 > kLead ? length + 1 - kLead : 0;
+    const uint32_t bits =
+        static_cast<uint32_t>(_mm256_movemask_epi8(hit)) & static_cast<uint32_t>((uint64_t{1} << starts) - 1);
+    if (!bits) return false;
+    if (length_ <= kLead) return true;  // the lead is the whole term
+    return VerifyAll(bytes, bits, bytes + length);
+  }
+
   // Whether this processor runs FindInPool.
   static bool HasWideVectors() { return __builtin_cpu_supports("avx2"); }
 
@@ -114,6 +137,10 @@ class qvAsciiTermFinder {
   }
   [[gnu::target("avx2")]] static __m256i WideMatches(const uint8_t* q, __m128i byte, __m128i caseBit) {
     __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    return _mm256_cmpeq_epi8(_mm256_or_si256(a, _mm256_broadcastsi128_si256(caseBit)),
+                             _mm256_broadcastsi128_si256(byte));
+  }
+  [[gnu::target("avx2")]] static __m256i VectorMatches(__m256i a, __m128i byte, __m128i caseBit) {
     return _mm256_cmpeq_epi8(_mm256_or_si256(a, _mm256_broadcastsi128_si256(caseBit)),
                              _mm256_broadcastsi128_si256(byte));
   }
