@@ -7,6 +7,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -662,19 +663,24 @@ Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Qu
   if (!index.Open(set.Path(app, kIndexFileName), indexSize)) return FallBack(app);
   qvDbIo::HeapBuffer ext(app.heap), extCase(app.heap);
   if (!ReadSealed(app, set, qvDbSeal::kExtFile, kExtFileName, ext)) return FallBack(app);
-  // A second core reads and sums "extcase.db", needed only for the records
-  // kept, then sums the index file, while this one reads the index. Every
+  // A second core sums the index file while this one reads it. Every
   // field read is checked as it is read, but only the sum tells a name or a
-  // parent changed in place from the saved one.
+  // parent changed in place from the saved one. "extcase.db", needed only
+  // once the index is read, is read and summed by whichever core is free
+  // first: the sum takes longer than the read on trees of long names, the
+  // read longer on trees of many short ones.
   const qvFileByteSource indexSource(index.Fd(), indexSize);
+  std::atomic<bool> extCaseTaken{false};
+  auto readExtCase = [&] { return ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase); };
   std::promise<bool> extCasePromise;
   std::future<bool> extCaseRead = extCasePromise.get_future();
   std::future<bool> sealed = std::async(std::launch::async, [&] {
-    extCasePromise.set_value(ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase));
-    return SumMatchesSeal(set, indexSource);
+    bool whole = SumMatchesSeal(set, indexSource);
+    if (!extCaseTaken.exchange(true)) extCasePromise.set_value(readExtCase());
+    return whole;
   });
   auto extCaseFromFile = [&](const uint8_t*& data, size_t& size) {
-    if (!extCaseRead.get()) return false;
+    if (!(extCaseTaken.exchange(true) ? extCaseRead.get() : readExtCase())) return false;
     data = extCase.Data();
     size = extCase.Size();
     return true;
