@@ -306,15 +306,29 @@ class Reader {
   bool ScanFilesWith(const qvNameCandidates& test, Find find) {
     uint8_t* const name = name_ + kPad;
     qvSectionStream files = FileSection();
+    // The stream's state in locals, which stay in registers: `in` walks
+    // the buffer up to `limit`, before which every record is held whole
+    // (or, with all the rest buffered, up to its end).
+    const uint8_t* in = files.Cursor();
+    const uint8_t* limit = in;
+    const uint8_t* end = in;
     uint32_t prevLength = 0;
     for (uint32_t j = 0; j < s_.fileCount; ++j) {
-      if (!files.Fill() || files.Left() < kRecordFixedSize) return false;
-      const uint8_t* in = files.Cursor();
+      if (in >= limit) {
+        files.Advance(static_cast<size_t>(in - files.Cursor()));
+        if (!files.Fill()) return false;
+        in = files.Cursor();
+        end = in + files.Buffered();
+        limit = files.Buffered() == files.Left() ? end : end - kMaxFileRecord;
+      }
+      // Bytes of the section at `in`, or at least a whole record's.
+      const size_t left = static_cast<size_t>(end - in);
+      if (left < kRecordFixedSize) return false;
       const uint32_t flags = LoadU32(in);
       const uint32_t word = Load24(in + 8);
       const uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
       if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
-          files.Left() - kRecordFixedSize < sfx + width) [[unlikely]]
+          left - kRecordFixedSize < sfx + width) [[unlikely]]
         return false;
       const uint8_t* suffix = in + kRecordFixedSize;
       const bool wideName = (flags & FileRecord::kNonAscii) != 0;
@@ -329,8 +343,9 @@ class Reader {
         }
       }
       prevLength = length;
-      files.Advance(kRecordFixedSize + sfx + width);
+      in = extField + width;
     }
+    files.Advance(static_cast<size_t>(in - files.Cursor()));
     return files.Left() == 0;
   }
 
@@ -379,7 +394,7 @@ class Reader {
 
   // The file's record as the reduced image stores it (no shared prefix);
   // its parent is put in once the folders have their new places.
-  void KeepFile(uint32_t position, uint32_t flags, uint32_t parentPos, uint32_t length, uint32_t width,
+  [[gnu::noinline]] void KeepFile(uint32_t position, uint32_t flags, uint32_t parentPos, uint32_t length, uint32_t width,
                 const uint8_t* ext) {
     keptFiles_.push_back({static_cast<uint32_t>(fileBytes_.size()), parentPos});
     keptFilePositions_.push_back(position);
