@@ -33,9 +33,14 @@ qvSectionStream::qvSectionStream(const qvByteSource& source, uint64_t begin, uin
       readTo_(begin),
       keep_(keep),
       chunk_(std::max(chunk, 2 * keep)),
-      buffer_(new uint8_t[kSlack + chunk_ + kSlack]()),
+      buffer_(new uint8_t[kSlack + chunk_ + kSlack]),
       cursor_(Start()),
-      bufferEnd_(Start()) {}
+      bufferEnd_(Start()) {
+  // Only the slack is cleared: the reads write the rest, and zeroing a
+  // fresh buffer would touch every page of it twice.
+  std::memset(buffer_.get(), 0, kSlack);
+  std::memset(Start() + chunk_, 0, kSlack);
+}
 
 bool qvSectionStream::Refill() {
   // The bytes not yet passed move to the front, and the rest of the
