@@ -256,11 +256,6 @@ class Reader {
     return ScanFilesWithCuts();
   }
 
-  // The files of one query without an extension filter, nearly all of
-  // the work of a one-term answer: the record's fields read once, its
-  // suffix put in place with one fixed-size copy, the finder's lead
-  // fixed, and nothing else done for a name the finder turns down unless
-  // it is wide or has an extension the run may reach into.
   // How the files' loop puts a name together and runs the finder on it,
   // the finder's lead fixed: with 32-byte vectors, a short name in a
   // vector, the others in the name buffer.
@@ -394,8 +389,8 @@ class Reader {
 
   // The file's record as the reduced image stores it (no shared prefix);
   // its parent is put in once the folders have their new places.
-  [[gnu::noinline]] void KeepFile(uint32_t position, uint32_t flags, uint32_t parentPos, uint32_t length, uint32_t width,
-                const uint8_t* ext) {
+  [[gnu::noinline]] void KeepFile(uint32_t position, uint32_t flags, uint32_t parentPos, uint32_t length,
+                                  uint32_t width, const uint8_t* ext) {
     keptFiles_.push_back({static_cast<uint32_t>(fileBytes_.size()), parentPos});
     keptFilePositions_.push_back(position);
     uint8_t fixed[kRecordFixedSize];
@@ -624,7 +619,8 @@ Outcome LoadFromSource(qvIndex& app, const qvByteSource& index, const uint8_t* e
   // folders are read again where a kept record names one.
   std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(index.Size(), kMaxHeaderSize)));
   Sections s;
-  if (!index.ReadAt(0, head.data(), head.size()) || !ReadSections(head.data(), head.size(), index.Size(), app.volumes, s))
+  if (!index.ReadAt(0, head.data(), head.size()) ||
+      !ReadSections(head.data(), head.size(), index.Size(), app.volumes, s))
     return FallBack(app);
   head.resize(s.fileOffset);
   if (!index.ReadAt(0, head.data(), head.size())) return FallBack(app);

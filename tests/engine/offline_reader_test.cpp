@@ -46,7 +46,8 @@ std::vector<VolumeSpec> RandomVolumes(uint32_t seed) {
       if (rng() % 3 == 0) name += "_" + words[rng() % words.size()];
       // Names past 32 bytes, which a reader tests another way, some of
       // them sharing their first 32 bytes with the name before.
-      if (rng() % 8 == 0) name += "_long_" + std::string(10 + rng() % 40, "xr"[rng() % 2]) + words[rng() % words.size()];
+      if (rng() % 8 == 0)
+        name += "_long_" + std::string(10 + rng() % 40, "xr"[rng() % 2]) + words[rng() % words.size()];
       bool folder = rng() % 4 == 0;
       if (!folder) name += exts[rng() % exts.size()];
       uint64_t parent = folders[rng() % folders.size()];

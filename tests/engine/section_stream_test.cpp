@@ -44,7 +44,8 @@ TEST(SectionStream, EveryByteOnceInOrderWhateverTheChunkAndSteps) {
   qvImageByteSource image(bytes.data(), bytes.size());
   for (size_t keep : {1u, 11u, 1038u})
     for (size_t chunk : {size_t{1}, size_t{2 * 1038 + 1}, size_t{4096}, size_t{1} << 20})
-      for (auto [begin, end] : {std::pair<uint64_t, uint64_t>{0, 100000}, {7, 99999}, {50000, 50000}, {99990, 100000}}) {
+      for (auto [begin, end] :
+           {std::pair<uint64_t, uint64_t>{0, 100000}, {7, 99999}, {50000, 50000}, {99990, 100000}}) {
         SCOPED_TRACE(std::to_string(keep) + " " + std::to_string(chunk) + " " + std::to_string(begin));
         std::vector<uint8_t> want(bytes.begin() + static_cast<long>(begin), bytes.begin() + static_cast<long>(end));
         EXPECT_EQ(ReadAll(image, begin, end, keep, chunk, static_cast<uint32_t>(chunk + keep)), want);
