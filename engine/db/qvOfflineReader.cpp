@@ -293,17 +293,15 @@ class Reader {
     return ScanFilesWith(test, WideTest<kLead>{test.Finder(), {}});
   }
 
-  // The files of one query without an extension filter, nearly all of
-  // the work of a one-term answer: the record's fields read once, the
-  // name tested by `find`, and nothing else done for a name it turns down
-  // unless the name is wide or has an extension the run may reach into.
-  template <class Find>
-  bool ScanFilesWith(const qvNameCandidates& test, Find find) {
-    uint8_t* const name = name_ + kPad;
+  // Every file record read once and checked as it is read, then handed to
+  // `visit(position, record, flags, prefix, suffixLength, width)`, which
+  // returns false to stop the walk. The stream's state is kept in locals,
+  // which stay in registers: `in` walks the buffer up to `limit`, before
+  // which every record is held whole (or, with all the rest buffered, up
+  // to its end).
+  template <class Visit>
+  bool WalkFiles(Visit visit) {
     qvSectionStream files = FileSection();
-    // The stream's state in locals, which stay in registers: `in` walks
-    // the buffer up to `limit`, before which every record is held whole
-    // (or, with all the rest buffered, up to its end).
     const uint8_t* in = files.Cursor();
     const uint8_t* limit = in;
     const uint8_t* end = in;
@@ -325,23 +323,34 @@ class Reader {
       if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
           left - kRecordFixedSize < sfx + width) [[unlikely]]
         return false;
-      const uint8_t* suffix = in + kRecordFixedSize;
-      const bool wideName = (flags & FileRecord::kNonAscii) != 0;
-      bool found = find(name_, name, p, suffix, sfx);
-      const uint8_t* extField = suffix + sfx;
-      if (!found && test.ReachesBeyondRun(wideName, width != 0)) [[unlikely]]
-        found = test.MayMatchWithoutRun(Name(length, wideName, true), width != 0, ExtId(extField, width));
-      if (found) [[unlikely]] {
-        if (!test.HiddenOut(Name(length, wideName, true))) {
-          KeepFile(j, flags, LoadU32(in + 4), length, width, extField);
-          if (OverBudget()) return false;
-        }
-      }
+      if (!visit(j, in, flags, p, sfx, width)) [[unlikely]]
+        return false;
       prevLength = length;
-      in = extField + width;
+      in += kRecordFixedSize + sfx + width;
     }
     files.Advance(static_cast<size_t>(in - files.Cursor()));
     return files.Left() == 0;
+  }
+
+  // The files of one query without an extension filter, nearly all of
+  // the work of a one-term answer: the name tested by `find`, and nothing
+  // else done for a name it turns down unless the name is wide or has an
+  // extension the run may reach into.
+  template <class Find>
+  bool ScanFilesWith(const qvNameCandidates& test, Find find) {
+    uint8_t* const name = name_ + kPad;
+    return WalkFiles([&](uint32_t j, const uint8_t* in, uint32_t flags, uint32_t p, uint32_t sfx, uint32_t width) {
+      const uint8_t* suffix = in + kRecordFixedSize;
+      const uint8_t* extField = suffix + sfx;
+      const uint32_t length = p + sfx;
+      const bool wideName = (flags & FileRecord::kNonAscii) != 0;
+      bool found = find(name_, name, p, suffix, sfx);
+      if (!found && test.ReachesBeyondRun(wideName, width != 0)) [[unlikely]]
+        found = test.MayMatchWithoutRun(Name(length, wideName, true), width != 0, ExtId(extField, width));
+      if (found && !test.HiddenOut(Name(length, wideName, true))) [[unlikely]]
+        return KeepFile(j, flags, LoadU32(in + 4), length, width, extField);
+      return true;
+    });
   }
 
   // The longest file record, which the stream keeps whole.
@@ -356,40 +365,28 @@ class Reader {
     return width == 1 ? field[0] : width == 2 ? LoadU16(field) : width == 4 ? LoadU32(field) : 0;
   }
 
+  // Files against several queries, or with an extension filter: the name
+  // put together whole and offered to each query's cut in turn.
   bool ScanFilesWithCuts() {
-    qvSectionStream files = FileSection();
-    uint32_t prevLength = 0;
     uint8_t filterRecord[16] = {};  // flags, parent, empty name, extension id
-    for (uint32_t j = 0; j < s_.fileCount; ++j) {
-      if (!files.Fill() || files.Left() < kRecordFixedSize) return false;
-      const uint8_t* in = files.Cursor();
-      uint32_t flags = LoadU32(in);
-      uint32_t word = Load24(in + 8);
-      uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
-      if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
-          files.Left() - kRecordFixedSize < sfx + width)
-        return false;
+    return WalkFiles([&](uint32_t j, const uint8_t* in, uint32_t flags, uint32_t p, uint32_t sfx, uint32_t width) {
       std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
       const uint8_t* extField = in + kRecordFixedSize + sfx;
-      uint32_t ext = ExtId(extField, width);
+      const uint32_t ext = ExtId(extField, width);
       StoreU32(filterRecord, flags & ~FileRecord::kLongLength);
       StoreU32(filterRecord + 9, ext);
-      StoredName n = Name(length, (flags & FileRecord::kNonAscii) != 0, true);
+      const StoredName n = Name(p + sfx, (flags & FileRecord::kNonAscii) != 0, true);
       for (const auto& cut : cuts_)
-        if (cut->MayFindFile(n, filterRecord, width != 0, ext)) {
-          KeepFile(j, flags, LoadU32(in + 4), length, width, extField);
-          if (OverBudget()) return false;
-          break;
-        }
-      prevLength = length;
-      files.Advance(kRecordFixedSize + sfx + width);
-    }
-    return files.Left() == 0;
+        if (cut->MayFindFile(n, filterRecord, width != 0, ext))
+          return KeepFile(j, flags, LoadU32(in + 4), p + sfx, width, extField);
+      return true;
+    });
   }
 
   // The file's record as the reduced image stores it (no shared prefix);
-  // its parent is put in once the folders have their new places.
-  [[gnu::noinline]] void KeepFile(uint32_t position, uint32_t flags, uint32_t parentPos, uint32_t length,
+  // its parent is put in once the folders have their new places. False
+  // once the cut keeps too much.
+  [[gnu::noinline]] bool KeepFile(uint32_t position, uint32_t flags, uint32_t parentPos, uint32_t length,
                                   uint32_t width, const uint8_t* ext) {
     keptFiles_.push_back({static_cast<uint32_t>(fileBytes_.size()), parentPos});
     keptFilePositions_.push_back(position);
@@ -401,6 +398,7 @@ class Reader {
     fileBytes_.insert(fileBytes_.end(), name_ + kPad, name_ + kPad + length);
     fileBytes_.insert(fileBytes_.end(), ext, ext + width);
     wanted_.push_back(parentPos);
+    return !OverBudget();
   }
 
   // Every folder a kept record names, and every folder above those. Each
