@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 
@@ -41,6 +43,12 @@ void qvSortedRuns::StartRun() {
   auto run = std::make_unique<Run>();
   run->items = static_cast<Item*>(heap_.AllocPages(runBytes_));
   if (!run->items) return;
+  // A run is likely to hold about as many real-case extensions as the one
+  // before: room for them now spares the list its copies as it grows.
+  if (!runs_.empty()) {
+    const size_t before = runs_.back()->realCase.size();
+    if (before > 0) run->realCase.reserve(before + before / 8);
+  }
   run->itemBytes = runBytes_;
   unsorted_.OpenRange();
   filling_ = run.get();
@@ -64,7 +72,14 @@ uint8_t* qvSortedRuns::Add(size_t size) {
 }
 
 void qvSortedRuns::SetRealCase(const uint8_t* record, const qvChar* ext, size_t length) {
-  if (filling_) filling_->realCase.emplace_back(record, qvString(ext, length));
+  if (!filling_) return;
+  const std::u16string_view text(ext, length);
+  if (lastCaseText_ >= caseTexts_.size() || caseTexts_[lastCaseText_] != text) {
+    auto [it, added] = caseTextIds_.try_emplace(qvString(text), static_cast<uint32_t>(caseTexts_.size()));
+    if (added) caseTexts_.emplace_back(text);
+    lastCaseText_ = it->second;
+  }
+  filling_->realCase.push_back({record, lastCaseText_});
 }
 
 // The first full run starts the helper; without one to be had, each run
@@ -116,10 +131,13 @@ void qvSortedRuns::SortRun(Run& run) {
                                      FileRecord::Name(b.record), FileRecord::NameLength(b.record)) < 0;
   };
   Item* base = run.items;
+  const size_t hint = sameNamesHint_.load(std::memory_order_relaxed);
+  run.sameNames.reserve(hint + hint / 8);
   auto sameNames = [&run, base](Item* first, size_t n) {
     run.sameNames.push_back({static_cast<uint32_t>(first - base), static_cast<uint32_t>(n)});
   };
   qvSortByKeys(run.items, run.count, keyAt, nameLess, sameNames);
+  sameNamesHint_.store(run.sameNames.size(), std::memory_order_relaxed);
 
   // The keys are not wanted any more: the records move down to the front
   // (each slot is read before anything is written over it), and the pages
@@ -157,9 +175,47 @@ void qvSortedRuns::FreeItems(Run& run) {
   run.itemBytes = 0;
 }
 
+// The table's sorted index lists every id once, in the order Compare
+// gives; rank 0 stands for an id without a text, which Compare puts before
+// every text.
+void qvSortedRuns::RankExtensions(const ExtTable& ext) {
+  const uint32_t count = ext.Count();
+  extRank_.assign(count, 0);
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint32_t id = ext.Sorted(k).id;
+    bool agrees = id < count && extRank_[id] == 0 && ext.Text(id) == ext.Sorted(k).text && ext.Text(id) &&
+                  (k == 0 || ext.Compare(ext.Sorted(k - 1).id, id) < 0);
+    if (!agrees) {
+      extRank_.clear();
+      return;
+    }
+    extRank_[id] = k + 1;
+  }
+}
+
+// Files with an extension come before those without.
+uint32_t qvSortedRuns::ExtensionOrder(const uint8_t* record) const {
+  if (!FileRecord::HasExtension(record)) return UINT32_MAX;
+  const uint32_t id = FileRecord::ExtId(record);
+  return id < extRank_.size() ? extRank_[id] : 0;
+}
+
+int qvSortedRuns::CompareExtensions(const uint8_t* a, const uint8_t* b, const ExtTable& ext) const {
+  if (extRank_.empty()) return qvCollation::CompareExtensions(a, b, ext);
+  const uint32_t x = ExtensionOrder(a), y = ExtensionOrder(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
+int qvSortedRuns::CompareFiles(const uint8_t* a, const uint8_t* b, const ExtTable& ext) const {
+  int d = qvCollation::CompareNames(FileRecord::Name(a), FileRecord::NameLength(a), FileRecord::Name(b),
+                                    FileRecord::NameLength(b));
+  return d ? d : CompareExtensions(a, b, ext);
+}
+
 int64_t qvSortedRuns::Arrange(ParentFinder& parents, ParentFinder& parentsOnSecondThread, const ExtTable& ext) {
   nextToArrange_ = 0;
   arrangeFailed_ = false;
+  RankExtensions(ext);
   // The middle name of the longest run splits the merge in about two.
   splitRecord_.clear();
   const Run* longest = nullptr;
@@ -220,36 +276,39 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
     }
   }
 
-  auto byExtension = [&ext](const uint8_t* a, const uint8_t* b) {
-    return qvCollation::CompareExtensions(a, b, ext) < 0;
-  };
+  auto byExtension = [this, &ext](const uint8_t* a, const uint8_t* b) { return CompareExtensions(a, b, ext) < 0; };
   for (auto [first, n] : run.sameNames) qvQuickSort(run.order + first, n, byExtension);
   run.sameNames.clear();
   run.sameNames.shrink_to_fit();
 
-  // Only files of an extension some real-case entry has can hold one.
-  std::unordered_map<const uint8_t*, size_t> caseOf;
+  // Only files of an extension some real-case entry has can hold one; the
+  // entries, by address, are looked up by halving.
   std::vector<bool> caseExt;
-  for (size_t k = 0; k < run.realCase.size(); ++k) {
-    const uint8_t* r = run.realCase[k].first;
-    caseOf.emplace(r, k);
-    uint32_t id = FileRecord::HasExtension(r) ? FileRecord::ExtId(r) : 0;
+  for (const RealCase& c : run.realCase) {
+    uint32_t id = FileRecord::HasExtension(c.record) ? FileRecord::ExtId(c.record) : 0;
     if (id >= caseExt.size()) caseExt.resize(id + 1);
     caseExt[id] = true;
   }
+  auto byRecord = [](const RealCase& a, const RealCase& b) { return std::less<const uint8_t*>()(a.record, b.record); };
+  std::sort(run.realCase.begin(), run.realCase.end(), byRecord);
   // Where the second half begins, and what the first half holds.
   size_t split = run.count;
   if (!splitRecord_.empty()) {
     const uint8_t* at = splitRecord_.data();
     split = static_cast<size_t>(std::lower_bound(run.order, run.order + run.count, at,
-                                                 [&ext](const uint8_t* r, const uint8_t* s) {
-                                                   return qvCollation::CompareFiles(r, s, ext) < 0;
+                                                 [this, &ext](const uint8_t* r, const uint8_t* s) {
+                                                   return CompareFiles(r, s, ext) < 0;
                                                  }) -
                                 run.order);
   }
   size_t lowBytes = 0;
   for (size_t i = 0; i < split; ++i)
     if (FileRecord::Parent(run.order[i]) != kNoParent) lowBytes += FileRecord::Size(run.order[i]);
+  if (!run.realCase.empty() && run.count > 0) {
+    const size_t low = run.realCase.size() * split / run.count;
+    run.halves[0].realCase.reserve(low + low / 16 + 16);
+    run.halves[1].realCase.reserve(run.realCase.size() - low + (run.realCase.size() - low) / 16 + 16);
+  }
 
   constexpr size_t kAhead = 8;  // the records lie anywhere in the run
   int half = 0;
@@ -267,11 +326,12 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
     uint8_t* copy = sorted.Alloc(size);
     if (!copy) return false;
     std::memcpy(copy, r, size);
+    ++run.halves[half].count;
     if (!caseExt.empty()) {
       uint32_t id = FileRecord::HasExtension(r) ? FileRecord::ExtId(r) : 0;
       if (id < caseExt.size() && caseExt[id]) {
-        auto it = caseOf.find(r);
-        if (it != caseOf.end()) run.halves[half].realCase.emplace_back(copy, std::move(run.realCase[it->second].second));
+        auto it = std::lower_bound(run.realCase.begin(), run.realCase.end(), RealCase{r, 0}, byRecord);
+        if (it != run.realCase.end() && it->record == r) run.halves[half].realCase.push_back({copy, it->text});
       }
     }
   }
@@ -293,13 +353,29 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
   CMemoryPool poolAbove(heap_, 0);
   RecordList listAbove(heap_);
   std::mutex caseMutex;
+  // The lists' pages and the real-case table are made at their full size
+  // up front, in huge pages, rather than a fault per page as they fill.
+  size_t caseEntries = 0;
+  for (auto& run : runs_) caseEntries += run->halves[0].realCase.size() + run->halves[1].realCase.size();
+  if (caseEntries > 0) extCase.Reserve(extCase.Size() + caseEntries);
+  extCaseIds_.assign(caseTexts_.size(), UINT32_MAX);
+  auto reserveList = [this](RecordList& into, int half) {
+    size_t records = 0;
+    for (auto& run : runs_) records += run->halves[half].count;
+    into.ReservePages(records);
+  };
   if (!splitRecord_.empty()) {
     try {
-      second = std::thread([&] { okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves); });
+      second = std::thread([&] {
+        reserveList(listAbove, 1);
+        okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves);
+      });
     } catch (const std::system_error&) {
+      reserveList(listAbove, 1);
       okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves);
     }
   }
+  reserveList(list, 0);
   bool ok = MergeHalf(0, pool, list, extCase, caseMutex, ext, moves);
   if (second.joinable()) second.join();
   if (ok && okAbove && !splitRecord_.empty()) ok = pool.Adopt(poolAbove) && list.TakePages(listAbove);
@@ -323,6 +399,7 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     uint32_t chunk;
     uint64_t key;
     uint64_t second;
+    bool wholeName;  // the two keys read the name to its end
     size_t nextCase;  // the part's next real-case entry
     Run::Half* part;  // the half of a run it reads
     qvRecordChunks* store;
@@ -337,25 +414,33 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     c.second = (from == qvCollation::kNameEnded || from == qvCollation::kNoNextKey)
                    ? 0
                    : qvCollation::SortKeyAt(name, length, &from);
+    c.wholeName = from == qvCollation::kNameEnded;
   };
-  // Read pages go back every 64 KB a run moves on.
-  constexpr size_t kGiveBackStep = 64u << 10;
+  // Read pages go back every 256 KB a run moves on: each give-back stops
+  // the other core to flush its address cache, which costs more than the
+  // few MB the larger step holds over all runs.
+  constexpr size_t kGiveBackStep = 256u << 10;
   std::vector<Cursor> heap;
   for (auto& run : runs_) {
     const Run::Half& h = run->halves[half];
     if (h.sorted.empty) continue;
     const uint32_t c = h.sorted.firstChunk;
     qvRecordChunks& store = *run->sortedIn;
-    Cursor cursor{store.Begin(h.sorted, c), store.End(h.sorted, c), c, 0, 0, 0, &run->halves[half], &store, nullptr};
+    Cursor cursor{store.Begin(h.sorted, c), store.End(h.sorted, c), c, 0, 0, false, 0, &run->halves[half], &store,
+                  nullptr};
     cursor.giveBackAt = cursor.at + kGiveBackStep;
     if (cursor.at == cursor.end) continue;
     readKeys(cursor);
     heap.push_back(cursor);
   }
-  auto less = [&ext](const Cursor& a, const Cursor& b) {
+  // Equal keys that read two names of one length to their ends read the
+  // same units: only the extensions can tell the names apart.
+  auto less = [this, &ext](const Cursor& a, const Cursor& b) {
     if (a.key != b.key) return a.key < b.key;
     if (a.second != b.second) return a.second < b.second;
-    return qvCollation::CompareFiles(a.at, b.at, ext) < 0;
+    if (a.wholeName && b.wholeName && FileRecord::NameLength(a.at) == FileRecord::NameLength(b.at))
+      return CompareExtensions(a.at, b.at, ext) < 0;
+    return CompareFiles(a.at, b.at, ext) < 0;
   };
   auto siftDown = [&](size_t i) {
     const size_t n = heap.size();
@@ -401,7 +486,7 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     Cursor& top = heap[0];
     const uint8_t* r = top.at;
     auto& realCase = top.part->realCase;
-    const bool hasCase = top.nextCase < realCase.size() && realCase[top.nextCase].first == r;
+    const bool hasCase = top.nextCase < realCase.size() && realCase[top.nextCase].record == r;
     RecordRef parent = movedParent(r);
     if (parent != kNullRef) {
       size_t size = FileRecord::Size(r);
@@ -410,9 +495,12 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
       std::memcpy(copy, r, size);
       FileRecord::SetParent(copy, parent);
       if (hasCase) {
-        const qvString& text = realCase[top.nextCase].second;
+        const uint32_t text = realCase[top.nextCase].text;
         std::lock_guard<std::mutex> lock(caseMutex);
-        extCase.Set(copy, text.data(), text.size());
+        // The map numbers its texts as it first meets them, as Set does.
+        uint32_t& id = extCaseIds_[text];
+        if (id == UINT32_MAX) id = extCase.VariantId(caseTexts_[text].data(), caseTexts_[text].size());
+        extCase.SetVariant(copy, id);
       }
     }
     if (hasCase && ++top.nextCase == realCase.size()) RealCaseList().swap(realCase);

@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -88,8 +89,14 @@ class qvSortedRuns {
     uint64_t key;
     uint8_t* record;
   };
-  // Records whose extension is not lower-case, with its real text.
-  using RealCaseList = std::vector<std::pair<const uint8_t*, qvString>>;
+  // Records whose extension is not lower-case, each with the place of its
+  // real text in caseTexts_ (16 bytes an entry: a tree may hold hundreds
+  // of thousands of them).
+  struct RealCase {
+    const uint8_t* record;
+    uint32_t text;
+  };
+  using RealCaseList = std::vector<RealCase>;
   struct Run {
     Item* items = nullptr;  // while the run fills and is sorted
     // Once sorted, the records alone, in order, in the first half of the
@@ -104,6 +111,7 @@ class qvSortedRuns {
     // each in the run's sorted order with its real-case entries.
     struct Half {
       qvRecordChunks::Range sorted;
+      size_t count = 0;  // records copied
       RealCaseList realCase;
     } halves[2];
     qvRecordChunks* sortedIn = nullptr;  // in which of the two stores
@@ -118,6 +126,14 @@ class qvSortedRuns {
   bool ArrangeRuns(ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
   bool ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& ext, qvRecordChunks& sorted, int64_t* dropped);
   void FreeItems(Run& run);
+  // Equal base names are ordered by their extensions' texts: once the
+  // reading is over, each extension id's place among the sorted texts
+  // answers that with one load (RankExtensions). Empty when the table's
+  // sorted index does not agree with its comparison: the texts decide.
+  void RankExtensions(const ExtTable& ext);
+  uint32_t ExtensionOrder(const uint8_t* record) const;
+  int CompareExtensions(const uint8_t* a, const uint8_t* b, const ExtTable& ext) const;
+  int CompareFiles(const uint8_t* a, const uint8_t* b, const ExtTable& ext) const;
   // Merges half `half` of every run into `pool` and `list`, with the
   // copies' real-case entries into `extCase` (shared by both halves).
   bool MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtCaseMap& extCase, std::mutex& caseMutex,
@@ -136,6 +152,13 @@ class qvSortedRuns {
   // The merge runs on two threads, one below this record and one from it
   // on; empty when the runs are not split.
   std::vector<uint8_t> splitRecord_;
+  std::vector<uint32_t> extRank_;  // by extension id: 1 + its place among the sorted texts
+  // Every real-case text once, made by the scan's thread; the last one
+  // given is tried first (a folder's files share their few texts).
+  std::vector<qvString> caseTexts_;
+  std::unordered_map<qvString, uint32_t> caseTextIds_;
+  uint32_t lastCaseText_ = 0;
+  std::vector<uint32_t> extCaseIds_;  // the merge's: caseTexts_ → the map's text ids
   std::atomic<bool> arrangeFailed_{false};
   std::vector<std::unique_ptr<Run>> runs_;
   Run* filling_ = nullptr;  // the run the scan adds to
@@ -145,4 +168,5 @@ class qvSortedRuns {
   std::vector<Run*> pending_;  // handed over, not yet taken by the helper
   bool closing_ = false;
   std::atomic<int64_t> helperMicros_{0};
+  std::atomic<size_t> sameNamesHint_{0};  // groups the last sorted run noted
 };
