@@ -263,3 +263,64 @@ TEST_F(ListSort, RunsSortedWhileReadingMergeIntoTheFileOrder) {
   EXPECT_TRUE(out == kept);
   EXPECT_GT(extCase.Size(), 0u);
 }
+
+// Equal base names meet in every run and are told apart by their
+// extensions alone: the extensions' ids were made in the reverse of their
+// texts' order, so that an order by id would show; short names (whose
+// keys read them whole) and long ones (which the names' comparison
+// decides) both, with and without an extension.
+TEST_F(ListSort, EqualNamesAcrossRunsFollowTheExtensionsTexts) {
+  constexpr DirKey kFolder = 7;
+  struct Finder : qvSortedRuns::ParentFinder {
+    RecordRef Find(DirKey) override { return 0x40; }
+  } finder;
+  qvHeap heap;
+  ExtTable ext(heap);
+  for (const char16_t* text : {u"zz", u"yy", u"m", u"ab", u"aa", u"a"}) {
+    std::u16string t = text;
+    ext.FindOrAdd(t.data(), t.size());
+  }
+  static const char16_t* const kNames[] = {u"notes", u"Notes", u"report_2024_final_version", u"REPORT_2024_final_version",
+                                           u"\u9879\u76EE"};
+  static const char16_t* const kExts[] = {u"zz", u"yy", u"m", u"ab", u"aa", u"a", nullptr};
+  RecordList list(heap);
+  CMemoryPool pool(heap, 0);
+  ExtCaseMap extCase;
+  std::mt19937 rng(5);
+  {
+    qvSortedRuns runs(heap, 31);
+    for (uint32_t i = 0; i < 1500; ++i) {
+      std::u16string base = kNames[rng() % std::size(kNames)];
+      const char16_t* e = kExts[rng() % std::size(kExts)];
+      uint32_t extId = 0;
+      if (e) {
+        std::u16string lowered = e;
+        extId = ext.FindOrAdd(lowered.data(), lowered.size());
+      }
+      auto packed = Pack(base);
+      size_t size = FileRecord::SizeFor(packed.size(), e != nullptr, extId);
+      uint8_t* r = runs.Add(size);
+      ASSERT_NE(r, nullptr);
+      FileRecord::Write(r, FileRecord::MakeFlags(i, packed.size(), packed.size() > base.size(), e != nullptr, extId),
+                        kFolder, packed.data(), static_cast<uint16_t>(packed.size()), extId);
+    }
+    runs.Close();
+    ASSERT_EQ(runs.Arrange(finder, finder, ext), 0);
+    ASSERT_TRUE(runs.MergeInto(pool, list, extCase, ext, nullptr));
+  }
+  ASSERT_EQ(list.Count(), 1500u);
+  std::vector<const uint8_t*> order;
+  list.ForEach([&](const uint8_t* r) { order.push_back(r); });
+  auto extText = [&](const uint8_t* r) {
+    return FileRecord::HasExtension(r) ? std::u16string(ext.Text(FileRecord::ExtId(r))) : std::u16string(u"\uFFFF");
+  };
+  for (size_t i = 1; i < order.size(); ++i) {
+    ASSERT_LE(qvCollation::CompareFiles(order[i - 1], order[i], ext), 0) << i;
+    const uint8_t* a = order[i - 1];
+    const uint8_t* b = order[i];
+    if (qvCollation::CompareNames(FileRecord::Name(a), FileRecord::NameLength(a), FileRecord::Name(b),
+                                  FileRecord::NameLength(b)) == 0) {
+      ASSERT_LE(extText(a), extText(b)) << i;  // no extension last
+    }
+  }
+}
