@@ -276,8 +276,19 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
     }
   }
 
+  // The records lie anywhere in the run: those of a group some groups
+  // ahead are asked for while this one is sorted.
+  constexpr size_t kAhead = 8;
   auto byExtension = [this, &ext](const uint8_t* a, const uint8_t* b) { return CompareExtensions(a, b, ext) < 0; };
-  for (auto [first, n] : run.sameNames) qvQuickSort(run.order + first, n, byExtension);
+  const size_t groups = run.sameNames.size();
+  for (size_t g = 0; g < groups; ++g) {
+    if (g + kAhead < groups) {
+      auto [ahead, m] = run.sameNames[g + kAhead];
+      for (uint32_t k = 0; k < m && k < kAhead; ++k) __builtin_prefetch(run.order[ahead + k]);
+    }
+    auto [first, n] = run.sameNames[g];
+    qvQuickSort(run.order + first, n, byExtension);
+  }
   run.sameNames.clear();
   run.sameNames.shrink_to_fit();
 
@@ -302,15 +313,16 @@ bool qvSortedRuns::ArrangeRun(Run& run, ParentFinder& parents, const ExtTable& e
                                 run.order);
   }
   size_t lowBytes = 0;
-  for (size_t i = 0; i < split; ++i)
+  for (size_t i = 0; i < split; ++i) {
+    if (i + kAhead < split) __builtin_prefetch(run.order[i + kAhead]);
     if (FileRecord::Parent(run.order[i]) != kNoParent) lowBytes += FileRecord::Size(run.order[i]);
+  }
   if (!run.realCase.empty() && run.count > 0) {
     const size_t low = run.realCase.size() * split / run.count;
     run.halves[0].realCase.reserve(low + low / 16 + 16);
     run.halves[1].realCase.reserve(run.realCase.size() - low + (run.realCase.size() - low) / 16 + 16);
   }
 
-  constexpr size_t kAhead = 8;  // the records lie anywhere in the run
   int half = 0;
   sorted.OpenRange(lowBytes);
   for (size_t i = 0; i < run.count; ++i) {
