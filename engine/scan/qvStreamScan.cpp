@@ -140,11 +140,10 @@ void qvStreamScan::AddFile(const ScanEntry& e) {
   uint32_t extId = 0;
   bool realCase = false;
   if (hasExt) {
-    qvChar ext[kMaxNameBytes];
+    const qvChar* ext = e.name + baseUnits + 1;
     size_t extUnits = e.nameLength - baseUnits - 1;
-    std::copy(e.name + baseUnits + 1, e.name + e.nameLength, ext);
     realCase = ExtCaseMap::NeedsEntry(ext, extUnits);
-    extId = app_.extTable.FindOrAdd(ext, extUnits);
+    extId = ExtensionId(ext, extUnits);
     if (extId == UINT32_MAX) return;
   }
   size_t bytes = PackedName::EncodedLength(e.name, baseUnits);
@@ -168,6 +167,23 @@ void qvStreamScan::AddFile(const ScanEntry& e) {
   }
   if (!app_.fileList.Append(r)) return;
   if (realCase) app_.extCase.Set(r, e.name + baseUnits + 1, e.nameLength - baseUnits - 1);
+}
+
+uint32_t qvStreamScan::ExtensionId(const qvChar* ext, size_t length) {
+  RecentExtension* recent = nullptr;
+  if (length > 0 && length <= std::size(recentExtensions_[0].text)) {
+    recent = &recentExtensions_[(length * 31 + ext[length - 1]) % std::size(recentExtensions_)];
+    if (recent->length == length && std::equal(ext, ext + length, recent->text)) return recent->id;
+  }
+  qvChar folded[kMaxNameBytes];
+  std::copy(ext, ext + length, folded);
+  uint32_t id = app_.extTable.FindOrAdd(folded, length);  // folds in place
+  if (recent && id != UINT32_MAX) {
+    recent->length = static_cast<uint32_t>(length);
+    recent->id = id;
+    std::copy(ext, ext + length, recent->text);
+  }
+  return id;
 }
 
 void qvStreamScan::EndVolume() {

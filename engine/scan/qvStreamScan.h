@@ -70,6 +70,8 @@ class qvStreamScan {
   bool SortFolders();
   bool SortFiles();
   bool FinishFullScan();
+  // The id of an extension text as the volume gives it, its case kept.
+  uint32_t ExtensionId(const qvChar* ext, size_t length);
 
   qvIndex& app_;
   IQvSearchNotify* sink_;
@@ -81,6 +83,15 @@ class qvStreamScan {
   // empty file list (a full scan); otherwise they go to the pool and the
   // list at once, and the list is sorted whole at the end.
   std::unique_ptr<qvSortedRuns> fileRuns_;
+  // Short extension texts met lately, by their length and last unit: a
+  // folder's files share a few, and the table's own look-up halves
+  // through every text it holds.
+  struct RecentExtension {
+    uint32_t length = 0;  // 0: empty
+    uint32_t id = 0;
+    qvChar text[8];
+  };
+  RecentExtension recentExtensions_[64];
   uint64_t skippedInVolume_ = 0;
   uint64_t droppedFolders_ = 0;
   uint64_t droppedFiles_ = 0;

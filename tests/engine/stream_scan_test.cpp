@@ -5,6 +5,7 @@
 #include "engine_fixture.h"
 #include "qvCollation.h"
 #include "qvErrorBox.h"
+#include "qvPackedName.h"
 #include "qvRecordPath.h"
 #include "qvStreamScan.h"
 
@@ -169,5 +170,43 @@ TEST(StreamScanTest, OneVolumeScannedAgainReplacesOnlyItsRecords) {
   EXPECT_NE(app->dirMap.FindRecord(MakeDirKey(1, 16)), kNullRef);
   engine->Search(u"new", u"", 1);
   EXPECT_EQ(RowText(engine, 0), "/data/|new");
+  engine->Release();
+}
+
+// Extensions of one length that end alike, in both cases, and ones too
+// long to be remembered, interleaved and repeated: every file keeps its
+// own extension, its id names the lower-case text, and its real case
+// shows.
+TEST(StreamScanTest, AlikeExtensionsKeepTheirOwnIds) {
+  static const char16_t* const kExts[] = {u"txt", u"ext", u"TXT", u"Ext", u"t", u"T", u"markdown~t", u"MARKDOWN~T",
+                                          u"\u9879t"};
+  std::vector<qvStreamVolumeSource::Entry> entries;
+  std::vector<std::string> expected;
+  for (uint64_t i = 0; i < 60; ++i) {
+    const std::u16string ext = kExts[(i * 7) % std::size(kExts)];
+    const std::u16string name = u"f" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                                std::u16string(1, static_cast<char16_t>(u'a' + i / 26)) + u"." + ext;
+    entries.push_back(E::File(16 + i, 5, name));
+    expected.push_back(qvNameCodec::EncodeToString(name));
+  }
+  auto* engine = MakeEngine({MakeVolume("/", entries)}, nullptr, "/nonexistent-qv-data/");
+  ASSERT_NE(engine, nullptr);
+  qvFileBaseApp* app = qvFileBaseApp::Instance();
+  ASSERT_EQ(app->fileList.Count(), 60u);
+  std::vector<std::string> shown;
+  for (size_t i = 0; i < app->fileList.Count(); ++i) {
+    const uint8_t* r = app->fileList.At(i);
+    qvChar name[QV_MAX_PATH], ext[QV_MAX_PATH];
+    qvBuildDisplayName(*app, r, false, name, QV_MAX_PATH, ext, QV_MAX_PATH);
+    std::u16string real = ext, lowered = real;
+    for (auto& c : lowered) c = qvFoldUnit(c);
+    ASSERT_TRUE(FileRecord::HasExtension(r)) << i;
+    EXPECT_EQ(std::u16string(app->extTable.Text(FileRecord::ExtId(r))), lowered) << i;
+    EXPECT_TRUE(std::u16string(name).ends_with(u"." + real)) << i;
+    shown.push_back(qvNameCodec::EncodeToString(name));
+  }
+  std::sort(shown.begin(), shown.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(shown, expected);
   engine->Release();
 }
