@@ -10,11 +10,40 @@
 #define MADV_POPULATE_WRITE 23
 #endif
 
-qvRecordChunks::qvRecordChunks(qvHeap& heap) : heap_(heap) {}
+uint8_t* qvChunkStash::Take() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (chunks_.empty()) return nullptr;
+  uint8_t* chunk = chunks_.back();
+  chunks_.pop_back();
+  return chunk;
+}
+
+bool qvChunkStash::Put(uint8_t* chunk) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (chunks_.size() >= limit_) return false;
+  chunks_.push_back(chunk);
+  return true;
+}
+
+void qvChunkStash::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (uint8_t* chunk : chunks_) heap_.FreePages(chunk, qvRecordChunks::kChunkBytes);
+  chunks_.clear();
+}
+
+qvRecordChunks::qvRecordChunks(qvHeap& heap, qvChunkStash* giveTo, qvChunkStash* takeFrom)
+    : heap_(heap), giveTo_(giveTo), takeFrom_(takeFrom) {}
 
 qvRecordChunks::~qvRecordChunks() {
   for (Chunk& c : chunks_)
     if (c.data) heap_.FreePages(c.data + c.gone, c.bytes - c.gone);
+}
+
+void qvRecordChunks::Free(Chunk& c) {
+  const bool whole = c.gone == 0 && c.bytes == kChunkBytes;
+  if (!(whole && giveTo_ && giveTo_->Put(c.data))) heap_.FreePages(c.data + c.gone, c.bytes - c.gone);
+  c.data = nullptr;
+  --held_;
 }
 
 void qvRecordChunks::OpenRange(size_t ownBytes) {
@@ -25,6 +54,13 @@ void qvRecordChunks::OpenRange(size_t ownBytes) {
 }
 
 bool qvRecordChunks::AddChunk(size_t bytes) {
+  if (uint8_t* kept = takeFrom_ ? takeFrom_->Take() : nullptr) {
+    // A chunk cut shorter gives the rest of its pages back now.
+    heap_.TrimPages(kept, kChunkBytes, bytes);
+    chunks_.push_back({kept, static_cast<uint32_t>(bytes), 0, 0, 0});
+    ++held_;
+    return true;
+  }
   auto* data = static_cast<uint8_t*>(heap_.AllocPages(bytes));
   if (!data) return false;
   // Every byte of a chunk is written soon: its pages are made in one call
@@ -86,9 +122,7 @@ uint8_t* qvRecordChunks::End(const Range& range, uint32_t chunk) const {
 void qvRecordChunks::Release(uint32_t chunk) {
   Chunk& c = chunks_[chunk];
   if (!c.data || c.holders == 0 || --c.holders > 0) return;
-  heap_.FreePages(c.data + c.gone, c.bytes - c.gone);
-  c.data = nullptr;
-  --held_;
+  Free(c);
 }
 
 void qvRecordChunks::GiveBackBefore(uint32_t chunk, const uint8_t* at) {

@@ -16,9 +16,36 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 class qvHeap;
+
+// Whole chunks that one store let go of, kept for another store to write
+// over: a fresh page costs a fault and the kernel's zeroing (on a virtual
+// machine about as much as the copy that fills it), a page written once
+// before costs neither. Stores of the same heap share one, from any
+// thread.
+class qvChunkStash {
+ public:
+  qvChunkStash(qvHeap& heap, size_t limit) : heap_(heap), limit_(limit) {}
+  ~qvChunkStash() { Clear(); }
+  qvChunkStash(const qvChunkStash&) = delete;
+  qvChunkStash& operator=(const qvChunkStash&) = delete;
+
+  // A chunk of qvRecordChunks::kChunkBytes, or null when none is kept.
+  uint8_t* Take();
+  // Keeps the chunk; false when the stash is full (the caller frees it).
+  bool Put(uint8_t* chunk);
+  // Frees every chunk kept.
+  void Clear();
+
+ private:
+  qvHeap& heap_;
+  const size_t limit_;
+  std::mutex mutex_;
+  std::vector<uint8_t*> chunks_;
+};
 
 class qvRecordChunks {
  public:
@@ -32,7 +59,9 @@ class qvRecordChunks {
     bool empty = true;
   };
 
-  explicit qvRecordChunks(qvHeap& heap);
+  // Whole chunks let go of go to `giveTo`, when given; new chunks come
+  // from `takeFrom` while it has any.
+  explicit qvRecordChunks(qvHeap& heap, qvChunkStash* giveTo = nullptr, qvChunkStash* takeFrom = nullptr);
   ~qvRecordChunks();
   qvRecordChunks(const qvRecordChunks&) = delete;
   qvRecordChunks& operator=(const qvRecordChunks&) = delete;
@@ -71,7 +100,11 @@ class qvRecordChunks {
   };
   bool AddChunk(size_t bytes);
 
+  void Free(Chunk& c);
+
   qvHeap& heap_;
+  qvChunkStash* giveTo_;
+  qvChunkStash* takeFrom_;
   std::vector<Chunk> chunks_;
   Range open_;
   bool opened_ = false;

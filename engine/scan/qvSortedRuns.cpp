@@ -30,9 +30,10 @@ qvSortedRuns::qvSortedRuns(qvHeap& heap, size_t runLength)
     : heap_(heap),
       runLength_(runLength ? runLength : 1),
       runBytes_((runLength_ * sizeof(Item) + 4095) / 4096 * 4096),
-      unsorted_(heap),
-      sorted_(heap),
-      sortedOnSecondThread_(heap) {}
+      stash_(heap, 4),
+      unsorted_(heap, &stash_),
+      sorted_(heap, nullptr, &stash_),
+      sortedOnSecondThread_(heap, nullptr, &stash_) {}
 
 qvSortedRuns::~qvSortedRuns() {
   Close();
@@ -237,6 +238,7 @@ int64_t qvSortedRuns::Arrange(ParentFinder& parents, ParentFinder& parentsOnSeco
   }
   ArrangeRuns(parents, ext, sorted_, &dropped);
   if (second.joinable()) second.join();
+  stash_.Clear();
   return arrangeFailed_ ? -1 : dropped + droppedOnSecond;
 }
 

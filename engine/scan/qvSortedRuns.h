@@ -143,6 +143,9 @@ class qvSortedRuns {
   const size_t runLength_;
   const size_t runBytes_;
   size_t count_ = 0;
+  // While the runs are copied out, each run's records as they came, let
+  // go of, take the place of the chunks the next runs are copied into.
+  qvChunkStash stash_;
   qvRecordChunks unsorted_;
   std::mutex unsortedMutex_;  // its chunks are let go by both arranging threads
   // Each arranging thread copies runs out into a store of its own.

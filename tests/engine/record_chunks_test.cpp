@@ -140,3 +140,51 @@ TEST(RecordChunks, ARangeOfItsOwnTakesWhatItSaidAndGivesPagesBackAsItIsRead) {
   // The shared chunk was not touched.
   EXPECT_EQ(ReadRange(chunks, shared), before);
 }
+
+// Chunks one store lets go of whole are written over by another: a range
+// of its own cut shorter than a chunk gives the rest back at once; a
+// chunk partly given back, or one the stash has no room for, is freed;
+// and nothing is held once the stash is cleared.
+TEST(RecordChunks, ChunksLetGoOfAreWrittenOverByAnotherStore) {
+  qvHeap heap;
+  const size_t before = heap.BytesInUse();
+  {
+    qvChunkStash stash(heap, 1);
+    qvRecordChunks first(heap, &stash);
+    qvRecordChunks second(heap, nullptr, &stash);
+    // Two whole chunks and part of a third.
+    first.OpenRange();
+    AddRecords(first, 0, 130000);
+    qvRecordChunks::Range old = first.CloseRange();
+    ASSERT_EQ(first.ChunkCount(), 3u);
+    const uint8_t* firstChunk = first.Begin(old, 0);
+    first.Release(0);  // kept
+    first.Release(1);  // no room left: freed
+    EXPECT_EQ(first.ChunksHeld(), 1u);
+    EXPECT_EQ(heap.BytesInUse() - before, 2 * qvRecordChunks::kChunkBytes);
+
+    const size_t own = TotalSize(200000, 20000);
+    ASSERT_LT(own, qvRecordChunks::kChunkBytes);
+    second.OpenRange(own);
+    std::vector<uint32_t> written = AddRecords(second, 200000, 20000);
+    qvRecordChunks::Range range = second.CloseRange();
+    EXPECT_EQ(second.Begin(range, 0), firstChunk) << "the kept chunk was not taken";
+    EXPECT_EQ(ReadRange(second, range), written);
+    // The cut chunk holds its pages rounded up, no more.
+    EXPECT_EQ(heap.BytesInUse() - before, qvRecordChunks::kChunkBytes + (own + 4095) / 4096 * 4096);
+
+    // Taken apart page by page, the chunk is no longer whole.
+    qvRecordChunks third(heap, &stash);
+    third.OpenRange();
+    AddRecords(third, 300000, 1000);
+    qvRecordChunks::Range part = third.CloseRange();
+    third.GiveBackBefore(0, third.End(part, 0));
+    third.Release(0);
+    EXPECT_EQ(third.ChunksHeld(), 0u);
+    first.Release(2);
+    stash.Clear();
+    second.Release(0);
+    EXPECT_EQ(heap.BytesInUse(), before);
+  }
+  EXPECT_EQ(heap.BytesInUse(), before);
+}
