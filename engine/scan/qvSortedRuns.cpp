@@ -367,29 +367,19 @@ bool qvSortedRuns::MergeInto(CMemoryPool& pool, RecordList& list, ExtCaseMap& ex
   CMemoryPool poolAbove(heap_, 0);
   RecordList listAbove(heap_);
   std::mutex caseMutex;
-  // The lists' pages and the real-case table are made at their full size
-  // up front, in huge pages, rather than a fault per page as they fill.
+  // The real-case table is made at its full size up front rather than
+  // grown by doubling.
   size_t caseEntries = 0;
   for (auto& run : runs_) caseEntries += run->halves[0].realCase.size() + run->halves[1].realCase.size();
   if (caseEntries > 0) extCase.Reserve(extCase.Size() + caseEntries);
   extCaseIds_.assign(caseTexts_.size(), UINT32_MAX);
-  auto reserveList = [this](RecordList& into, int half) {
-    size_t records = 0;
-    for (auto& run : runs_) records += run->halves[half].count;
-    into.ReservePages(records);
-  };
   if (!splitRecord_.empty()) {
     try {
-      second = std::thread([&] {
-        reserveList(listAbove, 1);
-        okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves);
-      });
+      second = std::thread([&] { okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves); });
     } catch (const std::system_error&) {
-      reserveList(listAbove, 1);
       okAbove = MergeHalf(1, poolAbove, listAbove, extCase, caseMutex, ext, moves);
     }
   }
-  reserveList(list, 0);
   bool ok = MergeHalf(0, pool, list, extCase, caseMutex, ext, moves);
   if (second.joinable()) second.join();
   if (ok && okAbove && !splitRecord_.empty()) ok = pool.Adopt(poolAbove) && list.TakePages(listAbove);
@@ -496,6 +486,12 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     if (!moves || (parent & qvIndex::kSecondPoolTag)) return parent;
     return moves->Find(parent);
   };
+  // The list's pages are made a 2 MB block at a time as the list reaches
+  // them (RecordList::ReservePages): one fault a block, not one a page.
+  constexpr size_t kListStep = qvHeap::kHugePage / sizeof(RecordPage) * RecordPage::kSlots;
+  size_t left = 0;
+  for (auto& run : runs_) left += run->halves[half].count;
+  size_t untilReserve = 0;
   while (!heap.empty()) {
     Cursor& top = heap[0];
     const uint8_t* r = top.at;
@@ -505,6 +501,11 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     if (parent != kNullRef) {
       size_t size = FileRecord::Size(r);
       uint8_t* copy = pool.Alloc(size);
+      if (untilReserve-- == 0) {
+        list.ReservePages(std::min(kListStep, left));
+        untilReserve = kListStep - 1;
+      }
+      --left;
       if (!copy || !list.Append(copy)) return false;
       std::memcpy(copy, r, size);
       FileRecord::SetParent(copy, parent);
