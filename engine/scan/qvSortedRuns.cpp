@@ -420,10 +420,13 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
                    : qvCollation::SortKeyAt(name, length, &from);
     c.wholeName = from == qvCollation::kNameEnded;
   };
-  // Read pages go back every 256 KB a run moves on: each give-back stops
-  // the other core to flush its address cache, which costs more than the
-  // few MB the larger step holds over all runs.
-  constexpr size_t kGiveBackStep = 256u << 10;
+  // Read pages go back as a run moves on, in steps as long as 8 MB over
+  // all runs of both halves allows, from 64 KB to 256 KB: each give-back
+  // stops the other core to flush its address cache, and a longer step
+  // holds more pages that were read.
+  const size_t giveBackStep =
+      std::clamp<size_t>((size_t{8} << 20) / (2 * std::max<size_t>(runs_.size(), 1)) / 4096 * 4096, 64u << 10,
+                         256u << 10);
   std::vector<Cursor> heap;
   for (auto& run : runs_) {
     const Run::Half& h = run->halves[half];
@@ -432,7 +435,7 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     qvRecordChunks& store = *run->sortedIn;
     Cursor cursor{store.Begin(h.sorted, c), store.End(h.sorted, c), c, 0, 0, false, 0, &run->halves[half], &store,
                   nullptr};
-    cursor.giveBackAt = cursor.at + kGiveBackStep;
+    cursor.giveBackAt = cursor.at + giveBackStep;
     if (cursor.at == cursor.end) continue;
     readKeys(cursor);
     heap.push_back(cursor);
@@ -464,7 +467,7 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
     c.at += FileRecord::Size(c.at);
     if (c.at >= c.giveBackAt && c.at < c.end) {
       c.store->GiveBackBefore(c.chunk, c.at);
-      c.giveBackAt = c.at + kGiveBackStep;
+      c.giveBackAt = c.at + giveBackStep;
     }
     while (c.at == c.end) {
       c.store->Release(c.chunk);
@@ -472,7 +475,7 @@ bool qvSortedRuns::MergeHalf(int half, CMemoryPool& pool, RecordList& list, ExtC
       ++c.chunk;
       c.at = c.store->Begin(c.part->sorted, c.chunk);
       c.end = c.store->End(c.part->sorted, c.chunk);
-      c.giveBackAt = c.at + kGiveBackStep;
+      c.giveBackAt = c.at + giveBackStep;
     }
     readKeys(c);
     // The parent's slot in the moves is wanted once the other runs have
