@@ -1,8 +1,8 @@
 // qvsearch: the search engine from a terminal. Without --root it asks the
 // index service of this user first (the window, or qvsearch --serve); else,
-// or when none answers, it binds the engine library in the program's own
-// folder exactly as the search window does, answers from the saved index
-// or indexes the machine's volumes or the folders named with --root, and
+// or when none answers, it makes the engine (linked in; the search window
+// loads the same code from its module), answers from the saved index or
+// indexes the machine's volumes or the folders named with --root, and
 // prints the rows of one query (again at every change with --watch).
 #include <pthread.h>
 #include <signal.h>
@@ -269,6 +269,20 @@ Asked AskService(const qvCliOptions& o, const sigset_t& stopSignals, int* status
   return Asked::kAnswered;
 }
 
+// The engine is linked into this program, not loaded from its module: an
+// answer of its own then loads no shared library, which was a large part
+// of a one-term answer's time. The binding still releases it (and so
+// saves the index) as the window's does.
+class LinkedEngine : public CTempldateHelper<IQvSearch> {
+ public:
+  LinkedEngine() : CTempldateHelper(&IID_IQvSearch, QV_SEARCH_VERSION, "CreateObjcet", u"", u"") {}
+  bool Make() {
+    IQvSearch* engine = CreateObjcet(&IID_IQvSearch, QV_SEARCH_VERSION);
+    if (engine) Adopt(engine);
+    return engine != nullptr;
+  }
+};
+
 // The service without a window: indexes, follows changes and answers until
 // SIGTERM or SIGINT, then saves the index.
 int Serve(qvCliOptions o) {
@@ -288,9 +302,8 @@ int Serve(qvCliOptions o) {
   // Blocked before any thread starts, so every thread inherits it.
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  CTempldateHelper<IQvSearch> binding(&IID_IQvSearch, QV_SEARCH_VERSION, "CreateObjcet", u"qvBaseModule.so",
-                                      qvPath::GetAppPath());
-  if (!binding.BindEngine()) return Fail(qvNameCodec::EncodeToString(binding.GetErrorText()));
+  LinkedEngine binding;
+  if (!binding.Make()) return Fail("the engine could not be made");
   IQvSearch* engine = binding.GetInterface();
   auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
   if (!config) return Fail("the engine lacks the interfaces of this version");
@@ -325,9 +338,8 @@ int Serve(qvCliOptions o) {
 // there is one (`noSaved` tells when there is none and nothing was printed).
 int AnswerHere(qvCliOptions o, const sigset_t& stopSignals, bool savedFirst, bool* noSaved) {
   if (savedFirst) o.offline = true;
-  CTempldateHelper<IQvSearch> binding(&IID_IQvSearch, QV_SEARCH_VERSION, "CreateObjcet", u"qvBaseModule.so",
-                                      qvPath::GetAppPath());
-  if (!binding.BindEngine()) return Fail(qvNameCodec::EncodeToString(binding.GetErrorText()));
+  LinkedEngine binding;
+  if (!binding.Make()) return Fail("the engine could not be made");
   IQvSearch* engine = binding.GetInterface();
   auto* config = static_cast<IQvSearchConfig*>(engine->QueryInterface(&IID_IQvSearchConfig, QV_SEARCH_VERSION));
   auto* results = static_cast<IQvSearchResults*>(engine->QueryInterface(&IID_IQvSearchResults, QV_SEARCH_VERSION));

@@ -4,7 +4,8 @@
 #   tools/bench-offline.sh BUILD_DIR DATA_DIR PLOCATE_DB TERM [plocate args]
 # DATA_DIR holds a saved index (qvsearch --data DATA_DIR --no-service --count x),
 # PLOCATE_DB an updatedb.plocate database of the same tree; ROOT=DIR when
-# the index was saved for --root DIR. Each command runs
+# the index was saved for --root DIR; BASELINE=PATH times another qvsearch
+# binary (an older build) in the same run. Each command runs
 # RUNS times (31 by default), the two interleaved, after one warm-up run;
 # prints the median and the best in ms, and the load.
 set -euo pipefail
@@ -20,8 +21,12 @@ import subprocess, sys, time
 runs, qv, data, db, term, extra = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5], sys.argv[6:]
 import os
 root = ["--root", os.environ["ROOT"]] if os.environ.get("ROOT") else []
-cmds = {"qvsearch --offline": [qv, "--offline", "--no-service", "--data", data] + root + (["--count"] if "-c" in extra else []) + [term],
-        "plocate " + " ".join(extra): ["plocate", "-d", db] + extra + [term]}
+def offline(exe):
+    return [exe, "--offline", "--no-service", "--data", data] + root + (["--count"] if "-c" in extra else []) + [term]
+cmds = {"qvsearch --offline": offline(qv)}
+if os.environ.get("BASELINE"):
+    cmds["baseline --offline"] = offline(os.environ["BASELINE"])
+cmds["plocate " + " ".join(extra)] = ["plocate", "-d", db] + extra + [term]
 times = {k: [] for k in cmds}
 for k, c in cmds.items():
     subprocess.run(c, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 struct UsnRecord {
@@ -42,7 +43,11 @@ constexpr size_t kMaxNameUnits = 32768;
 template <class Visit>
 UsnWalkStats WalkUsnRecords(const uint8_t* data, size_t size, const Visit& visit) {
   UsnWalkStats stats;
-  static thread_local char16_t scratch[qvUsn::kMaxNameUnits];
+  // Made on a thread's first walk: a 64 KiB thread-local array would be
+  // zeroed for every thread of every program the engine is linked into.
+  static thread_local std::unique_ptr<char16_t[]> scratchBlock;
+  if (!scratchBlock) scratchBlock = std::make_unique_for_overwrite<char16_t[]>(qvUsn::kMaxNameUnits);
+  char16_t* const scratch = scratchBlock.get();
   size_t pos = 0;
   while (pos + 8 <= size) {
     UsnRecord r;
