@@ -8,14 +8,17 @@
 
 #include "qvErrorBox.h"
 
-void* qvHeap::Alloc(size_t size) {
-  void* p = std::calloc(1, size ? size : 1);
-  if (!p) {
+void* qvHeap::Alloc(size_t size) { return Counted(std::calloc(1, size ? size : 1), size); }
+
+void* qvHeap::AllocUninitialized(size_t size) { return Counted(std::malloc(size ? size : 1), size); }
+
+void* qvHeap::Counted(void* block, size_t size) {
+  if (!block) {
     ShowErrorBox("申请内存失败:%d", ENOMEM);
     return nullptr;
   }
   inUse_.fetch_add(size, std::memory_order_relaxed);
-  return p;
+  return block;
 }
 
 void qvHeap::Free(void* block, size_t size) {

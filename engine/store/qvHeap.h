@@ -15,6 +15,9 @@ class qvHeap {
   // Returns zero-filled memory, or null after reporting "申请内存失败:%d".
   void* Alloc(size_t size);
   void Free(void* block, size_t size);
+  // The same without the zeroing, for buffers written before they are
+  // read: pages never written are then never touched.
+  void* AllocUninitialized(size_t size);
 
   // Zero-filled pages for large tables, or null after the same report.
   // Sizes that are multiples of kHugePage are aligned to it and offered to
@@ -31,6 +34,8 @@ class qvHeap {
   size_t BytesInUse() const { return inUse_.load(std::memory_order_relaxed); }
 
  private:
+  // `block` counted as `size` bytes in use, or the report when it is null.
+  void* Counted(void* block, size_t size);
   std::atomic<size_t> inUse_{0};
 };
 

@@ -2,7 +2,9 @@
 
 COutVector::COutVector(qvHeap& heap) : heap_(heap) {
   if (!qvGrowArray(heap_, pages_, capacity_, 16)) return;
-  pages_[0] = static_cast<uint8_t**>(heap_.Alloc(kPageItems * sizeof(uint8_t*)));
+  // Only the items below the count are ever read: the pages need no zeros,
+  // and the parts of them no answer reaches are never touched.
+  pages_[0] = static_cast<uint8_t**>(heap_.AllocUninitialized(kPageItems * sizeof(uint8_t*)));
   if (!pages_[0]) return;
   pageCount_ = 1;
   Reset();
@@ -19,7 +21,7 @@ bool COutVector::Append(uint8_t* record) {
     size_t next = currentPage_ + 1;
     if (next >= pageCount_) {
       if (pageCount_ == capacity_ && !qvGrowArray(heap_, pages_, capacity_, capacity_ + 4)) return false;
-      auto* page = static_cast<uint8_t**>(heap_.Alloc(kPageItems * sizeof(uint8_t*)));
+      auto* page = static_cast<uint8_t**>(heap_.AllocUninitialized(kPageItems * sizeof(uint8_t*)));
       if (!page) return false;
       pages_[pageCount_++] = page;
     }
