@@ -16,6 +16,7 @@
 
 #include "qvAsciiTermFinder.h"
 #include "qvExtFilter.h"
+#include "qvIdleCore.h"
 #include "qvIndex.h"
 #include "qvPackedName.h"
 #include "qvPatternSet.h"
@@ -56,6 +57,9 @@ inline StoredName FileName(const uint8_t* r) {
 constexpr size_t kSplitItems = 1 << 16;
 
 inline std::atomic<unsigned> gScanThreads{std::thread::hardware_concurrency() > 1 ? 2u : 1u};
+// Whether a scan offers the helper a share when no core stands idle: only
+// tests do, so that the shared walk is tried on a loaded machine too.
+inline std::atomic<bool> gHelperWhenBusy{false};
 // Whether the scans that have a loop for 32-byte vectors use it: where the
 // processor has them, unless a test turns it off to try the other loop.
 inline std::atomic<bool> gWideVectors{qvAsciiTermFinder::HasWideVectors()};
@@ -137,7 +141,7 @@ class PageClaims {
 // Walks the folder list (unless a filter is set: folders have no
 // extension) and the file list; the caller holds the engine lock, which
 // keeps both lists still until the helper's share is settled. With two
-// threads and enough items the helper walks file pages from the back while
+// threads, enough items and a core left idle the helper walks file pages from the back while
 // this thread walks the folders, then file pages from the front; the
 // helper's hits follow once it is done, page by page, so the hits keep
 // store order. A helper that has not begun when this thread is done is
@@ -152,7 +156,8 @@ bool Walk(qvIndex& app, const qvExtFilter* filter, MakeTest&& makeTest) {
   // The page count fits the claim word's halves: a list has far fewer.
   PageClaims claims(pages);
   const bool shared = gScanThreads.load(std::memory_order_relaxed) > 1 && pages > 1 &&
-                      folderItems + files.Count() >= kSplitItems;
+                      folderItems + files.Count() >= kSplitItems &&
+                      (gHelperWhenBusy.load(std::memory_order_relaxed) || qvIdleCore::Available());
 
   qvScanHelper& helper = qvScanHelper::Get();
   std::vector<uint8_t*>& helperHits = helper.Hits();

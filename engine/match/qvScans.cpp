@@ -7,6 +7,7 @@ using namespace qvscan;
 
 void SetScanThreads(unsigned threads) { gScanThreads.store(threads > 1 ? 2 : 1, std::memory_order_relaxed); }
 unsigned ScanThreads() { return gScanThreads.load(std::memory_order_relaxed); }
+void SetScanHelperWhenBusy(bool on) { gHelperWhenBusy.store(on, std::memory_order_relaxed); }
 void SetScanWideVectors(bool on) { gWideVectors.store(on && qvAsciiTermFinder::HasWideVectors()); }
 bool ScanWideVectors() { return WideVectors(); }
 

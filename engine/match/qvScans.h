@@ -25,6 +25,11 @@ class qvExtFilter;
 // with more than one core). For benchmarks and tests.
 void SetScanThreads(unsigned threads);
 unsigned ScanThreads();
+// With two threads, a scan offers the helper a share only while some core
+// stands idle (alone it ends sooner on a machine whose cores are all
+// busy). For tests, which turn that off to try the shared walk whatever
+// the machine's load.
+void SetScanHelperWhenBusy(bool on);
 // Whether the scans use their loops for 32-byte vectors: on by default
 // where the processor has them (it cannot be turned on elsewhere). For
 // tests, which try both loops.

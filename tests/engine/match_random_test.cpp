@@ -188,6 +188,7 @@ TEST_F(RandomSearch, SplitListsKeepStoreOrder) {
     return all;
   };
   const unsigned threads = ScanThreads();
+  SetScanHelperWhenBusy(true);
   for (const char16_t* q : {u"ab", u"abc dab", u"a?c*", u"*d.a*", u"??b?", u"\u62A5a", u"*?"}) {
     SetScanThreads(1);
     s.Search(q);
@@ -197,6 +198,7 @@ TEST_F(RandomSearch, SplitListsKeepStoreOrder) {
     EXPECT_EQ(results(), one) << qvNameCodec::EncodeToString(q);
     EXPECT_GT(one.size(), 10u) << qvNameCodec::EncodeToString(q);
   }
+  SetScanHelperWhenBusy(false);
   SetScanThreads(threads);
 }
 
