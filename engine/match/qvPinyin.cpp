@@ -123,15 +123,20 @@ bool qvPinyinTable::Load(const unsigned char* data, size_t size) {
   for (uint64_t p = 0; p < pages; ++p)
     if (static_cast<uint64_t>(base[p]) + std::popcount(bits[p]) > entries) return false;
 
-  // Every entry names a whole reading list of known syllables.
+  // The pool is reading lists of known syllables one after another, each
+  // checked once here, and every entry names the start of one. (Lists are
+  // shared: there are a third as many as entries.)
   const auto* entry = reinterpret_cast<const uint16_t*>(data + entriesAt);
   const auto* pool = reinterpret_cast<const uint16_t*>(data + poolAt);
-  for (uint64_t e = 0; e < entries; ++e) {
-    const uint64_t list = entry[e];
-    if (list >= poolWords || pool[list] == 0 || list + 1 + pool[list] > poolWords) return false;
+  std::vector<uint64_t> listStarts((poolWords + 63) / 64, 0);
+  for (uint64_t list = 0; list < poolWords; list += 1 + pool[list]) {
+    if (pool[list] == 0 || list + 1 + pool[list] > poolWords) return false;
     for (uint64_t k = 1; k <= pool[list]; ++k)
       if (pool[list + k] >= syllables) return false;
+    listStarts[list / 64] |= uint64_t{1} << (list % 64);
   }
+  for (uint64_t e = 0; e < entries; ++e)
+    if (entry[e] >= poolWords || !(listStarts[entry[e] / 64] >> (entry[e] % 64) & 1)) return false;
 
   pageBits_ = bits;
   pageBase_ = base;
@@ -140,17 +145,20 @@ bool qvPinyinTable::Load(const unsigned char* data, size_t size) {
   pool_ = pool;
   topCount_ = topCount;
   entryCount_ = entries;
-  bmp_.assign(kBmpSize, kNoList);
-  initials_.assign(26 * kBmpWords, 0);
+  bmp_.reset(static_cast<uint16_t*>(std::calloc(kBmpSize, sizeof(uint16_t))));
+  initials_.reset(static_cast<uint64_t*>(std::calloc(26 * kBmpWords, sizeof(uint64_t))));
+  if (!bmp_ || !initials_) return false;
   for (char32_t cp = 0; cp < kBmpSize && (cp >> 6) < topCount; cp += kPage) {
     const uint16_t page = top[cp >> 6];
     if (page == kNoPage) continue;
-    for (char32_t k = 0; k < kPage; ++k) {
-      if (!(bits[page] >> k & 1)) continue;
-      const uint16_t list = entry[base[page] + std::popcount(bits[page] & ((uint64_t{1} << k) - 1))];
-      bmp_[cp + k] = list;
-      for (uint16_t r = 1; r <= pool[list]; ++r)
-        initials_[(spellings_[pool[list + r]].letters[0] - 'a') * kBmpWords + (cp >> 6)] |= uint64_t{1} << k;
+    // The page's entries follow one another in the order of its bits.
+    const uint16_t* next = entry + base[page];
+    for (uint64_t left = bits[page]; left; left &= left - 1) {
+      const unsigned k = static_cast<unsigned>(std::countr_zero(left));
+      const uint16_t list = *next++;
+      bmp_[cp + k] = static_cast<uint16_t>(list + 1);  // below kNoList, so no wrap
+      for (const uint16_t* r = pool + list + 1, *rEnd = r + pool[list]; r < rEnd; ++r)
+        initials_[(spellings_[*r].letters[0] - 'a') * kBmpWords + (cp >> 6)] |= uint64_t{1} << k;
     }
   }
   bmpSize_ = kBmpSize;

@@ -8,6 +8,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -58,14 +60,14 @@ class qvPinyinTable {
   // first plane has a reading that begins with that letter. Valid tables
   // only.
   static constexpr size_t kBmpWords = 0x10000 / 64;
-  const uint64_t* BmpInitials(char letter) const { return &initials_[(letter - 'a') * kBmpWords]; }
+  const uint64_t* BmpInitials(char letter) const { return initials_.get() + (letter - 'a') * kBmpWords; }
 
   // The readings of cp as a count followed by that many syllable ids, or
   // null when it has none. Inline: the matcher asks once per ideograph.
   const uint16_t* ReadingList(char32_t cp) const {
     if (cp < bmpSize_) {
       const uint16_t list = bmp_[cp];
-      return list == kNoList ? nullptr : pool_ + list;
+      return list == 0 ? nullptr : pool_ + (list - 1);
     }
     const size_t t = cp >> 6;
     if (t >= topCount_) return nullptr;
@@ -94,10 +96,15 @@ class qvPinyinTable {
   const uint16_t* pool_ = nullptr;
   std::vector<Spelling> spellings_;
   // The first plane unpacked, where nearly all names' ideographs lie: the
-  // reading list of each code point, or kNoList.
+  // reading list of each code point plus one, or 0. Both arrays come
+  // zeroed from calloc, so that a page no ideograph lies in is never
+  // written: a process that asks for a few readings touches few pages.
+  struct Free {
+    void operator()(void* p) const { std::free(p); }
+  };
   size_t bmpSize_ = 0;  // kBmpSize once the table is valid
-  std::vector<uint16_t> bmp_;
-  std::vector<uint64_t> initials_;
+  std::unique_ptr<uint16_t[], Free> bmp_;
+  std::unique_ptr<uint64_t[], Free> initials_;
 };
 
 // One query term matched against names by pinyin.

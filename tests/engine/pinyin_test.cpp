@@ -232,6 +232,15 @@ TEST(PinyinTable, DamagedTablesAreEmpty) {
     copy.Bytes()[d.at] = d.value;
     EXPECT_TRUE(refused(copy.Bytes(), copy.size)) << "byte " << d.at;
   }
+  // An entry naming a place inside a list, where a syllable id would be
+  // read as a count.
+  Blob inside;
+  const size_t entriesAt = poolAt - align8(entries * 2);
+  uint16_t first;
+  std::memcpy(&first, inside.Bytes() + entriesAt, 2);
+  first = static_cast<uint16_t>(first + 1);
+  std::memcpy(inside.Bytes() + entriesAt, &first, 2);
+  EXPECT_TRUE(refused(inside.Bytes(), inside.size));
 }
 
 // Random damage: a table either refuses itself or answers every lookup
