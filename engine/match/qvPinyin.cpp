@@ -124,8 +124,8 @@ bool qvPinyinTable::Load(const unsigned char* data, size_t size) {
     if (static_cast<uint64_t>(base[p]) + std::popcount(bits[p]) > entries) return false;
 
   // The pool is reading lists of known syllables one after another, each
-  // checked once here, and every entry names the start of one. (Lists are
-  // shared: there are a third as many as entries.)
+  // checked once here, and every entry names the start of one. (Ideographs
+  // of the same readings share a list: the pool is much the shorter.)
   const auto* entry = reinterpret_cast<const uint16_t*>(data + entriesAt);
   const auto* pool = reinterpret_cast<const uint16_t*>(data + poolAt);
   std::vector<uint64_t> listStarts((poolWords + 63) / 64, 0);

@@ -141,10 +141,10 @@ class PageClaims {
 // Walks the folder list (unless a filter is set: folders have no
 // extension) and the file list; the caller holds the engine lock, which
 // keeps both lists still until the helper's share is settled. With two
-// threads, enough items and a core left idle the helper walks file pages from the back while
-// this thread walks the folders, then file pages from the front; the
-// helper's hits follow once it is done, page by page, so the hits keep
-// store order. A helper that has not begun when this thread is done is
+// threads, enough items and a core standing idle, the helper walks file
+// pages from the back while this thread walks the folders, then file pages
+// from the front; the helper's hits follow once it is done, page by page,
+// so the hits keep store order. A helper that has not begun when this thread is done is
 // not waited for.
 // `makeTest` gives each thread a test of its own.
 template <typename MakeTest>
