@@ -269,7 +269,8 @@ bool qvKearchImpl::ReadSavedInPlace() {
     options = matchOptions;
   }
   qvFileBaseApp* app = qvFileBaseApp::Instance();
-  return qvOfflineReader::LoadForQueries(*app, sink, queries, options) == qvOfflineReader::Outcome::kLoaded;
+  return qvOfflineReader::LoadForQueries(*app, sink, queries, options, &trigramsWanted_) ==
+         qvOfflineReader::Outcome::kLoaded;
 }
 
 int qvKearchImpl::SaveDatabase() {
@@ -290,6 +291,8 @@ void qvKearchImpl::Release() {
     qvMutexLock guard(lock);
     SaveDatabase();
   }
+  // The answer is out: the next one need not read the whole saved set.
+  if (trigramsWanted_) qvOfflineReader::WriteTrigramIndex(*qvFileBaseApp::Instance());
   FlushErrorBox();
   monitor_.reset();
   source_.reset();

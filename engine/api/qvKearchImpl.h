@@ -153,6 +153,10 @@ class qvKearchImpl final : public IQvSearch {
   // (qvsearch), so the saved index is read in place for them.
   bool answerOnly_ = false;
   bool readInPlace_ = false;  // the index holds only what those queries need
+  // Read in place from the whole set, for want of a trigram index of it:
+  // one is written at release (set by the initialisation thread, read
+  // after it was joined).
+  bool trigramsWanted_ = false;
   bool loadedFromDatabase_ = false;
   // How long the start took, in microseconds: reading the volumes into
   // records, then linking and sorting them (or loading the database).

@@ -1,6 +1,7 @@
 #include "qvOfflineReader.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <iterator>
+#include <string>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -28,6 +32,7 @@
 #include "qvNameCandidates.h"
 #include "qvSavedSet.h"
 #include "qvSectionStream.h"
+#include "qvTrigramIndex.h"
 
 namespace qvOfflineReader {
 
@@ -106,6 +111,9 @@ class QueryCut {
   // The test of every file when nothing else filters them: then the
   // reader runs the finder in its own loop.
   const qvNameCandidates* FileTest() const { return candidates_ && !filtered_ ? &*candidates_ : nullptr; }
+  // The test every file takes, filter or not; null when none is kept.
+  const qvNameCandidates* Candidates() const { return candidates_ ? &*candidates_ : nullptr; }
+  bool FindsFolders() const { return candidates_ && !filtered_; }
 
  private:
   qvExtendedScan scan_;
@@ -188,6 +196,14 @@ class Reader {
   // keeps too much.
   bool Run(std::vector<uint8_t>& image) {
     return ScanFolders() && ScanFiles() && KeepChains() && Build(image);
+  }
+  // The same through a trigram index: only the folders of `folderBlocks`
+  // and the files of `fileBlocks`, the blocks that hold every record the
+  // queries may keep; a kept record's folders are read from their blocks.
+  bool RunBlocks(const qvTrigramIndex::View& view, const std::vector<uint32_t>& folderBlocks,
+                 const std::vector<uint32_t>& fileBlocks, std::vector<uint8_t>& image) {
+    view_ = &view;
+    return ScanFolderBlocks(folderBlocks) && ScanFileBlocks(view, fileBlocks) && KeepChains() && Build(image);
   }
 
   const std::vector<uint32_t>& KeptFilePositions() const { return keptFilePositions_; }
@@ -368,19 +384,71 @@ class Reader {
   // Files against several queries, or with an extension filter: the name
   // put together whole and offered to each query's cut in turn.
   bool ScanFilesWithCuts() {
-    uint8_t filterRecord[16] = {};  // flags, parent, empty name, extension id
     return WalkFiles([&](uint32_t j, const uint8_t* in, uint32_t flags, uint32_t p, uint32_t sfx, uint32_t width) {
       std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
-      const uint8_t* extField = in + kRecordFixedSize + sfx;
-      const uint32_t ext = ExtId(extField, width);
-      StoreU32(filterRecord, flags & ~FileRecord::kLongLength);
-      StoreU32(filterRecord + 9, ext);
-      const StoredName n = Name(p + sfx, (flags & FileRecord::kNonAscii) != 0, true);
-      for (const auto& cut : cuts_)
-        if (cut->MayFindFile(n, filterRecord, width != 0, ext))
-          return KeepFile(j, flags, LoadU32(in + 4), p + sfx, width, extField);
-      return true;
+      return TestFile(j, in, flags, p, sfx, width);
     });
+  }
+
+  // File record `j` at `in`, its name whole in the name buffer, offered to
+  // each query's cut; false once the cuts keep too much.
+  bool TestFile(uint32_t j, const uint8_t* in, uint32_t flags, uint32_t p, uint32_t sfx, uint32_t width) {
+    const uint32_t length = p + sfx;
+    const uint8_t* extField = in + kRecordFixedSize + sfx;
+    const uint32_t ext = ExtId(extField, width);
+    StoreU32(filterRecord_, flags & ~FileRecord::kLongLength);
+    StoreU32(filterRecord_ + 9, ext);
+    const StoredName n = Name(length, (flags & FileRecord::kNonAscii) != 0, true);
+    for (const auto& cut : cuts_)
+      if (cut->MayFindFile(n, filterRecord_, width != 0, ext))
+        return KeepFile(j, flags, LoadU32(in + 4), length, width, extField);
+    return true;
+  }
+
+  // The file records of `blocks` (ascending), neighbours read together, at
+  // most kMostBlocksRead at a time. A block's first record is stored
+  // against the record before it, which is not read: its whole name comes
+  // from the index and must end in the suffix the record stores.
+  static constexpr size_t kMostBlocksRead = 256;
+  bool ScanFileBlocks(const qvTrigramIndex::View& view, const std::vector<uint32_t>& blocks) {
+    std::vector<uint8_t> bytes;
+    qvTrigramIndex::View::BlockRun run;
+    for (size_t i = 0; i < blocks.size();) {
+      size_t k = i + 1;
+      while (k < blocks.size() && k - i < kMostBlocksRead && blocks[k] == blocks[k - 1] + 1) ++k;
+      const uint32_t first = blocks[i], last = blocks[k - 1];
+      if (!view.ReadBlocks(first, last, run) || run.to <= run.from || run.to > source_.Size()) return false;
+      bytes.resize(static_cast<size_t>(run.to - run.from));
+      if (!source_.ReadAt(run.from, bytes.data(), bytes.size())) return false;
+      const uint32_t begin = first * qvTrigramIndex::kBlockRecords;
+      const uint32_t end = static_cast<uint32_t>(
+          std::min<uint64_t>(s_.fileCount, (uint64_t{last} + 1) * qvTrigramIndex::kBlockRecords));
+      uint32_t prevLength = static_cast<uint32_t>(run.name.size());
+      if (prevLength) std::memcpy(name_ + kPad, run.name.data(), prevLength);
+      size_t at = 0;
+      for (uint32_t j = begin; j < end; ++j) {
+        const size_t left = bytes.size() - at;
+        if (left < kRecordFixedSize) return false;
+        const uint8_t* in = bytes.data() + at;
+        const uint32_t flags = LoadU32(in);
+        const uint32_t word = Load24(in + 8);
+        const uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
+        if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
+            left - kRecordFixedSize < sfx + width)
+          return false;
+        if (j == begin) {
+          if (length != prevLength || std::memcmp(name_ + kPad + p, in + kRecordFixedSize, sfx) != 0) return false;
+        } else {
+          std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
+        }
+        if (!TestFile(j, in, flags, p, sfx, width)) return false;
+        prevLength = length;
+        at += kRecordFixedSize + sfx + width;
+      }
+      if (at != bytes.size()) return false;
+      i = k;
+    }
+    return true;
   }
 
   // The file's record as the reduced image stores it (no shared prefix);
@@ -415,20 +483,101 @@ class Reader {
     return true;
   }
 
+  // A pool block's folders read through the trigram index, once.
+  struct FolderBlock {
+    std::vector<uint8_t> bytes, name;
+  };
+  const FolderBlock* FolderBlockOf(uint32_t b) {
+    auto it = folderBlocks_.find(b);
+    if (it != folderBlocks_.end()) return &it->second;
+    qvTrigramIndex::View::BlockRun run;
+    if (!view_->ReadFolderBlock(b, run) || run.to > source_.Size()) return nullptr;
+    FolderBlock block;
+    block.bytes.resize(static_cast<size_t>(run.to - run.from));
+    if (!source_.ReadAt(run.from, block.bytes.data(), block.bytes.size())) return nullptr;
+    block.name = std::move(run.name);
+    return &folderBlocks_.emplace(b, std::move(block)).first->second;
+  }
+
+  // The folders of `blocks` (pool blocks, ascending) offered to the cuts.
+  // Each block's first folder is stored against the folder before it: its
+  // whole name comes from the index and must end in the suffix stored.
+  bool ScanFolderBlocks(const std::vector<uint32_t>& blocks) {
+    for (uint32_t b : blocks) {
+      const FolderBlock* block = FolderBlockOf(b);
+      if (!block) return false;
+      const uint8_t* bytes = block->bytes.data();
+      const size_t size = block->bytes.size();
+      uint32_t length = static_cast<uint32_t>(block->name.size()), offset = 0;
+      if (length) std::memcpy(name_ + kPad, block->name.data(), length);
+      for (size_t at = 0; at < size;) {
+        if (size - at < kRecordFixedSize) return false;
+        const uint8_t* in = bytes + at;
+        const uint32_t word = Load24(in + 8);
+        const uint32_t p = WordPrefix(word), sfx = WordSuffix(word);
+        if ((word & kFolderReservedMask) || size - at - kRecordFixedSize < sfx || p + sfx > kLengthFieldMax)
+          return false;
+        if (at == 0) {
+          if (p + sfx != length || std::memcmp(name_ + kPad + p, in + kRecordFixedSize, sfx) != 0) return false;
+        } else {
+          if (p > length) return false;
+          length = p + sfx;
+          std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
+        }
+        // Past the block's end the saver's pool would have moved on.
+        const uint32_t need = static_cast<uint32_t>(DirRecord::kHeaderSize) + length;
+        if (offset + need > PoolSimulator::kBlockSize) return false;
+        const StoredName n = Name(length, (word & kFolderNonAscii) != 0, false);
+        for (const auto& cut : cuts_)
+          if (cut->MayFindFolder(n)) {
+            wanted_.push_back((b << 16) | offset);
+            ++folderHits_;
+            if (OverBudget()) return false;
+            break;
+          }
+        offset += need;
+        at += kRecordFixedSize + sfx;
+      }
+    }
+    return true;
+  }
+
   // Walks the position's block from its first folder to the position.
   bool Find(uint32_t pos) {
-    if (PosBlock(pos) >= blocks_.size()) return false;
-    const Block& block = blocks_[PosBlock(pos)];
-    size_t at = block.at;
-    uint32_t offset = 0, length = block.length;
+    const uint8_t* base;
+    size_t at, end;
+    const uint8_t* firstName;
+    uint32_t length;
+    if (view_) {
+      const FolderBlock* block = FolderBlockOf(PosBlock(pos));
+      if (!block) return false;
+      base = block->bytes.data();
+      at = 0;
+      end = block->bytes.size();
+      firstName = block->name.data();
+      length = static_cast<uint32_t>(block->name.size());
+    } else {
+      if (PosBlock(pos) >= blocks_.size()) return false;
+      const Block& block = blocks_[PosBlock(pos)];
+      base = data_;
+      at = block.at;
+      end = s_.fileOffset;
+      firstName = names_.data() + block.nameAt;
+      length = block.length;
+    }
+    uint32_t offset = 0;
     // A volume root's name is empty, and may be the only name kept yet.
-    if (length) std::memcpy(name_ + kPad, names_.data() + block.nameAt, length);
+    if (length) std::memcpy(name_ + kPad, firstName, length);
     for (bool first = true;; first = false) {
-      const size_t end = s_.fileOffset;
       if (at >= end || end - at < kRecordFixedSize) return false;
-      const uint8_t* in = data_ + at;
+      const uint8_t* in = base + at;
       uint32_t word = Load24(in + 8);
       uint32_t p = WordPrefix(word), sfx = WordSuffix(word);
+      // The first name, from the index, must be the one stored.
+      if (first && view_ &&
+          (p + sfx != length || end - at - kRecordFixedSize < sfx ||
+           std::memcmp(name_ + kPad + p, in + kRecordFixedSize, sfx) != 0))
+        return false;
       if (!first) {
         // Checked by the scan already; checked again, being read again.
         if (p > length || p + sfx > kLengthFieldMax || end - at - kRecordFixedSize < sfx) return false;
@@ -517,8 +666,11 @@ class Reader {
   size_t chunk_;
   const Sections& s_;
   const std::vector<std::unique_ptr<QueryCut>>& cuts_;
+  const qvTrigramIndex::View* view_ = nullptr;  // reading through a trigram index
+  std::unordered_map<uint32_t, FolderBlock> folderBlocks_;
   uint64_t budget_;
   uint8_t name_[kPad + kLengthFieldMax + kCopy + kPad] = {};
+  uint8_t filterRecord_[16] = {};  // flags, parent, empty name, extension id
   std::vector<Block> blocks_;
   std::vector<uint8_t> names_;
   std::vector<uint32_t> wanted_;  // positions of folders to keep
@@ -561,27 +713,70 @@ bool ReduceExtCase(const uint8_t* data, size_t size, const std::vector<uint32_t>
   return true;
 }
 
+// The blocks of a trigram index that hold every file some query may keep:
+// those with all the trigrams of its run and, where pinyin may match a
+// query, those with a name of wide units that its first cut may pass.
+// False where the index cannot narrow a query (a run under three bytes, a
+// run that may reach into an extension) or is damaged.
+// `kind` is qvTrigramIndex::kFolderKey for the folders' blocks, else 0.
+bool CandidateBlocks(const qvTrigramIndex::View& view, const std::vector<std::unique_ptr<QueryCut>>& cuts,
+                     uint32_t kind, std::vector<uint32_t>& out) {
+  out.clear();
+  std::vector<uint32_t> part, merged;
+  auto add = [&] {
+    merged.clear();
+    std::set_union(out.begin(), out.end(), part.begin(), part.end(), std::back_inserter(merged));
+    out.swap(merged);
+  };
+  for (const auto& cut : cuts) {
+    const qvNameCandidates* test = cut->Candidates();
+    if (!test || (kind && !cut->FindsFolders())) continue;  // keeps no record of this kind
+    const size_t length = test->RunLength();
+    if (length < 3 || test->ExtMatters()) return false;
+    uint8_t run[QV_TERM_CAPACITY];
+    for (size_t i = 0; i < length; ++i) run[i] = static_cast<uint8_t>(test->Run()[i]);
+    if (!view.BlocksWithAll(run, length, kind, part)) return false;
+    add();
+    if (!test->AnyPinyin()) continue;
+    std::vector<uint32_t> keys = {kind | qvTrigramIndex::kWideSurrogateKey};
+    test->ForEachPinyinFirst([&](qvChar first, char letter) {
+      if (first < 256) keys.push_back(kind | qvTrigramIndex::kWideAsciiKey | first);
+      if (letter) keys.push_back(kind | qvTrigramIndex::kWideInitialKey | static_cast<uint8_t>(letter));
+    });
+    for (uint32_t key : keys) {
+      if (!view.Blocks(key, part)) return false;
+      add();
+    }
+  }
+  return true;
+}
+
 Outcome FallBack(qvIndex& app) {
   app.ClearIndex();
   return Outcome::kFallBack;
 }
 
-// A saved file open for reading, with the size the seal gives it.
+// A saved file open for reading, with the size the seal gives it (or, for
+// a file the seal does not cover, any size a saved file may have).
 class OpenFile {
  public:
-  bool Open(const std::string& path, uint64_t expectedSize) {
+  bool Open(const std::string& path, uint64_t expectedSize) { return OpenAny(path) && size_ == expectedSize; }
+  bool OpenAny(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
-    return fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
-           static_cast<uint64_t>(st.st_size) == expectedSize && expectedSize <= UINT32_MAX;
+    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size_ = static_cast<uint64_t>(st.st_size);
+    return size_ <= UINT32_MAX;
   }
   ~OpenFile() {
     if (fd_ >= 0) ::close(fd_);
   }
   int Fd() const { return fd_; }
+  uint64_t Size() const { return size_; }
 
  private:
   int fd_ = -1;
+  uint64_t size_ = 0;
 };
 
 // The index file summed as it is read, a chunk at a time.
@@ -608,9 +803,16 @@ bool ReadSealed(qvIndex& app, const qvSavedSet& set, qvDbSeal::File file, const 
 // is none. It is asked for only once the index has been read.
 using ExtCaseSource = std::function<bool(const uint8_t*& data, size_t& size)>;
 
+// A trigram index to read the file records through, and "extcase.db"
+// beside it, read in pieces (null when there is none).
+struct Trigrams {
+  const qvTrigramIndex::View* view = nullptr;
+  const qvByteSource* extCase = nullptr;
+};
+
 Outcome LoadFromSource(qvIndex& app, const qvByteSource& index, const uint8_t* ext, size_t extSize,
                        const ExtCaseSource& extCaseSource, const std::vector<Query>& queries,
-                       const qvMatchOptions& options, size_t chunk) {
+                       const qvMatchOptions& options, size_t chunk, const Trigrams& trigrams = {}) {
   app.ClearIndex();
   if (options.Designed() || queries.empty()) return FallBack(app);
   // The header first, then everything before the file records: the
@@ -620,7 +822,8 @@ Outcome LoadFromSource(qvIndex& app, const qvByteSource& index, const uint8_t* e
   if (!index.ReadAt(0, head.data(), head.size()) ||
       !ReadSections(head.data(), head.size(), index.Size(), app.volumes, s))
     return FallBack(app);
-  head.resize(s.fileOffset);
+  // Through a trigram index, the folders are read where they are needed.
+  head.resize(trigrams.view ? s.headerSize : s.fileOffset);
   if (!index.ReadAt(0, head.data(), head.size())) return FallBack(app);
   // The extension table first: the cuts test extensions by their ids.
   if (!qvDatabase::LoadExtImage(app, ext, extSize).ok()) return FallBack(app);
@@ -631,16 +834,33 @@ Outcome LoadFromSource(qvIndex& app, const qvByteSource& index, const uint8_t* e
   }
   std::vector<uint8_t> image;
   Reader reader(head, index, s, cuts, chunk);
-  if (!reader.Run(image)) return FallBack(app);
+  if (const qvTrigramIndex::View* view = trigrams.view) {
+    std::vector<uint32_t> folderBlocks, fileBlocks;
+    if (view->IndexSize() != index.Size() || view->FileSectionAt() != s.fileOffset ||
+        view->FolderSectionAt() != s.folderOffset || view->FileCount() != s.fileCount ||
+        !CandidateBlocks(*view, cuts, qvTrigramIndex::kFolderKey, folderBlocks) ||
+        !CandidateBlocks(*view, cuts, 0, fileBlocks) || !reader.RunBlocks(*view, folderBlocks, fileBlocks, image))
+      return FallBack(app);
+  } else if (!reader.Run(image)) {
+    return FallBack(app);
+  }
   cuts.clear();
-  const uint8_t* extCase = nullptr;
-  size_t extCaseSize = 0;
-  if (!extCaseSource(extCase, extCaseSize)) return FallBack(app);
   std::vector<uint8_t> keptCase;
-  if (extCase && !ReduceExtCase(extCase, extCaseSize, reader.KeptFilePositions(), keptCase)) return FallBack(app);
+  bool withCase = false;
+  if (trigrams.view) {
+    withCase = trigrams.extCase != nullptr;
+    if (withCase && !trigrams.view->ReduceExtCase(*trigrams.extCase, reader.KeptFilePositions(), keptCase))
+      return FallBack(app);
+  } else {
+    const uint8_t* extCase = nullptr;
+    size_t extCaseSize = 0;
+    if (!extCaseSource(extCase, extCaseSize)) return FallBack(app);
+    withCase = extCase != nullptr;
+    if (extCase && !ReduceExtCase(extCase, extCaseSize, reader.KeptFilePositions(), keptCase)) return FallBack(app);
+  }
   if (!qvDatabase::LoadIndexImage(app, image.data(), image.size()).ok()) return FallBack(app);
   if (!qvDatabase::LoadExtImage(app, ext, extSize).ok()) return FallBack(app);
-  if (extCase && !qvExtCaseFile::LoadImage(app, keptCase.data(), keptCase.size()).ok()) return FallBack(app);
+  if (withCase && !qvExtCaseFile::LoadImage(app, keptCase.data(), keptCase.size()).ok()) return FallBack(app);
   return Outcome::kLoaded;
 }
 
@@ -648,18 +868,74 @@ Outcome LoadFromSource(qvIndex& app, const qvByteSource& index, const uint8_t* e
 
 Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSize, const uint8_t* ext,
                              size_t extSize, const uint8_t* extCase, size_t extCaseSize,
-                             const std::vector<Query>& queries, const qvMatchOptions& options, size_t chunk) {
+                             const std::vector<Query>& queries, const qvMatchOptions& options, size_t chunk,
+                             const uint8_t* trigrams, size_t trigramsSize) {
   qvImageByteSource source(index, indexSize);
   auto extCaseImage = [&](const uint8_t*& data, size_t& size) {
     data = extCase;
     size = extCaseSize;
     return true;
   };
-  return LoadFromSource(app, source, ext, extSize, extCaseImage, queries, options, chunk);
+  if (!trigrams) return LoadFromSource(app, source, ext, extSize, extCaseImage, queries, options, chunk);
+  const qvImageByteSource trigramSource(trigrams, trigramsSize), extCaseSource(extCase, extCaseSize);
+  qvTrigramIndex::View view;
+  if (!view.Open(trigramSource, nullptr)) return FallBack(app);
+  return LoadFromSource(app, source, ext, extSize, extCaseImage, queries, options, chunk,
+                        {&view, extCase ? &extCaseSource : nullptr});
 }
 
+namespace {
+
+bool StampOfPath(const std::string& path, qvTrigramIndex::FileStamp& stamp) {
+  OpenFile file;
+  return file.OpenAny(path) && qvTrigramIndex::StampOf(file.Fd(), stamp);
+}
+
+bool SameStamp(const qvTrigramIndex::FileStamp& a, const qvTrigramIndex::FileStamp& b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modifiedNs == b.modifiedNs &&
+         a.changedNs == b.changedNs;
+}
+
+qvTrigramIndex::Source SourceOf(const qvSavedSet& set, const qvTrigramIndex::FileStamp (&stamps)[qvDbSeal::kFileCount]) {
+  qvTrigramIndex::Source source;
+  qvDbSeal::Build(set.Seal(), source.seal);
+  std::copy(std::begin(stamps), std::end(stamps), source.files);
+  source.pinyinTable = qvTrigramIndex::PinyinTableId();
+  return source;
+}
+
+// Through the data folder's trigram index, when it was built from this
+// very set: then neither "ntfsqs.db" nor "extcase.db" is read whole, and
+// neither is summed; its stamps stand for the sums it was built after.
+// `current` tells whether there is such an index.
+Outcome ReadThroughTrigrams(qvIndex& app, const qvSavedSet& set, const OpenFile& index,
+                            const qvByteSource& indexSource, const qvDbIo::HeapBuffer& ext,
+                            const std::vector<Query>& queries, const qvMatchOptions& options, bool& current) {
+  current = false;
+  OpenFile trigrams, extCase;
+  qvTrigramIndex::FileStamp stamps[qvDbSeal::kFileCount];
+  if (!trigrams.OpenAny(set.Path(app, qvTrigramIndex::kFileName)) ||
+      !qvTrigramIndex::StampOf(index.Fd(), stamps[qvDbSeal::kIndexFile]) ||
+      !StampOfPath(set.Path(app, kExtFileName), stamps[qvDbSeal::kExtFile]) ||
+      !extCase.Open(set.Path(app, qvExtCaseFile::kFileName), set.Seal().files[qvDbSeal::kExtCaseFile].size) ||
+      !qvTrigramIndex::StampOf(extCase.Fd(), stamps[qvDbSeal::kExtCaseFile]))
+    return FallBack(app);
+  const qvTrigramIndex::Source expected = SourceOf(set, stamps);
+  const qvFileByteSource trigramSource(trigrams.Fd(), trigrams.Size());
+  qvTrigramIndex::View view;
+  if (!view.Open(trigramSource, &expected)) return FallBack(app);
+  current = true;
+  const qvFileByteSource extCaseSource(extCase.Fd(), extCase.Size());
+  auto unused = [](const uint8_t*&, size_t&) { return false; };
+  return LoadFromSource(app, indexSource, ext.Data(), ext.Size(), unused, queries, options,
+                        qvSectionStream::kDefaultChunk, {&view, &extCaseSource});
+}
+
+}  // namespace
+
 Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Query>& queries,
-                       const qvMatchOptions& options) {
+                       const qvMatchOptions& options, bool* trigramsWanted) {
+  if (trigramsWanted) *trigramsWanted = false;
   if (sink) sink->OnStatus(-1, "正在加载数据库...");
   app.ClearIndex();
   qvDbIo::FolderLock lock(app, qvDbIo::FolderLock::kShared);
@@ -672,13 +948,16 @@ Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Qu
   if (!index.Open(set.Path(app, kIndexFileName), indexSize)) return FallBack(app);
   qvDbIo::HeapBuffer ext(app.heap), extCase(app.heap);
   if (!ReadSealed(app, set, qvDbSeal::kExtFile, kExtFileName, ext)) return FallBack(app);
+  const qvFileByteSource indexSource(index.Fd(), indexSize);
+  bool indexed = false;
+  if (ReadThroughTrigrams(app, set, index, indexSource, ext, queries, options, indexed) == Outcome::kLoaded)
+    return Outcome::kLoaded;
   // A second core sums the index file while this one reads it. Every
   // field read is checked as it is read, but only the sum tells a name or a
   // parent changed in place from the saved one. "extcase.db", needed only
   // once the index is read, is read and summed by whichever core is free
   // first: the sum takes longer than the read on trees of long names, the
   // read longer on trees of many short ones.
-  const qvFileByteSource indexSource(index.Fd(), indexSize);
   std::atomic<bool> extCaseTaken{false};
   auto readExtCase = [&] { return ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase); };
   std::promise<bool> extCasePromise;
@@ -698,7 +977,55 @@ Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Qu
                                    qvSectionStream::kDefaultChunk);
   // Not the sealed file: the designed load reports the damage.
   if (!sealed.get()) return FallBack(app);
-  return outcome == Outcome::kLoaded ? outcome : FallBack(app);
+  if (outcome != Outcome::kLoaded) return FallBack(app);
+  if (trigramsWanted) *trigramsWanted = !indexed;
+  return outcome;
+}
+
+bool WriteTrigramIndex(qvIndex& app, int64_t settledNs) {
+  qvDbIo::FolderLock lock(app, qvDbIo::FolderLock::kShared);
+  qvSavedSet set = qvSavedSet::Open(app, qvSavedSet::kCurrent);
+  if (!set.SealStatus().ok()) return false;
+  const char* names[qvDbSeal::kFileCount] = {kIndexFileName, kExtFileName, qvExtCaseFile::kFileName};
+  qvTrigramIndex::FileStamp before[qvDbSeal::kFileCount], after[qvDbSeal::kFileCount];
+  for (int f = 0; f < qvDbSeal::kFileCount; ++f)
+    if (!StampOfPath(set.Path(app, names[f]), before[f])) return false;
+  qvDbIo::HeapBuffer index(app.heap), extCase(app.heap);
+  if (!ReadSealed(app, set, qvDbSeal::kIndexFile, kIndexFileName, index) ||
+      !ReadSealed(app, set, qvDbSeal::kExtCaseFile, qvExtCaseFile::kFileName, extCase))
+    return false;
+  // The files read are the ones stamped, and each has been left alone long
+  // enough for a later change to show in its times.
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t nowNs = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+  for (int f = 0; f < qvDbSeal::kFileCount; ++f)
+    if (!StampOfPath(set.Path(app, names[f]), after[f]) || !SameStamp(before[f], after[f]) ||
+        nowNs - before[f].changedNs < settledNs || nowNs - before[f].modifiedNs < settledNs)
+      return false;
+  std::vector<uint8_t> bytes;
+  if (!qvTrigramIndex::Build(index.Data(), index.Size(), extCase.Data(), extCase.Size(), SourceOf(set, before), bytes))
+    return false;
+  // Written whole beside the set, then put in place: a reader sees the
+  // old index or the new one.
+  const std::string path = set.Path(app, qvTrigramIndex::kFileName);
+  const std::string temp = path + ".tmp" + std::to_string(::getpid());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool written = true;
+  for (size_t at = 0; written && at < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) at += static_cast<size_t>(n);
+  }
+  written = ::fsync(fd) == 0 && written;
+  written = ::close(fd) == 0 && written;
+  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace qvOfflineReader

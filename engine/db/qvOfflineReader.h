@@ -40,17 +40,31 @@ enum class Outcome {
   kFallBack,  // load the whole set instead (the index is empty)
 };
 
-// From the current set in the data folder, under the folder's shared lock.
+// From the current set in the data folder, under the folder's shared lock:
+// through the folder's trigram index when it was built from this very set.
+// `trigramsWanted`, when given, is set when the answer was read from the
+// sealed set without one: WriteTrigramIndex, once the answer is out, makes
+// the next answers faster.
 Outcome LoadForQueries(qvIndex& app, IQvSearchNotify* sink, const std::vector<Query>& queries,
-                       const qvMatchOptions& options);
+                       const qvMatchOptions& options, bool* trigramsWanted = nullptr);
+
+// Writes the trigram index of the current set, read whole and checked
+// against its seal. Only once each file of the set has been left alone for
+// `settledNs`: a file changed in place within the same tick of the file
+// system's clock would keep its times, and the index would go on being
+// trusted for a file it no longer describes. False when nothing was written.
+constexpr int64_t kSettledNs = 2'000'000'000;
+bool WriteTrigramIndex(qvIndex& app, int64_t settledNs = kSettledNs);
 
 // The same on file contents in memory (tests, fuzzing), without the seal:
 // `extCase` may be null when there is no "extcase.db". The file records
-// are read `chunk` bytes at a time, as from the file (at least 4 KB).
+// are read `chunk` bytes at a time, as from the file (at least 4 KB), or,
+// with `trigrams` (a "trigram.idx" image, taken as built from these
+// files), only the blocks it names.
 Outcome LoadImagesForQueries(qvIndex& app, const uint8_t* index, size_t indexSize, const uint8_t* ext,
                              size_t extSize, const uint8_t* extCase, size_t extCaseSize,
                              const std::vector<Query>& queries, const qvMatchOptions& options,
-                             size_t chunk = 256 * 1024);
+                             size_t chunk = 256 * 1024, const uint8_t* trigrams = nullptr, size_t trigramsSize = 0);
 
 // A record kept is kept with its chain, which costs more per record than
 // the designed load: past this share of the entries, reading in place

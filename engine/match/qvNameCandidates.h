@@ -40,6 +40,23 @@ class qvNameCandidates {
   bool ReachesBeyondRun(bool wide, bool hasExt) const { return (wide && scan_.anyPinyin_) || (hasExt && extMatters_); }
   bool MayMatchWithoutRun(const qvscan::StoredName& n, bool hasExt, uint32_t ext) const;
 
+  // What the test asks of a name, for a reader that picks the names to
+  // test from an index of their bytes: the run, folded (ASCII units); and
+  // whether a name without it may still pass, through its extension or,
+  // for a name with wide units, through pinyin. `visit(first, letter)`
+  // gets each pinyin term's first unit (folded) and, when that is a
+  // letter, the letter (else 0): the first cut's MayOpenPacked needs one
+  // of the two in the name.
+  const qvChar* Run() const { return pre_.run; }
+  size_t RunLength() const { return pre_.runLength; }
+  bool ExtMatters() const { return extMatters_; }
+  bool AnyPinyin() const { return scan_.anyPinyin_; }
+  template <class Visit>
+  void ForEachPinyinFirst(Visit visit) const {
+    for (const auto& term : scan_.pinyin_)
+      if (term) visit(term->First(), term->FirstLetter());
+  }
+
  private:
   const qvExtendedScan& scan_;
   qvscan::Prefilter pre_;

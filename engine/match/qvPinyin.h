@@ -196,6 +196,10 @@ class qvPinyinTerm {
   // ideograph with a reading that begins with a letter of the term, no
   // surrogate), so Matches could only find the term as typed.
   bool MayOpenPacked(const uint8_t* bytes, size_t length) const;
+  // The term's first unit, folded, and the same when it is a letter a..z
+  // (else 0): what MayOpenPacked looks for first.
+  qvChar First() const { return first_; }
+  char FirstLetter() const { return firstLetter_; }
 
  private:
   static constexpr size_t kMaxWords = kMaxLength / 64;
