@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "platform_test_util.h"
 #include "qvsearch_run.h"
@@ -59,6 +61,31 @@ TEST_F(OfflineAnswer, EqualsTheWholeIndexInEveryModeAndForm) {
       {"--ext", "pdf txt", "report"}, {"--ext", "pdf", "notes"}, {"--sort", "name", "report"},
       {"--sort", "path", "--reverse", "main"}, {"--sort", "size", "notes"}, {"--limit", "3", "report"},
       {"--count", "data"}, {"--json", "report"}, {"--long", "src"}, {"-0", "notes"}, {"zzzz"}, {"tar"}};
+  for (const auto& ask : asks) {
+    std::string shown;
+    for (const auto& a : ask) shown += a + " ";
+    SCOPED_TRACE(shown);
+    RunResult inPlace = Qvsearch(Args(ask));
+    std::vector<std::string> designed = ask;
+    designed.insert(designed.begin(), "--stats");
+    RunResult whole = Qvsearch(Args(designed));
+    EXPECT_EQ(inPlace.status, whole.status);
+    EXPECT_EQ(inPlace.out, whole.out);
+  }
+}
+
+// Once the saved set has been left alone for a while, an answer read in
+// place writes its trigram index, and the answers after it, read through
+// that index, are still the whole index's in every mode and form.
+TEST_F(OfflineAnswer, ThroughTheTrigramIndexEqualsTheWholeIndex) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // the set is settled
+  ASSERT_EQ(Qvsearch(Args({"report"})).status, 0);
+  ASSERT_TRUE(fs::exists(data + "/trigram.idx"));
+  const std::vector<std::vector<std::string>> asks = {
+      {"report"}, {"REPORT"}, {"report.pdf"}, {"*.pdf"}, {"rep?rt*"}, {"src/", "main"}, {"/main"}, {"baogao"},
+      {"--no-pinyin", "bgao"}, {"--case", "Report"}, {"--regex", "^rep.*\\.c$"}, {"--no-hidden", "git"},
+      {"--ext", "pdf txt", "report"}, {"--sort", "path", "--reverse", "main"}, {"--count", "data"},
+      {"--json", "report"}, {"--long", "src"}, {"zzzz"}, {"tar"}, {"notes1"}};
   for (const auto& ask : asks) {
     std::string shown;
     for (const auto& a : ask) shown += a + " ";

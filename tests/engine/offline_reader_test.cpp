@@ -3,7 +3,10 @@
 // designed way; damaged and truncated files fall back and never crash.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <set>
+#include <thread>
 
 #include "database_fixture.h"
 #include "engine_fixture.h"
@@ -13,6 +16,7 @@
 #include "qvRecordPath.h"
 #include "qvScans.h"
 #include "qvSearchDriver.h"
+#include "qvTrigramIndex.h"
 #include "qvWriteMgr.h"
 
 namespace {
@@ -30,7 +34,7 @@ std::vector<uint8_t> Bytes(const CWriteMgr& out) {
 
 // A tree of words, numbers, extensions in either case, hidden folders,
 // long names and Chinese names, on two volumes.
-std::vector<VolumeSpec> RandomVolumes(uint32_t seed) {
+std::vector<VolumeSpec> RandomVolumes(uint32_t seed, int entries = 400) {
   std::mt19937 rng(seed);
   const std::vector<std::string> words = {"report", "Report", "notes", "photo", "src", "main", "code",
                                           "报告", "北京", ".git", ".cache", "data", "a", "ab", "x.y"};
@@ -40,7 +44,7 @@ std::vector<VolumeSpec> RandomVolumes(uint32_t seed) {
     VolumeSpec v{slot, slot == 0 ? "/" : "/mnt/b/", 100u + slot, 0, 1000, {}};
     uint64_t next = 16;
     std::vector<uint64_t> folders = {5};
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < entries; ++i) {
       std::string name = words[rng() % words.size()];
       if (rng() % 2) name += std::to_string(rng() % 50);
       if (rng() % 3 == 0) name += "_" + words[rng() % words.size()];
@@ -100,9 +104,11 @@ std::vector<std::string> Search(qvFileBaseApp& app, const Query& q, const qvMatc
 // `chunk`: how many bytes of the file records are read at a time; a small
 // one puts records across the reads.
 Outcome ReadInPlace(qvFileBaseApp& app, const Images& im, const std::vector<Query>& queries,
-                    const qvMatchOptions& options, size_t chunk = 256 * 1024) {
+                    const qvMatchOptions& options, size_t chunk = 256 * 1024,
+                    const std::vector<uint8_t>* trigrams = nullptr) {
   return qvOfflineReader::LoadImagesForQueries(app, im.index.data(), im.index.size(), im.ext.data(), im.ext.size(),
-                                               im.extCase.data(), im.extCase.size(), queries, options, chunk);
+                                               im.extCase.data(), im.extCase.size(), queries, options, chunk,
+                                               trigrams ? trigrams->data() : nullptr, trigrams ? trigrams->size() : 0);
 }
 
 class OfflineReader : public ::testing::Test {
@@ -365,6 +371,202 @@ TEST(OfflineEngine, NeverSavesThePartItReadInPlace) {
   EXPECT_EQ(config->QueryValue("save"), EPERM);
   engine->Release();
   EXPECT_EQ(dbtest::ReadFile(dir.Path("ntfsqs.db")), saved);
+}
+
+// --- through a trigram index -------------------------------------------------
+
+// A larger tree, so that names fill many blocks of file records and of the
+// folders' pool, with the trigram index of its saved files.
+class OfflineTrigrams : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volumes = RandomVolumes(33, 3000);
+    auto scanned = dbtest::NewApp();
+    dbtest::Scan(*scanned, volumes);
+    images = Save(*scanned);
+    full = dbtest::NewApp();
+    dbtest::Discover(*full, volumes);
+    ASSERT_TRUE(qvDatabase::LoadIndexImage(*full, images.index.data(), images.index.size()).ok());
+    ASSERT_TRUE(qvDatabase::LoadExtImage(*full, images.ext.data(), images.ext.size()).ok());
+    ASSERT_TRUE(qvExtCaseFile::LoadImage(*full, images.extCase.data(), images.extCase.size()).ok());
+    ASSERT_TRUE(qvTrigramIndex::Build(images.index.data(), images.index.size(), images.extCase.data(),
+                                      images.extCase.size(), {}, trigrams));
+    ASSERT_GT(full->fileList.Count(), 5 * qvTrigramIndex::kBlockRecords);
+  }
+
+  std::unique_ptr<qvFileBaseApp> Reader() {
+    auto app = dbtest::NewApp();
+    dbtest::Discover(*app, volumes);
+    return app;
+  }
+
+  std::vector<VolumeSpec> volumes;
+  Images images;
+  std::vector<uint8_t> trigrams;
+  std::unique_ptr<qvFileBaseApp> full;
+};
+
+// Every mode, with pinyin terms long enough for the index (names of wide
+// units are found through their readings' initials): each answer read
+// through the index is the whole index's, row for row.
+TEST_F(OfflineTrigrams, AnswersAsTheWholeIndexInEveryMode) {
+  std::mt19937 rng(11);
+  const std::vector<std::string> terms = {"report", "REPORT", "rep", "notes1", "pdf", "t.p", ".tar", "port.pdf",
+                                          "*.pdf", "re*t", "code/src", "/main", "baogao", "bgao", "beij", "报告",
+                                          "x.y", "git", "photo main", "zzz", "rep?rt", "xrx", "_long_", "ode",
+                                          "data1", "src4", ".cache"};
+  const std::vector<std::string> regexes = {"^report", "pdf$", "r.p+ort", "main[0-9]", "[0-9]{2}\\.c$"};
+  const std::vector<std::string> filters = {"", "", "", "pdf", "pdf txt", "jpg"};
+  int through = 0;
+  for (int i = 0; i < 300; ++i) {
+    qvMatchOptions o;
+    o.wholeName = rng() % 4 != 0;
+    o.pathTerms = true;
+    o.pinyin = rng() % 2;
+    o.matchCase = rng() % 5 == 0;
+    o.showHidden = rng() % 3 != 0;
+    o.regex = rng() % 6 == 0;
+    std::string text = o.regex ? regexes[rng() % regexes.size()] : terms[rng() % terms.size()];
+    Query q{qvNameCodec::DecodeToString(text), qvNameCodec::DecodeToString(filters[rng() % filters.size()])};
+    SCOPED_TRACE("query '" + text + "' filter '" + qvNameCodec::EncodeToString(q.extFilter) + "' case " +
+                 std::to_string(o.matchCase) + " whole " + std::to_string(o.wholeName) + " hidden " +
+                 std::to_string(o.showHidden) + " regex " + std::to_string(o.regex) + " pinyin " +
+                 std::to_string(o.pinyin));
+    auto app = Reader();
+    if (ReadInPlace(*app, images, {q}, o, 256 * 1024, &trigrams) == Outcome::kFallBack) {
+      EXPECT_TRUE(dbtest::TablesEmpty(*app));
+      continue;
+    }
+    ++through;
+    EXPECT_EQ(dbtest::CheckLoaded(*app, true), "");
+    EXPECT_EQ(Search(*app, q, o), Search(*full, q, o));
+  }
+  EXPECT_GT(through, 100);
+  // Several calls at once, each with its own filter.
+  qvMatchOptions o;
+  o.pathTerms = o.pinyin = true;
+  const std::vector<Query> calls = {{u"report", u"pdf"}, {u"notes1", u""}, {u"photo2", u""}};
+  auto app = Reader();
+  ASSERT_EQ(ReadInPlace(*app, images, calls, o, 256 * 1024, &trigrams), Outcome::kLoaded);
+  for (const Query& q : calls) EXPECT_EQ(Search(*app, q, o), Search(*full, q, o));
+}
+
+// A run under three bytes, or one that may reach into an extension, is
+// not the index's to narrow: the reader falls back and leaves no record.
+TEST_F(OfflineTrigrams, FallsBackWhereTheIndexCannotNarrow) {
+  qvMatchOptions o;
+  o.pathTerms = true;
+  o.pinyin = true;
+  for (const char16_t* text : {u"bg", u"ab", u"t.pdf"}) {
+    qvMatchOptions mode = o;
+    mode.wholeName = text[1] == u'.';
+    auto app = Reader();
+    EXPECT_EQ(ReadInPlace(*app, images, {{text, u""}}, mode, 256 * 1024, &trigrams), Outcome::kFallBack)
+        << qvNameCodec::EncodeToString(text);
+    EXPECT_TRUE(dbtest::TablesEmpty(*app));
+  }
+}
+
+// The rows of an answer, each as often as it comes.
+std::multiset<std::string> RowSet(const std::vector<std::string>& rows) { return {rows.begin(), rows.end()}; }
+
+bool Within(const std::vector<std::string>& part, const std::vector<std::string>& whole) {
+  const auto a = RowSet(part), b = RowSet(whole);
+  return std::includes(b.begin(), b.end(), a.begin(), a.end());
+}
+
+// A damaged index is never trusted beyond the records it leads to, which
+// are read and checked as any: every cut and random bytes changed either
+// fall back or answer with rows of the whole index, never another row and
+// never a crash.
+TEST_F(OfflineTrigrams, DamagedIndexNeverCrashesNorInventsRows) {
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = o.pinyin = true;
+  const std::vector<Query> queries = {{u"report", u""}, {u"baogao", u""}, {u"notes1", u"pdf"}};
+  std::vector<std::vector<std::string>> expected;
+  for (const Query& q : queries) expected.push_back(Search(*full, q, o));
+  auto judge = [&](const std::vector<uint8_t>& damaged) {
+    for (size_t k = 0; k < queries.size(); ++k) {
+      auto app = Reader();
+      if (ReadInPlace(*app, images, {queries[k]}, o, 256 * 1024, &damaged) == Outcome::kLoaded) {
+        EXPECT_EQ(dbtest::CheckLoaded(*app, true), "");
+        EXPECT_TRUE(Within(Search(*app, queries[k], o), expected[k]));
+      } else {
+        EXPECT_TRUE(dbtest::TablesEmpty(*app));
+      }
+    }
+  };
+  for (size_t cut = 0; cut < trigrams.size(); cut += 97) judge({trigrams.begin(), trigrams.begin() + cut});
+  std::mt19937 rng(5);
+  for (int i = 0; i < 400; ++i) {
+    std::vector<uint8_t> damaged = trigrams;
+    for (int k = 0; k < 2; ++k) damaged[rng() % damaged.size()] = static_cast<uint8_t>(rng());
+    judge(damaged);
+  }
+}
+
+// Through the data folder: the index is written only for a set left alone
+// long enough for a later change to show in the files' times, is then
+// read for an answer, and is passed over as soon as a file of the set is
+// changed in place or the set is saved again.
+TEST_F(OfflineTrigrams, IsUsedOnlyForTheSetItWasBuiltFrom) {
+  dbtest::TempDir dir;
+  auto saver = dbtest::NewApp(dir.Path());
+  dbtest::Scan(*saver, volumes);
+  ASSERT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+  qvMatchOptions o;
+  o.wholeName = o.pathTerms = true;
+  const Query q{u"report4", u""};
+  auto load = [&](bool* wanted) {
+    auto app = dbtest::NewApp(dir.Path());
+    dbtest::Discover(*app, volumes);
+    Outcome outcome = qvOfflineReader::LoadForQueries(*app, nullptr, {q}, o, wanted);
+    return std::make_pair(outcome, outcome == Outcome::kLoaded ? Search(*app, q, o) : std::vector<std::string>{});
+  };
+  const std::string indexPath = dir.Path("ntfsqs.db"), trigramPath = dir.Path(qvTrigramIndex::kFileName);
+
+  bool wanted = false;
+  EXPECT_EQ(load(&wanted), std::make_pair(Outcome::kLoaded, Search(*full, q, o)));
+  EXPECT_TRUE(wanted);
+  // Just saved: not yet.
+  auto writer = dbtest::NewApp(dir.Path());
+  EXPECT_FALSE(qvOfflineReader::WriteTrigramIndex(*writer));
+  EXPECT_TRUE(dbtest::ReadFile(trigramPath).empty());
+  ASSERT_TRUE(qvOfflineReader::WriteTrigramIndex(*writer, 0));
+  std::vector<uint8_t> built;
+  ASSERT_TRUE(qvTrigramIndex::Build(images.index.data(), images.index.size(), images.extCase.data(),
+                                    images.extCase.size(), {}, built));
+  EXPECT_EQ(dbtest::ReadFile(trigramPath).size(), built.size());
+  EXPECT_EQ(load(&wanted), std::make_pair(Outcome::kLoaded, Search(*full, q, o)));
+  EXPECT_FALSE(wanted);
+
+  // A name the query finds changed in place, the size kept: read through
+  // the index it would answer "repxrt4". The times differ, the index is
+  // passed over, and the sum refuses the file as before.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past the clock's tick
+  std::vector<uint8_t> bytes = dbtest::ReadFile(indexPath);
+  const std::vector<FileRecordAt> records = FileRecords(bytes);
+  bool changed = false;
+  for (const FileRecordAt& r : records) {
+    std::string name(bytes.begin() + static_cast<long>(r.suffixAt),
+                     bytes.begin() + static_cast<long>(r.suffixAt + r.suffixLength));
+    if (size_t found = name.find("report4"); found != std::string::npos) {
+      bytes[r.suffixAt + found + 3] = 'x';
+      changed = true;
+      break;
+    }
+  }
+  ASSERT_TRUE(changed);
+  const std::vector<uint8_t> saved = dbtest::ReadFile(indexPath);
+  dbtest::WriteFile(indexPath, bytes);
+  EXPECT_EQ(load(&wanted).first, Outcome::kFallBack);
+  EXPECT_FALSE(qvOfflineReader::WriteTrigramIndex(*writer, 0));
+
+  // Put back and saved again (a new set): the old index is not this set's.
+  dbtest::WriteFile(indexPath, saved);
+  ASSERT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+  EXPECT_EQ(load(&wanted), std::make_pair(Outcome::kLoaded, Search(*full, q, o)));
+  EXPECT_TRUE(wanted);
 }
 
 }  // namespace
