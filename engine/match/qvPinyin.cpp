@@ -168,6 +168,7 @@ bool qvPinyinTable::Load(const unsigned char* data, size_t size) {
 // --- the term ------------------------------------------------------------------
 
 bool qvPinyinTerm::Set(const qvChar* term, size_t n) {
+  ready_.store(false, std::memory_order_relaxed);
   length_ = 0;
   words_ = 0;
   if (!term || n == 0 || n > kMaxLength) return false;
@@ -185,9 +186,19 @@ bool qvPinyinTerm::Set(const qvChar* term, size_t n) {
     masks_[qvFoldUnit(term[i]) * words_ + i / 64] |= uint64_t{1} << (i % 64);
   for (qvChar c = u'A'; c <= u'Z'; ++c)
     for (size_t k = 0; k < words_; ++k) masks_[c * words_ + k] = masks_[qvFoldUnit(c) * words_ + k];
+  length_ = n;
+  first_ = qvFoldUnit(term[0]);
+  term_.assign(term, term + n);
+  return true;
+}
+
+void qvPinyinTerm::MakeReady() const {
+  std::lock_guard<std::mutex> guard(readyLock_);
+  if (ready_.load(std::memory_order_relaxed)) return;
+  if (!table_) table_ = &qvPinyinTable::Get();
   bool letters[26] = {};
-  for (size_t i = 0; i < n; ++i) {
-    const qvChar c = qvFoldUnit(term[i]);
+  for (const qvChar unit : term_) {
+    const qvChar c = qvFoldUnit(unit);
     if (c >= u'a' && c <= u'z') letters[c - u'a'] = true;
   }
   openers_.assign(qvPinyinTable::kBmpWords, 0);
@@ -196,11 +207,9 @@ bool qvPinyinTerm::Set(const qvChar* term, size_t n) {
     const uint64_t* initials = table_->BmpInitials(static_cast<char>('a' + l));
     for (size_t k = 0; k < qvPinyinTable::kBmpWords; ++k) openers_[k] |= initials[k];
   }
-  length_ = n;
-  first_ = qvFoldUnit(term[0]);
   firstLetter_ = first_ >= u'a' && first_ <= u'z' && table_->Valid() ? static_cast<char>(first_) : 0;
-  SetStarts(term, n);
-  return true;
+  SetStarts(term_.data(), term_.size());
+  ready_.store(true, std::memory_order_release);
 }
 
 bool qvPinyinTerm::HoldsOpenerScalar(const uint8_t* bytes, size_t length) const {
@@ -240,7 +249,7 @@ bool qvPinyinTerm::HoldsOpenerLong(const uint8_t* bytes, size_t length) const {
 // The first ideograph of a match begins the term, or follows the units
 // before it in the term, which are ASCII and matched as typed: the last of
 // them stands right before the ideograph in the name.
-void qvPinyinTerm::SetStarts(const qvChar* term, size_t n) {
+void qvPinyinTerm::SetStarts(const qvChar* term, size_t n) const {
   constexpr size_t kWords = qvPinyinTable::kBmpWords;
   starts_.assign(kWords, 0);
   if (firstLetter_) {
@@ -269,8 +278,22 @@ void qvPinyinTerm::SetStarts(const qvChar* term, size_t n) {
 // A match holds an ideograph that opens a reading with some letter of the
 // term, and begins with a unit that takes the term's first character: that
 // character itself, or an ideograph with a reading that begins with it.
+bool qvPinyinTerm::MayHoldIdeograph(const uint8_t* bytes, size_t length) {
+  for (size_t i = 0; i + 2 < length; ++i) {
+    if (bytes[i] != 0x81) continue;  // an ASCII unit
+    const qvChar u = static_cast<qvChar>(bytes[i + 1] | (bytes[i + 2] << 8));
+    if ((u >= kFirstIdeograph && u <= kLastIdeograph) || IsSurrogate(u)) return true;
+    i += 2;
+  }
+  return false;
+}
+
 bool qvPinyinTerm::MayOpenPacked(const uint8_t* bytes, size_t length) const {
   if (length_ == 0) return false;
+  if (!ready_.load(std::memory_order_acquire)) {
+    if (!MayHoldIdeograph(bytes, length)) return false;  // the table is not needed yet
+    MakeReady();
+  }
   const uint64_t* openers = openers_.data();
   const uint64_t* firsts = firstLetter_ ? table_->BmpInitials(firstLetter_) : nullptr;
   bool opener = false, first = false;
@@ -294,6 +317,7 @@ bool qvPinyinTerm::MayOpenPacked(const uint8_t* bytes, size_t length) const {
 
 bool qvPinyinTerm::Matches(const qvChar* name, size_t n) const {
   if (length_ == 0 || !name || n == 0) return false;
+  Ready();
   return words_ == 1 ? MatchesShort(name, n) : MatchesLong(name, n);
 }
 
@@ -348,6 +372,7 @@ uint64_t qvPinyinTerm::ReadOn(uint64_t d, const uint16_t* list) const {
 // bytes index the masks directly (upper case shares lower case's masks).
 qvPinyinTerm::Packed qvPinyinTerm::MatchPacked(const uint8_t* bytes, size_t length) const {
   if (length_ == 0) return Packed::kNo;
+  Ready();
   if (words_ != 1) return MayOpenPacked(bytes, length) ? Packed::kMaybe : Packed::kNo;
   const uint64_t* mask = masks_.data();
   const uint64_t* openers = openers_.data();

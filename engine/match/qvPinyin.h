@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -119,8 +121,12 @@ class qvPinyinTerm {
   // The longest term handled; query terms hold at most 1023 units.
   static constexpr size_t kMaxLength = 1024;
 
-  qvPinyinTerm() : qvPinyinTerm(qvPinyinTable::Get()) {}
+  // With the embedded table, built only when a test first needs it: an
+  // answer that meets no name with wide units never builds it.
+  qvPinyinTerm() : table_(nullptr) {}
   explicit qvPinyinTerm(const qvPinyinTable& table) : table_(&table) {}
+  qvPinyinTerm(const qvPinyinTerm&) = delete;
+  qvPinyinTerm& operator=(const qvPinyinTerm&) = delete;
 
   // term: folded units (ASCII lower-case). False when the term cannot match
   // by pinyin (it holds no ASCII letter, or holds a non-ASCII unit, or is
@@ -154,6 +160,10 @@ class qvPinyinTerm {
   // name: a window of sixteen bytes that ends at the name's end may reach
   // back into it. Inline: the scan asks it of every wide name.
   bool HoldsOpenerPacked(const uint8_t* record, const uint8_t* bytes, size_t length) const {
+    if (!ready_.load(std::memory_order_acquire)) [[unlikely]] {
+      if (!MayHoldIdeograph(bytes, length)) return false;  // the table is not needed yet
+      MakeReady();
+    }
     const uint8_t* const end = bytes + length;
     if (end - record < 16 || bytes == record) return HoldsOpenerScalar(bytes, length);
     // Every marker byte is looked at, wherever it stands, with the byte
@@ -196,15 +206,28 @@ class qvPinyinTerm {
   // ideograph with a reading that begins with a letter of the term, no
   // surrogate), so Matches could only find the term as typed.
   bool MayOpenPacked(const uint8_t* bytes, size_t length) const;
+  // Every code point of the first plane with a reading lies in this range
+  // (a test holds the table to it): a name with no unit in it and none
+  // beyond the first plane holds no ideograph, and needs no table.
+  static constexpr qvChar kFirstIdeograph = 0x3400, kLastIdeograph = 0xFAFF;
+  static bool MayHoldIdeograph(const uint8_t* bytes, size_t length);
+
   // The term's first unit, folded, and the same when it is a letter a..z
-  // (else 0): what MayOpenPacked looks for first.
+  // (else 0): what MayOpenPacked looks for first. Neither needs the table.
   qvChar First() const { return first_; }
-  char FirstLetter() const { return firstLetter_; }
+  char FirstLetter() const { return first_ >= u'a' && first_ <= u'z' ? static_cast<char>(first_) : 0; }
 
  private:
   static constexpr size_t kMaxWords = kMaxLength / 64;
 
-  void SetStarts(const qvChar* term, size_t n);
+  // The parts of the term that need the readings table, made at the first
+  // test that needs them (on whichever thread asks first; Set starts over).
+  void Ready() const {
+    if (!ready_.load(std::memory_order_acquire)) [[unlikely]]
+      MakeReady();
+  }
+  void MakeReady() const;
+  void SetStarts(const qvChar* term, size_t n) const;
   // HoldsOpenerPacked unit by unit, for names too near their record's start.
   bool HoldsOpenerScalar(const uint8_t* bytes, size_t length) const;
   // The same sixteen bytes at a time, for names longer than 32 bytes.
@@ -226,7 +249,13 @@ class qvPinyinTerm {
   uint64_t ReadOn(uint64_t d, const uint16_t* list) const;
   bool MatchesLong(const qvChar* name, size_t n) const;
 
-  const qvPinyinTable* table_;
+  mutable std::mutex readyLock_;
+  mutable std::atomic<bool> ready_{false};
+  std::vector<qvChar> term_;  // as Set was given it, for MakeReady
+  // Written by MakeReady, before ready_ is set, and read only after: the
+  // table (the embedded one when none was given), openers_, starts_,
+  // startsAfter_ and firstLetter_.
+  mutable const qvPinyinTable* table_;
   size_t length_ = 0;
   size_t words_ = 0;  // 64-bit words of a position set
   // For each ASCII unit c, words_ words: bit i set when term[i] == c
@@ -236,7 +265,7 @@ class qvPinyinTerm {
   // of the term, one bit each: any other leaves no position standing, and
   // most ideographs of a name are such, so they are told apart with one
   // look into these 8 KB.
-  std::vector<uint64_t> openers_;
+  mutable std::vector<uint64_t> openers_;
   // Blocks of kBmpWords words, one bit per ideograph of the first plane:
   // block 0 holds those with a reading that begins with the term's first
   // letter; the block of an ASCII unit c adds those with a reading that
@@ -244,8 +273,8 @@ class qvPinyinTerm {
   // the word offset of c's block (upper case shares lower case's; bytes
   // of 128 and more have block 0). Every block holds the surrogates: they
   // are not looked into, and may open anything.
-  std::vector<uint64_t> starts_;
-  uint32_t startsAfter_[256] = {};
-  qvChar first_ = 0;       // the term's first unit, folded
-  char firstLetter_ = 0;   // the same when it is a letter a..z, else 0
+  mutable std::vector<uint64_t> starts_;
+  mutable uint32_t startsAfter_[256] = {};
+  qvChar first_ = 0;              // the term's first unit, folded
+  mutable char firstLetter_ = 0;  // the same when it is a letter a..z and the table valid, else 0
 };

@@ -156,6 +156,17 @@ TEST(PinyinTable, AgreesWithTheListing) {
   EXPECT_TRUE(table.Readings(0xFFFFFFFF).empty());
 }
 
+// A term looks into the table only for a name with a unit in this range
+// (or beyond the first plane): nothing outside it may have a reading.
+TEST(PinyinTable, ReadingsOfTheFirstPlaneLieInTheIdeographRange) {
+  const qvPinyinTable& table = qvPinyinTable::Get();
+  for (char32_t cp = 0; cp < 0x10000; ++cp) {
+    if (cp >= qvPinyinTerm::kFirstIdeograph && cp <= qvPinyinTerm::kLastIdeograph) continue;
+    ASSERT_TRUE(table.Readings(cp).empty()) << "U+" << std::hex << static_cast<uint32_t>(cp);
+  }
+  EXPECT_FALSE(table.Readings(qvPinyinTerm::kFirstIdeograph).empty());
+}
+
 TEST(PinyinTable, KnownReadings) {
   const qvPinyinTable& table = qvPinyinTable::Get();
   auto has = [&](char32_t cp, const char* reading) {
