@@ -37,7 +37,7 @@ constexpr size_t kOwnFolderSectionAt = kOwnListsSizeAt + 8;
 constexpr size_t kOwnFolderBlockCountAt = kOwnFolderSectionAt + 8;
 constexpr size_t kOwnHeaderSize = kOwnFolderBlockCountAt + 4 + 4;  // and a reserved u32
 
-constexpr size_t kBlockEntrySize = 12;
+constexpr size_t kBlockEntrySize = 16;
 constexpr uint32_t kKeySample = 64;
 constexpr size_t kKeyEntrySize = 16;
 constexpr size_t kMarkSize = 8;
@@ -81,10 +81,22 @@ struct List {
   }
 };
 
-// A block as it is built: see View::BlockEntry.
+// A block as it is built.
 struct BuiltBlock {
   uint32_t recordAt, nameAt, length;
 };
+
+// What ties a block's first name to the record it names: a name or an
+// offset damaged in the index would otherwise put a prefix no record has
+// before names read from the file.
+uint32_t BlockCheck(uint32_t recordAt, const uint8_t* name, uint32_t length) {
+  uint8_t at[4];
+  StoreU32(at, recordAt);
+  qvDbSeal::Checksum sum;
+  sum.Update(at, 4);
+  sum.Update(name, length);
+  return static_cast<uint32_t>(sum.Final());
+}
 
 bool Marked(const uint64_t* bits, qvChar u) { return (bits[u >> 6] >> (u & 63)) & 1; }
 
@@ -256,6 +268,7 @@ bool Build(const uint8_t* index, size_t indexSize, const uint8_t* extCase, size_
       put32(b.recordAt);
       put32(b.nameAt);
       put32(b.length);
+      put32(BlockCheck(b.recordAt, names.data() + b.nameAt, b.length));
     }
   out.insert(out.end(), names.begin(), names.end());
   uint32_t listAt = 0;
@@ -420,6 +433,7 @@ bool View::ReadBlocks(uint32_t first, uint32_t last, BlockRun& run) const {
   if (length > kLengthFieldMax || nameAt > namesSize_ || namesSize_ - nameAt < length) return false;
   run.name.resize(length);
   if (length && !file_->ReadAt(namesAt_ + nameAt, run.name.data(), length)) return false;
+  if (BlockCheck(LoadU32(bytes.data()), run.name.data(), length) != LoadU32(bytes.data() + 12)) return false;
   run.from = fileSectionAt_ + LoadU32(bytes.data());
   run.to = last + 1 < blockCount_ ? fileSectionAt_ + before : indexSize_;
   return true;
@@ -437,6 +451,7 @@ bool View::ReadFolderBlock(uint32_t b, BlockRun& run) const {
     return false;
   run.name.resize(length);
   if (length && !file_->ReadAt(namesAt_ + nameAt, run.name.data(), length)) return false;
+  if (BlockCheck(at, run.name.data(), length) != LoadU32(bytes + 12)) return false;
   run.from = at;
   run.to = next;
   return true;

@@ -23,7 +23,9 @@
 //   key samples: every 64th key of the key table, so that a key is found
 //                with one read of 64 entries
 //   block table: per block u32 record offset from the file section's start,
-//                u32 name offset into the name pool, u32 name length
+//                u32 name offset into the name pool, u32 name length, u32
+//                check of the offset and the name (a damaged name would
+//                put its prefix before the names read from the file)
 //   folder block table: the same per block of the loader's record pool,
 //                with the offset of the block's first folder in the file
 //   name pool
