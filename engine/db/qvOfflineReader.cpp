@@ -1,8 +1,8 @@
 #include "qvOfflineReader.h"
 
 #include <fcntl.h>
-#include <time.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <immintrin.h>
@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <iterator>
-#include <string>
 #include <cstring>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 #include "IQvSearch.h"

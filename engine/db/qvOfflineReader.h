@@ -14,6 +14,13 @@
 // expression) or one that keeps a large share of the index gives
 // kFallBack: the caller loads the whole set the designed way, which
 // reports any fault as it always has.
+//
+// Where the data folder holds a trigram index of the very set
+// (qvTrigramIndex), only the blocks of records it names are read, and the
+// kept records' folders from their own blocks: neither "ntfsqs.db" nor
+// "extcase.db" is read whole or summed, the index's stamps of them standing
+// for the sums it was built after. A query it cannot narrow (a run under
+// three bytes) is read the whole way.
 #pragma once
 
 #include <cstddef>
