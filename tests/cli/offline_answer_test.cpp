@@ -49,6 +49,22 @@ class OfflineAnswer : public ::testing::Test {
     return args;
   }
 
+  // Each ask answered from the saved index as it is read, and from the
+  // whole index loaded the designed way (which --stats asks for).
+  void ExpectEachAsTheWholeLoad(const std::vector<std::vector<std::string>>& asks) {
+    for (const auto& ask : asks) {
+      std::string shown;
+      for (const auto& a : ask) shown += a + " ";
+      SCOPED_TRACE(shown);
+      RunResult inPlace = Qvsearch(Args(ask));
+      std::vector<std::string> designed = ask;
+      designed.insert(designed.begin(), "--stats");
+      RunResult whole = Qvsearch(Args(designed));
+      EXPECT_EQ(inPlace.status, whole.status);
+      EXPECT_EQ(inPlace.out, whole.out);
+    }
+  }
+
   qvtest::TempTree tree;
   std::string data;
 };
@@ -61,17 +77,7 @@ TEST_F(OfflineAnswer, EqualsTheWholeIndexInEveryModeAndForm) {
       {"--ext", "pdf txt", "report"}, {"--ext", "pdf", "notes"}, {"--sort", "name", "report"},
       {"--sort", "path", "--reverse", "main"}, {"--sort", "size", "notes"}, {"--limit", "3", "report"},
       {"--count", "data"}, {"--json", "report"}, {"--long", "src"}, {"-0", "notes"}, {"zzzz"}, {"tar"}};
-  for (const auto& ask : asks) {
-    std::string shown;
-    for (const auto& a : ask) shown += a + " ";
-    SCOPED_TRACE(shown);
-    RunResult inPlace = Qvsearch(Args(ask));
-    std::vector<std::string> designed = ask;
-    designed.insert(designed.begin(), "--stats");
-    RunResult whole = Qvsearch(Args(designed));
-    EXPECT_EQ(inPlace.status, whole.status);
-    EXPECT_EQ(inPlace.out, whole.out);
-  }
+  ExpectEachAsTheWholeLoad(asks);
 }
 
 // Once the saved set has been left alone for a while, an answer read in
@@ -86,17 +92,7 @@ TEST_F(OfflineAnswer, ThroughTheTrigramIndexEqualsTheWholeIndex) {
       {"--no-pinyin", "bgao"}, {"--case", "Report"}, {"--regex", "^rep.*\\.c$"}, {"--no-hidden", "git"},
       {"--ext", "pdf txt", "report"}, {"--sort", "path", "--reverse", "main"}, {"--count", "data"},
       {"--json", "report"}, {"--long", "src"}, {"zzzz"}, {"tar"}, {"notes1"}};
-  for (const auto& ask : asks) {
-    std::string shown;
-    for (const auto& a : ask) shown += a + " ";
-    SCOPED_TRACE(shown);
-    RunResult inPlace = Qvsearch(Args(ask));
-    std::vector<std::string> designed = ask;
-    designed.insert(designed.begin(), "--stats");
-    RunResult whole = Qvsearch(Args(designed));
-    EXPECT_EQ(inPlace.status, whole.status);
-    EXPECT_EQ(inPlace.out, whole.out);
-  }
+  ExpectEachAsTheWholeLoad(asks);
 }
 
 // A saved index damaged in place, its size kept (a damaged disk, not a

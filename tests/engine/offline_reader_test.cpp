@@ -113,10 +113,11 @@ Outcome ReadInPlace(qvFileBaseApp& app, const Images& im, const std::vector<Quer
                                                trigrams ? trigrams->data() : nullptr, trigrams ? trigrams->size() : 0);
 }
 
-class OfflineReader : public ::testing::Test {
+// A random tree, saved, and the whole index loaded from what was saved.
+class SavedTreeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    volumes = RandomVolumes(21);
+  void Make(uint32_t seed, int entries) {
+    volumes = RandomVolumes(seed, entries);
     auto scanned = dbtest::NewApp();
     dbtest::Scan(*scanned, volumes);
     images = Save(*scanned);
@@ -133,10 +134,49 @@ class OfflineReader : public ::testing::Test {
     return app;
   }
 
+  // The tree saved into `dir` as the engine saves it; the app that saved.
+  std::unique_ptr<qvFileBaseApp> SaveInto(const dbtest::TempDir& dir) {
+    auto saver = dbtest::NewApp(dir.Path());
+    dbtest::Scan(*saver, volumes);
+    EXPECT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+    return saver;
+  }
+
   std::vector<VolumeSpec> volumes;
   Images images;
   std::unique_ptr<qvFileBaseApp> full;
 };
+
+class OfflineReader : public SavedTreeTest {
+ protected:
+  void SetUp() override { Make(21, 400); }
+};
+
+// A query in a random mode: a regular expression one time in six, else a
+// term, with a random filter; `trace` says it all for a failure.
+struct RandomAsk {
+  Query query;
+  qvMatchOptions options;
+  std::string trace;
+};
+
+RandomAsk NextAsk(std::mt19937& rng, const std::vector<std::string>& terms, const std::vector<std::string>& regexes,
+                  const std::vector<std::string>& filters) {
+  qvMatchOptions o;
+  o.wholeName = rng() % 4 != 0;
+  o.pathTerms = true;
+  o.pinyin = rng() % 2;
+  o.matchCase = rng() % 5 == 0;
+  o.showHidden = rng() % 3 != 0;
+  o.regex = rng() % 6 == 0;
+  const std::string text = o.regex ? regexes[rng() % regexes.size()] : terms[rng() % terms.size()];
+  const std::string filter = filters[rng() % filters.size()];
+  return {{qvNameCodec::DecodeToString(text), qvNameCodec::DecodeToString(filter)},
+          o,
+          "query '" + text + "' filter '" + filter + "' case " + std::to_string(o.matchCase) + " whole " +
+              std::to_string(o.wholeName) + " hidden " + std::to_string(o.showHidden) + " regex " +
+              std::to_string(o.regex) + " pinyin " + std::to_string(o.pinyin)};
+}
 
 // A few hundred queries in every mode the terminal offers: the answer read
 // in place is the whole index's, and most were read in place.
@@ -149,19 +189,8 @@ TEST_F(OfflineReader, AnswersAsTheWholeIndexInEveryMode) {
   const std::vector<std::string> filters = {"", "", "", "pdf", "pdf txt", "jpg", "nothing"};
   int readInPlace = 0;
   for (int i = 0; i < 300; ++i) {
-    qvMatchOptions o;
-    o.wholeName = rng() % 4 != 0;
-    o.pathTerms = true;
-    o.pinyin = rng() % 2;
-    o.matchCase = rng() % 5 == 0;
-    o.showHidden = rng() % 3 != 0;
-    o.regex = rng() % 6 == 0;
-    std::string text = o.regex ? regexes[rng() % regexes.size()] : terms[rng() % terms.size()];
-    Query q{qvNameCodec::DecodeToString(text), qvNameCodec::DecodeToString(filters[rng() % filters.size()])};
-    SCOPED_TRACE("query '" + text + "' filter '" + qvNameCodec::EncodeToString(q.extFilter) + "' case " +
-                 std::to_string(o.matchCase) + " whole " + std::to_string(o.wholeName) + " hidden " +
-                 std::to_string(o.showHidden) + " regex " + std::to_string(o.regex) + " pinyin " +
-                 std::to_string(o.pinyin));
+    const auto [q, o, trace] = NextAsk(rng, terms, regexes, filters);
+    SCOPED_TRACE(trace);
     auto app = Reader();
     SetScanWideVectors(i % 4 < 2);  // both loops, where the processor has the wide one
     Outcome outcome = ReadInPlace(*app, images, {q}, o, i % 2 ? 2100 : 256 * 1024);
@@ -247,9 +276,7 @@ TEST_F(OfflineReader, TruncatedAndMutatedFilesNeverCrash) {
 // seal does not describe falls back.
 TEST_F(OfflineReader, ReadsTheSavedSetAndFallsBackOnAMismatch) {
   dbtest::TempDir dir;
-  auto saver = dbtest::NewApp(dir.Path());
-  dbtest::Scan(*saver, volumes);
-  ASSERT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+  auto saver = SaveInto(dir);
   qvMatchOptions o;
   o.wholeName = o.pathTerms = true;
   const Query q{u"report", u""};
@@ -292,9 +319,7 @@ std::vector<FileRecordAt> FileRecords(const std::vector<uint8_t>& index) {
 // the designed load then reports the mismatch, never a wrong row.
 TEST_F(OfflineReader, AChangeInPlaceIsRefusedAsTheDesignedLoadRefusesIt) {
   dbtest::TempDir dir;
-  auto saver = dbtest::NewApp(dir.Path());
-  dbtest::Scan(*saver, volumes);
-  ASSERT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+  auto saver = SaveInto(dir);
   const std::string path = dir.Path() + "/ntfsqs.db";
   const std::vector<uint8_t> saved = dbtest::ReadFile(path);
   const std::vector<FileRecordAt> records = FileRecords(saved);
@@ -379,33 +404,16 @@ TEST(OfflineEngine, NeverSavesThePartItReadInPlace) {
 
 // A larger tree, so that names fill many blocks of file records and of the
 // folders' pool, with the trigram index of its saved files.
-class OfflineTrigrams : public ::testing::Test {
+class OfflineTrigrams : public SavedTreeTest {
  protected:
   void SetUp() override {
-    volumes = RandomVolumes(33, 3000);
-    auto scanned = dbtest::NewApp();
-    dbtest::Scan(*scanned, volumes);
-    images = Save(*scanned);
-    full = dbtest::NewApp();
-    dbtest::Discover(*full, volumes);
-    ASSERT_TRUE(qvDatabase::LoadIndexImage(*full, images.index.data(), images.index.size()).ok());
-    ASSERT_TRUE(qvDatabase::LoadExtImage(*full, images.ext.data(), images.ext.size()).ok());
-    ASSERT_TRUE(qvExtCaseFile::LoadImage(*full, images.extCase.data(), images.extCase.size()).ok());
+    Make(33, 3000);
     ASSERT_TRUE(qvTrigramIndex::Build(images.index.data(), images.index.size(), images.extCase.data(),
                                       images.extCase.size(), {}, trigrams));
     ASSERT_GT(full->fileList.Count(), 5 * qvTrigramIndex::kBlockRecords);
   }
 
-  std::unique_ptr<qvFileBaseApp> Reader() {
-    auto app = dbtest::NewApp();
-    dbtest::Discover(*app, volumes);
-    return app;
-  }
-
-  std::vector<VolumeSpec> volumes;
-  Images images;
   std::vector<uint8_t> trigrams;
-  std::unique_ptr<qvFileBaseApp> full;
 };
 
 // Every mode, with pinyin terms long enough for the index (names of wide
@@ -421,19 +429,8 @@ TEST_F(OfflineTrigrams, AnswersAsTheWholeIndexInEveryMode) {
   const std::vector<std::string> filters = {"", "", "", "pdf", "pdf txt", "jpg"};
   int through = 0;
   for (int i = 0; i < 300; ++i) {
-    qvMatchOptions o;
-    o.wholeName = rng() % 4 != 0;
-    o.pathTerms = true;
-    o.pinyin = rng() % 2;
-    o.matchCase = rng() % 5 == 0;
-    o.showHidden = rng() % 3 != 0;
-    o.regex = rng() % 6 == 0;
-    std::string text = o.regex ? regexes[rng() % regexes.size()] : terms[rng() % terms.size()];
-    Query q{qvNameCodec::DecodeToString(text), qvNameCodec::DecodeToString(filters[rng() % filters.size()])};
-    SCOPED_TRACE("query '" + text + "' filter '" + qvNameCodec::EncodeToString(q.extFilter) + "' case " +
-                 std::to_string(o.matchCase) + " whole " + std::to_string(o.wholeName) + " hidden " +
-                 std::to_string(o.showHidden) + " regex " + std::to_string(o.regex) + " pinyin " +
-                 std::to_string(o.pinyin));
+    const auto [q, o, trace] = NextAsk(rng, terms, regexes, filters);
+    SCOPED_TRACE(trace);
     auto app = Reader();
     if (ReadInPlace(*app, images, {q}, o, 256 * 1024, &trigrams) == Outcome::kFallBack) {
       EXPECT_TRUE(dbtest::TablesEmpty(*app));
@@ -544,9 +541,7 @@ TEST_F(OfflineTrigrams, ADamagedFirstNameIsRefused) {
 // changed in place or the set is saved again.
 TEST_F(OfflineTrigrams, IsUsedOnlyForTheSetItWasBuiltFrom) {
   dbtest::TempDir dir;
-  auto saver = dbtest::NewApp(dir.Path());
-  dbtest::Scan(*saver, volumes);
-  ASSERT_TRUE(qvDatabase::SaveIndex(*saver).ok());
+  auto saver = SaveInto(dir);
   qvMatchOptions o;
   o.wholeName = o.pathTerms = true;
   const Query q{u"report4", u""};

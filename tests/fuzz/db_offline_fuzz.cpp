@@ -33,22 +33,6 @@ bool TakePart(const uint8_t*& data, size_t& size, const uint8_t*& part, size_t& 
   return true;
 }
 
-// The answer's rows as paths, in result order.
-std::vector<qvString> Rows(qvFileBaseApp& app, const qvOfflineReader::Query& query, const qvMatchOptions& options) {
-  qvString text = query.text + u'\0', filter = query.extFilter + u'\0';
-  RunSearch(app, app.patternSet, {text.data(), filter.data(), 1, &options, nullptr}, {});
-  std::vector<qvString> rows;
-  qvChar name[QV_MAX_PATH], ext[QV_MAX_PATH];
-  bool isFolder;
-  for (size_t row = 0; const uint8_t* r = app.RowRecord(row, &isFolder); ++row) {
-    qvString path;
-    qvAppendFolderPath(app, isFolder ? DirRecord::Parent(r) : FileRecord::Parent(r), &path);
-    path.append(name, qvBuildDisplayName(app, r, isFolder, name, QV_MAX_PATH, ext, QV_MAX_PATH));
-    rows.push_back(path);
-  }
-  return rows;
-}
-
 bool LoadWhole(qvFileBaseApp& app, const uint8_t* index, size_t indexSize, const uint8_t* ext, size_t extSize,
                const uint8_t* extCase, size_t extCaseSize) {
   app.ClearIndex();
@@ -99,18 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto outcome =
       qvOfflineReader::LoadImagesForQueries(*app, index, indexSize, ext, extSize, extCase, size, {query}, options,
                                             kChunk);
-  if (outcome != qvOfflineReader::Outcome::kLoaded) {
-    if (!dbtest::TablesEmpty(*app)) Fail("a refused read left records behind");
-    return 0;
-  }
-  std::string wrong = dbtest::CheckLoaded(*app, true);
-  if (!wrong.empty()) {
-    std::fprintf(stderr, "kept tables do not hold together: %s\n", wrong.c_str());
-    std::abort();
-  }
-  std::vector<qvString> kept = Rows(*app, query, options);
+  if (!KeptHoldsTogether(*app, outcome)) return 0;
+  std::vector<qvString> kept = AnswerRows(*app, query, options);
   DiscoverFromInput(*whole, index, indexSize);
-  if (LoadWhole(*whole, index, indexSize, ext, extSize, extCase, size) && Rows(*whole, query, options) != kept)
+  if (LoadWhole(*whole, index, indexSize, ext, extSize, extCase, size) && AnswerRows(*whole, query, options) != kept)
     Fail("the answer read in place is not the whole index's");
   return 0;
 }

@@ -13,11 +13,8 @@
 #include <random>
 #include <set>
 
-#include "database_fixture.h"
+#include "fuzz_discovery.h"
 #include "qvExtCaseFile.h"
-#include "qvOfflineReader.h"
-#include "qvRecordPath.h"
-#include "qvSearchDriver.h"
 #include "qvTrigramIndex.h"
 #include "qvWriteMgr.h"
 
@@ -78,18 +75,8 @@ const Fixed& TheTree() {
 }
 
 std::multiset<qvString> Rows(qvFileBaseApp& app, const qvOfflineReader::Query& query, const qvMatchOptions& options) {
-  qvString text = query.text + u'\0', filter = query.extFilter + u'\0';
-  RunSearch(app, app.patternSet, {text.data(), filter.data(), 1, &options, nullptr}, {});
-  std::multiset<qvString> rows;
-  qvChar name[QV_MAX_PATH], ext[QV_MAX_PATH];
-  bool isFolder;
-  for (size_t row = 0; const uint8_t* r = app.RowRecord(row, &isFolder); ++row) {
-    qvString path;
-    qvAppendFolderPath(app, isFolder ? DirRecord::Parent(r) : FileRecord::Parent(r), &path);
-    path.append(name, qvBuildDisplayName(app, r, isFolder, name, QV_MAX_PATH, ext, QV_MAX_PATH));
-    rows.insert(path);
-  }
-  return rows;
+  const std::vector<qvString> rows = AnswerRows(app, query, options);
+  return {rows.begin(), rows.end()};
 }
 
 [[noreturn]] void Fail(const char* what) {
@@ -139,15 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto outcome = qvOfflineReader::LoadImagesForQueries(
       *app, tree.index.data(), tree.index.size(), tree.ext.data(), tree.ext.size(), tree.extCase.data(),
       tree.extCase.size(), {query}, options, 256 * 1024, trigrams.data(), trigrams.size());
-  if (outcome != qvOfflineReader::Outcome::kLoaded) {
-    if (!dbtest::TablesEmpty(*app)) Fail("a refused read left records behind");
-    return 0;
-  }
-  std::string wrong = dbtest::CheckLoaded(*app, true);
-  if (!wrong.empty()) {
-    std::fprintf(stderr, "kept tables do not hold together: %s\n", wrong.c_str());
-    std::abort();
-  }
+  if (!KeptHoldsTogether(*app, outcome)) return 0;
   const std::multiset<qvString> kept = Rows(*app, query, options);
   const std::multiset<qvString> all = Rows(*tree.whole, query, options);
   if (!std::includes(all.begin(), all.end(), kept.begin(), kept.end()))
