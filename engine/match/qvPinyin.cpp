@@ -275,9 +275,8 @@ void qvPinyinTerm::SetStarts(const qvChar* term, size_t n) const {
     for (size_t b = 0; b < starts_.size(); b += kWords) starts_[b + k] = ~uint64_t{0};
 }
 
-// A match holds an ideograph that opens a reading with some letter of the
-// term, and begins with a unit that takes the term's first character: that
-// character itself, or an ideograph with a reading that begins with it.
+// Units read as MayOpenPacked reads them: whatever that finds, this finds
+// a unit of it.
 bool qvPinyinTerm::MayHoldIdeograph(const uint8_t* bytes, size_t length) {
   for (size_t i = 0; i + 2 < length; ++i) {
     if (bytes[i] != 0x81) continue;  // an ASCII unit
@@ -288,6 +287,9 @@ bool qvPinyinTerm::MayHoldIdeograph(const uint8_t* bytes, size_t length) {
   return false;
 }
 
+// A match holds an ideograph that opens a reading with some letter of the
+// term, and begins with a unit that takes the term's first character: that
+// character itself, or an ideograph with a reading that begins with it.
 bool qvPinyinTerm::MayOpenPacked(const uint8_t* bytes, size_t length) const {
   if (length_ == 0) return false;
   if (!ready_.load(std::memory_order_acquire)) {

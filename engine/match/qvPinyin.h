@@ -5,11 +5,11 @@
 
 #include <emmintrin.h>
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <span>
