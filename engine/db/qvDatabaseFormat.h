@@ -82,6 +82,35 @@ inline void Store24(uint8_t* p, uint32_t v) {
   p[2] = static_cast<uint8_t>(v >> 16);
 }
 
+// A stored record's fixed part, read and checked against the `left` bytes
+// of its section from `in` and the length of the name before it (whose
+// first P bytes it shares). False when the record cannot be one the saver
+// wrote there.
+struct RecordHead {
+  uint32_t word, p, sfx, length;
+  uint32_t flags = 0, width = 0;  // files only
+};
+inline bool ReadFolderHead(const uint8_t* in, size_t left, uint32_t prevLength, RecordHead& h) {
+  if (left < kRecordFixedSize) return false;
+  h.word = Load24(in + 8);
+  h.p = WordPrefix(h.word);
+  h.sfx = WordSuffix(h.word);
+  h.length = h.p + h.sfx;
+  return !(h.word & kFolderReservedMask) && h.p <= prevLength && h.length <= kLengthFieldMax &&
+         left - kRecordFixedSize >= h.sfx;
+}
+inline bool ReadFileHead(const uint8_t* in, size_t left, uint32_t prevLength, RecordHead& h) {
+  if (left < kRecordFixedSize) return false;
+  h.flags = LoadU32(in);
+  h.word = Load24(in + 8);
+  h.p = WordPrefix(h.word);
+  h.sfx = WordSuffix(h.word);
+  h.width = WordFileWidth(h.word);
+  h.length = h.p + h.sfx;
+  return h.width == FileRecord::ExtWidthBytes(h.flags) && h.p <= prevLength && h.length <= kLengthFieldMax &&
+         left - kRecordFixedSize >= h.sfx + h.width;
+}
+
 // RecordPos <-> the ref the record pool gives the same place (block << 12 |
 // offset), valid because the loader fills a fresh record pool in the order
 // the simulation assumed.

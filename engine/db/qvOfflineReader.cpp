@@ -426,24 +426,19 @@ class Reader {
       uint32_t prevLength = static_cast<uint32_t>(run.name.size());
       if (prevLength) std::memcpy(name_ + kPad, run.name.data(), prevLength);
       size_t at = 0;
+      RecordHead h;
       for (uint32_t j = begin; j < end; ++j) {
-        const size_t left = bytes.size() - at;
-        if (left < kRecordFixedSize) return false;
         const uint8_t* in = bytes.data() + at;
-        const uint32_t flags = LoadU32(in);
-        const uint32_t word = Load24(in + 8);
-        const uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
-        if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
-            left - kRecordFixedSize < sfx + width)
-          return false;
+        if (!ReadFileHead(in, bytes.size() - at, prevLength, h)) return false;
         if (j == begin) {
-          if (length != prevLength || std::memcmp(name_ + kPad + p, in + kRecordFixedSize, sfx) != 0) return false;
+          if (h.length != prevLength || std::memcmp(name_ + kPad + h.p, in + kRecordFixedSize, h.sfx) != 0)
+            return false;
         } else {
-          std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
+          std::memcpy(name_ + kPad + h.p, in + kRecordFixedSize, h.sfx);
         }
-        if (!TestFile(j, in, flags, p, sfx, width)) return false;
-        prevLength = length;
-        at += kRecordFixedSize + sfx + width;
+        if (!TestFile(j, in, h.flags, h.p, h.sfx, h.width)) return false;
+        prevLength = h.length;
+        at += kRecordFixedSize + h.sfx + h.width;
       }
       if (at != bytes.size()) return false;
       i = k;
@@ -510,24 +505,20 @@ class Reader {
       const size_t size = block->bytes.size();
       uint32_t length = static_cast<uint32_t>(block->name.size()), offset = 0;
       if (length) std::memcpy(name_ + kPad, block->name.data(), length);
+      RecordHead h;
       for (size_t at = 0; at < size;) {
-        if (size - at < kRecordFixedSize) return false;
         const uint8_t* in = bytes + at;
-        const uint32_t word = Load24(in + 8);
-        const uint32_t p = WordPrefix(word), sfx = WordSuffix(word);
-        if ((word & kFolderReservedMask) || size - at - kRecordFixedSize < sfx || p + sfx > kLengthFieldMax)
-          return false;
+        if (!ReadFolderHead(in, size - at, length, h)) return false;
         if (at == 0) {
-          if (p + sfx != length || std::memcmp(name_ + kPad + p, in + kRecordFixedSize, sfx) != 0) return false;
+          if (h.length != length || std::memcmp(name_ + kPad + h.p, in + kRecordFixedSize, h.sfx) != 0) return false;
         } else {
-          if (p > length) return false;
-          length = p + sfx;
-          std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
+          length = h.length;
+          std::memcpy(name_ + kPad + h.p, in + kRecordFixedSize, h.sfx);
         }
         // Past the block's end the saver's pool would have moved on.
         const uint32_t need = static_cast<uint32_t>(DirRecord::kHeaderSize) + length;
         if (offset + need > PoolSimulator::kBlockSize) return false;
-        const StoredName n = Name(length, (word & kFolderNonAscii) != 0, false);
+        const StoredName n = Name(length, (h.word & kFolderNonAscii) != 0, false);
         for (const auto& cut : cuts_)
           if (cut->MayFindFolder(n)) {
             wanted_.push_back((b << 16) | offset);
@@ -536,7 +527,7 @@ class Reader {
             break;
           }
         offset += need;
-        at += kRecordFixedSize + sfx;
+        at += kRecordFixedSize + h.sfx;
       }
     }
     return true;

@@ -168,46 +168,36 @@ bool Build(const uint8_t* index, size_t indexSize, const uint8_t* extCase, size_
   PoolSimulator pool;
   uint32_t prevLength = 0;
   size_t at = folderOffset;
+  RecordHead h;
   for (uint32_t i = 0; i < folderCount; ++i) {
-    if (fileOffset - at < kRecordFixedSize) return false;
     const uint8_t* in = index + at;
-    const uint32_t word = Load24(in + 8);
-    const uint32_t p = WordPrefix(word), sfx = WordSuffix(word), length = p + sfx;
-    if ((word & kFolderReservedMask) || p > prevLength || length > kLengthFieldMax ||
-        fileOffset - at - kRecordFixedSize < sfx)
-      return false;
-    std::memcpy(name + p, in + kRecordFixedSize, sfx);
-    const uint32_t pos = pool.Next(static_cast<uint32_t>(DirRecord::kHeaderSize) + length);
+    if (!ReadFolderHead(in, fileOffset - at, prevLength, h)) return false;
+    std::memcpy(name + h.p, in + kRecordFixedSize, h.sfx);
+    const uint32_t pos = pool.Next(static_cast<uint32_t>(DirRecord::kHeaderSize) + h.length);
     if (pos == kNoFolder) return false;
     if (PosBlock(pos) == folderBlocks.size()) {
-      folderBlocks.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(names.size()), length});
-      names.insert(names.end(), name, name + length);
+      folderBlocks.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(names.size()), h.length});
+      names.insert(names.end(), name, name + h.length);
     }
-    addKeys(length, (word & kFolderNonAscii) != 0, kFolderKey, PosBlock(pos));
-    prevLength = length;
-    at += kRecordFixedSize + sfx;
+    addKeys(h.length, (h.word & kFolderNonAscii) != 0, kFolderKey, PosBlock(pos));
+    prevLength = h.length;
+    at += kRecordFixedSize + h.sfx;
   }
   if (at != fileOffset) return false;
 
   prevLength = 0;
   for (uint32_t j = 0; j < fileCount; ++j) {
-    if (indexSize - at < kRecordFixedSize) return false;
     const uint8_t* in = index + at;
-    const uint32_t flags = LoadU32(in);
-    const uint32_t word = Load24(in + 8);
-    const uint32_t p = WordPrefix(word), sfx = WordSuffix(word), width = WordFileWidth(word), length = p + sfx;
-    if (width != FileRecord::ExtWidthBytes(flags) || p > prevLength || length > kLengthFieldMax ||
-        indexSize - at - kRecordFixedSize < sfx + width)
-      return false;
-    std::memcpy(name + p, in + kRecordFixedSize, sfx);
+    if (!ReadFileHead(in, indexSize - at, prevLength, h)) return false;
+    std::memcpy(name + h.p, in + kRecordFixedSize, h.sfx);
     const uint32_t block = j / kBlockRecords;
     if (j % kBlockRecords == 0) {
-      blocks.push_back({static_cast<uint32_t>(at - fileOffset), static_cast<uint32_t>(names.size()), length});
-      names.insert(names.end(), name, name + length);
+      blocks.push_back({static_cast<uint32_t>(at - fileOffset), static_cast<uint32_t>(names.size()), h.length});
+      names.insert(names.end(), name, name + h.length);
     }
-    addKeys(length, (flags & FileRecord::kNonAscii) != 0, 0, block);
-    prevLength = length;
-    at += kRecordFixedSize + sfx + width;
+    addKeys(h.length, (h.flags & FileRecord::kNonAscii) != 0, 0, block);
+    prevLength = h.length;
+    at += kRecordFixedSize + h.sfx + h.width;
   }
   if (at != indexSize) return false;
 
