@@ -5,13 +5,15 @@
 
 // std::regex, the reference here, trips the compiler's uninitialised-use
 // analysis in sanitizer builds; the warning is about the library's code.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <regex>
 #include <set>
 #include <string>
