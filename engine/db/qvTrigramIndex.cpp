@@ -447,24 +447,40 @@ bool View::ReadFolderBlock(uint32_t b, BlockRun& run) const {
   return true;
 }
 
+// The marks are trusted only as far as the file bears them out: the first
+// must name the file's first entry, and a segment read for a position must
+// start with its mark's entry, parse whole up to the next mark, and be
+// followed by the next mark's entry. Such a segment holds every entry of
+// the positions between the two marks, whatever the other marks say; a
+// wrong mark would otherwise hide an entry, and a file would be shown
+// with its extension in the wrong case.
 bool View::ReduceExtCase(const qvByteSource& extCase, const std::vector<uint32_t>& positions,
                          std::vector<uint8_t>& out) const {
-  uint8_t head[8];
-  if (extCase.Size() < 8 || !extCase.ReadAt(0, head, 8) || LoadU32(head + 4) != extCaseCount_) return false;
+  uint8_t head[12];
+  const size_t headBytes = extCaseCount_ > 0 ? 12 : 8;
+  if (extCase.Size() < headBytes || !extCase.ReadAt(0, head, headBytes) || LoadU32(head + 4) != extCaseCount_)
+    return false;
   out.assign(head, head + 8);
   std::vector<ExtCaseMark> marks(markCount_);
-  if (!positions.empty()) {
+  if (!positions.empty() && markCount_ > 0) {
     std::vector<uint8_t> bytes(markCount_ * kMarkSize);
     if (!file_->ReadAt(marksAt_, bytes.data(), bytes.size())) return false;
     for (uint32_t i = 0; i < markCount_; ++i) {
       ExtCaseMark& m = marks[i];
       m = {LoadU32(bytes.data() + i * kMarkSize), LoadU32(bytes.data() + i * kMarkSize + 4)};
-      if (i == 0 ? m.at != 8 : m.position <= marks[i - 1].position || m.at <= marks[i - 1].at) return false;
+      if (i == 0 ? m.at != 8 || m.position != LoadU32(head + 8)
+                 : m.position <= marks[i - 1].position || m.at <= marks[i - 1].at)
+        return false;
     }
   }
-  uint32_t written = 0;
+  // The entries of the segment held, by where they begin in `segment`.
+  struct Entry {
+    uint32_t position, at, bytes;
+  };
+  std::vector<Entry> entries;
   std::vector<uint8_t> segment;
   size_t held = SIZE_MAX;  // the mark whose entries `segment` holds
+  uint32_t written = 0;
   for (size_t k = 0; k < positions.size(); ++k) {
     const uint32_t position = positions[k];
     auto it = std::upper_bound(marks.begin(), marks.end(), position,
@@ -472,32 +488,36 @@ bool View::ReduceExtCase(const qvByteSource& extCase, const std::vector<uint32_t
     if (it == marks.begin()) continue;  // before the first entry
     const size_t m = static_cast<size_t>(it - marks.begin()) - 1;
     if (m != held) {
+      const bool last = m + 1 == marks.size();
       const uint64_t from = marks[m].at;
-      const uint64_t to = m + 1 < marks.size() ? marks[m + 1].at : extCase.Size();
-      if (to > extCase.Size() || to <= from) return false;
-      segment.resize(static_cast<size_t>(to - from));
+      const uint64_t to = last ? extCase.Size() : marks[m + 1].at;
+      const uint64_t readTo = last ? to : to + 4;  // and the next mark's position
+      if (readTo > extCase.Size() || to <= from) return false;
+      segment.resize(static_cast<size_t>(readTo - from));
       if (!extCase.ReadAt(from, segment.data(), segment.size())) return false;
+      entries.clear();
+      const size_t size = static_cast<size_t>(to - from);
+      for (size_t at = 0; at < size;) {
+        if (size - at < 6 || entries.size() == kExtCaseStride) return false;
+        const uint32_t p = LoadU32(segment.data() + at);
+        const uint32_t bytes = 2u * LoadU16(segment.data() + at + 4);
+        if (size - at - 6 < bytes || (entries.empty() ? p != marks[m].position : p <= entries.back().position))
+          return false;
+        entries.push_back({p, static_cast<uint32_t>(at), bytes});
+        at += 6 + bytes;
+      }
+      if (!last && LoadU32(segment.data() + size) != marks[m + 1].position) return false;
       held = m;
     }
-    // The mark's entries, up to kExtCaseStride of them, in position order.
-    size_t at = 0;
-    for (uint32_t e = 0; e < kExtCaseStride && at < segment.size(); ++e) {
-      if (segment.size() - at < 6) return false;
-      const uint32_t p = LoadU32(segment.data() + at);
-      const size_t bytes = 2u * LoadU16(segment.data() + at + 4);
-      if (segment.size() - at - 6 < bytes) return false;
-      if (p == position) {
-        uint8_t entry[6];
-        StoreU32(entry, static_cast<uint32_t>(k));
-        std::memcpy(entry + 4, segment.data() + at + 4, 2);
-        out.insert(out.end(), entry, entry + 6);
-        out.insert(out.end(), segment.data() + at + 6, segment.data() + at + 6 + bytes);
-        ++written;
-        break;
-      }
-      if (p > position) break;
-      at += 6 + bytes;
-    }
+    auto found = std::lower_bound(entries.begin(), entries.end(), position,
+                                  [](const Entry& e, uint32_t p) { return e.position < p; });
+    if (found == entries.end() || found->position != position) continue;
+    uint8_t entry[6];
+    StoreU32(entry, static_cast<uint32_t>(k));
+    std::memcpy(entry + 4, segment.data() + found->at + 4, 2);
+    out.insert(out.end(), entry, entry + 6);
+    out.insert(out.end(), segment.data() + found->at + 6, segment.data() + found->at + 6 + found->bytes);
+    ++written;
   }
   StoreU32(out.data() + 4, written);
   return true;

@@ -535,6 +535,46 @@ TEST_F(OfflineTrigrams, ADamagedFirstNameIsRefused) {
   EXPECT_GT(tried, 5);
 }
 
+// The index marks every 64th entry of "extcase.db" (the real case of an
+// extension) by its file position and offset. A mark moved by damage must
+// not hide an entry: the file would be shown as "x.pdf" where it is
+// "x.PDF" (the fuzz target found this). Each mark's position and offset
+// are moved in turn; every answer is refused or the whole index's.
+TEST_F(OfflineTrigrams, ADamagedExtCaseMarkNeverHidesARealCase) {
+  qvMatchOptions o;
+  o.pathTerms = true;
+  const uint32_t entries = LoadU32(images.extCase.data() + 4);
+  const size_t marks = (entries + qvTrigramIndex::kExtCaseStride - 1) / qvTrigramIndex::kExtCaseStride;
+  ASSERT_GT(marks, 4u);
+  const size_t marksAt = trigrams.size() - marks * 8;
+  const std::vector<Query> queries = {{u"report1", u""}, {u"photo2", u""}, {u"notes3", u""}, {u"main4", u""}};
+  std::vector<std::vector<std::string>> expected;
+  for (const Query& q : queries) expected.push_back(Search(*full, q, o));
+  int loaded = 0;
+  for (size_t m = 0; m < marks; ++m) {
+    for (size_t field : {0, 4}) {
+      for (int delta : {-1, 1, 6, 63, -200}) {
+        std::vector<uint8_t> damaged = trigrams;
+        uint8_t* at = damaged.data() + marksAt + m * 8 + field;
+        StoreU32(at, LoadU32(at) + static_cast<uint32_t>(delta));
+        for (size_t k = 0; k < queries.size(); ++k) {
+          auto app = Reader();
+          if (ReadInPlace(*app, images, {queries[k]}, o, 256 * 1024, &damaged) != Outcome::kLoaded) continue;
+          ++loaded;
+          EXPECT_EQ(Search(*app, queries[k], o), expected[k]) << "mark " << m << " field " << field << " " << delta;
+        }
+      }
+    }
+  }
+  // The undamaged index answers these through itself.
+  for (size_t k = 0; k < queries.size(); ++k) {
+    auto app = Reader();
+    ASSERT_EQ(ReadInPlace(*app, images, {queries[k]}, o, 256 * 1024, &trigrams), Outcome::kLoaded);
+    EXPECT_EQ(Search(*app, queries[k], o), expected[k]);
+  }
+  EXPECT_GT(loaded, 0) << "no damaged mark was passed over";
+}
+
 // Through the data folder: the index is written only for a set left alone
 // long enough for a later change to show in the files' times, is then
 // read for an answer, and is passed over as soon as a file of the set is
