@@ -13,9 +13,9 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
