@@ -465,15 +465,27 @@ class Reader {
   }
 
   // Every folder a kept record names, and every folder above those. Each
-  // is found once; a parent that names no folder record is damage.
+  // is found once; a parent that names no folder record is damage. The
+  // positions wanted are taken a round at a time, in order, so that each
+  // block is walked once a round however many of its folders are wanted.
   bool KeepChains() {
+    std::vector<uint32_t> round;
     while (!wanted_.empty()) {
-      uint32_t pos = wanted_.back();
-      wanted_.pop_back();
-      if (keptAt_.count(pos)) continue;
-      if (!Find(pos)) return false;
-      uint32_t parent = folders_.back().parentPos;
-      if (parent != kNoFolder) wanted_.push_back(parent);
+      round.swap(wanted_);
+      wanted_.clear();
+      std::sort(round.begin(), round.end());
+      round.erase(std::unique(round.begin(), round.end()), round.end());
+      round.erase(std::remove_if(round.begin(), round.end(), [this](uint32_t pos) { return keptAt_.count(pos) != 0; }),
+                  round.end());
+      const size_t keptBefore = folders_.size();
+      for (size_t i = 0; i < round.size();) {
+        size_t j = i + 1;
+        while (j < round.size() && PosBlock(round[j]) == PosBlock(round[i])) ++j;
+        if (!FindInBlock(round.data() + i, j - i)) return false;
+        i = j;
+      }
+      for (size_t k = keptBefore; k < folders_.size(); ++k)
+        if (folders_[k].parentPos != kNoFolder) wanted_.push_back(folders_[k].parentPos);
     }
     return true;
   }
@@ -533,14 +545,16 @@ class Reader {
     return true;
   }
 
-  // Walks the position's block from its first folder to the position.
-  bool Find(uint32_t pos) {
+  // Walks one block from its first folder to the last of `positions`
+  // (`count` of them, all in that block, ascending), keeping each.
+  bool FindInBlock(const uint32_t* positions, size_t count) {
+    const uint32_t blockNo = PosBlock(positions[0]);
     const uint8_t* base;
     size_t at, end;
     const uint8_t* firstName;
     uint32_t length;
     if (view_) {
-      const FolderBlock* block = FolderBlockOf(PosBlock(pos));
+      const FolderBlock* block = FolderBlockOf(blockNo);
       if (!block) return false;
       base = block->bytes.data();
       at = 0;
@@ -548,8 +562,8 @@ class Reader {
       firstName = block->name.data();
       length = static_cast<uint32_t>(block->name.size());
     } else {
-      if (PosBlock(pos) >= blocks_.size()) return false;
-      const Block& block = blocks_[PosBlock(pos)];
+      if (blockNo >= blocks_.size()) return false;
+      const Block& block = blocks_[blockNo];
       base = data_;
       at = block.at;
       end = s_.fileOffset;
@@ -575,15 +589,16 @@ class Reader {
         length = p + sfx;
         std::memcpy(name_ + kPad + p, in + kRecordFixedSize, sfx);
       }
-      if (offset == PosOffset(pos)) {
-        keptAt_.emplace(pos, static_cast<uint32_t>(folders_.size()));
-        folders_.push_back({pos, LoadU32(in + 4), LoadU32(in), static_cast<uint32_t>(names_.size()), length,
+      if (offset == PosOffset(*positions)) {
+        keptAt_.emplace(*positions, static_cast<uint32_t>(folders_.size()));
+        folders_.push_back({*positions, LoadU32(in + 4), LoadU32(in), static_cast<uint32_t>(names_.size()), length,
                             (word & kFolderNonAscii) != 0});
         names_.insert(names_.end(), name_ + kPad, name_ + kPad + length);
-        return true;
+        ++positions;
+        if (--count == 0) return true;
       }
       offset += static_cast<uint32_t>(DirRecord::kHeaderSize) + length;
-      if (offset > PosOffset(pos)) return false;
+      if (offset > PosOffset(*positions)) return false;
       at += kRecordFixedSize + sfx;
     }
   }
